@@ -1,0 +1,101 @@
+#include "runtime/platform.h"
+
+#include <dlfcn.h>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace zel::platform {
+namespace {
+thread_local uint32_t t_lastError = 0;
+
+bool EndsWith(const std::string& s, const char* suffix) {
+    size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+}  // namespace
+
+uint32_t GetLastError() { return t_lastError; }
+void SetLastError(uint32_t error) { t_lastError = error; }
+
+bool ErrorText(uint32_t error, std::string& text) {
+    if (error > 0xFFFF || (error != 0 && strerrorname_np(static_cast<int>(error)) == nullptr)) return false;
+    char buffer[256];
+    // GNU strerror_r returns a pointer that may or may not be into buffer.
+    text = strerror_r(static_cast<int>(error), buffer, sizeof buffer);
+    return true;
+}
+
+std::string ModuleFileName(const char* name) {
+    std::string file(name);
+    if (file.find('/') != std::string::npos || EndsWith(file, ".so") || file.find(".so.") != std::string::npos)
+        return file;
+    return "lib" + file + ".so";
+}
+
+void* LoadModule(const char* name, uint32_t& error, std::string& detail) {
+    errno = 0;
+    void* module = dlopen(ModuleFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module) {
+        error = 0;
+        detail.clear();
+        return module;
+    }
+    // dlopen leaves the errno of the failing open (ENOENT for a missing file); a module
+    // that exists but cannot be loaded leaves none and counts as a bad library.
+    error = errno > 0 && errno < 0x10000 ? static_cast<uint32_t>(errno) : ELIBBAD;
+    const char* why = dlerror();
+    detail = why ? why : "";
+    return nullptr;
+}
+
+void* ModuleSymbol(void* module, const char* name, uint32_t& error) {
+    dlerror();
+    void* address = module && name ? dlsym(module, name) : nullptr;
+    error = address ? 0 : ENOSYS;
+    return address;
+}
+
+void FreeModule(void* module) {
+    if (module) dlclose(module);
+}
+
+LocalTime GetLocalTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    return LocalTime{static_cast<uint16_t>(parts.tm_year + 1900), static_cast<uint16_t>(parts.tm_mon + 1),
+                     static_cast<uint16_t>(parts.tm_wday), static_cast<uint16_t>(parts.tm_mday),
+                     static_cast<uint16_t>(parts.tm_hour), static_cast<uint16_t>(parts.tm_min),
+                     static_cast<uint16_t>(parts.tm_sec), static_cast<uint16_t>(now.tv_nsec / 1000000)};
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+void* LocalAlloc(std::size_t bytes) { return std::calloc(1, bytes ? bytes : 1); }
+void LocalFree(void* block) { std::free(block); }
+
+bool RandomBytes(void* buffer, std::size_t size) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        ssize_t got = getrandom(out, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        out += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+const char* GetEnv(const char* name) { return name ? std::getenv(name) : nullptr; }
+
+}  // namespace zel::platform

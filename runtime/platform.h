@@ -1,0 +1,44 @@
+// The platform layer: every operating-system call of the code base goes through here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zel::platform {
+
+// The calling thread's last platform error number (an errno value, below 0x10000).
+uint32_t GetLastError();
+void SetLastError(uint32_t error);
+
+// The platform's text for an error number, without a line end; false when the platform
+// knows no such number.
+bool ErrorText(uint32_t error, std::string& text);
+
+// Dynamic modules. A bare name ("zelSessionConfigSvcs3") is loaded as "lib<name>.so" through
+// the normal search order; a name holding '/' or ending in ".so" is used as it is. On
+// failure the result is null and `error` receives a platform error number and `detail`
+// the loader's own description.
+void* LoadModule(const char* name, uint32_t& error, std::string& detail);
+void* ModuleSymbol(void* module, const char* name, uint32_t& error);
+void FreeModule(void* module);
+std::string ModuleFileName(const char* name);
+
+struct LocalTime {
+    uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+LocalTime GetLocalTime();
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+
+// Zero-filled allocation; null when out of memory.
+void* LocalAlloc(std::size_t bytes);
+void LocalFree(void* block);
+
+// Fills `buffer` from the kernel's random source; false when it cannot.
+bool RandomBytes(void* buffer, std::size_t size);
+
+// The value of an environment variable, or null.
+const char* GetEnv(const char* name);
+
+}  // namespace zel::platform
