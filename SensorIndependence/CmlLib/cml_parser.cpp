@@ -1,0 +1,429 @@
+#include "SensorIndependence/CmlLib/cml_parser.h"
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/dom/DOMNodeList.hpp>
+#include <xercesc/sax/SAXException.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+
+#include "SensorIndependence/CmlLib/message_base.h"
+#include "SensorIndependence/CmlLib/schema_file_name.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "SensorIndependence/CmlLib/xml_init.h"
+#include "runtime/unicode.h"
+#include "zel/status_codes.h"
+
+namespace zel::cml {
+
+namespace {
+
+constexpr const char16_t* kOpParse = u"Parse operation";
+constexpr const char16_t* kOpParseVersion = u"Parsing CML version";
+constexpr const char16_t* kOpAddNamespace = u"Adding namespace to CML parser";
+constexpr const char16_t* kDefaultSystemId = u"ZEL CML Stream";
+constexpr const char16_t* kTextWarning = u"Warning parsing input ";
+constexpr const char16_t* kTextError = u"Error parsing input ";
+constexpr const char16_t* kTextFatal = u"Fatal error parsing input ";
+constexpr const char16_t* kTextLine = u", line ";
+constexpr const char16_t* kTextColumn = u", column ";
+constexpr const char16_t* kTextHandlerMessage = u"\n   Message:  ";
+constexpr const char16_t* kTextContentError = u"Error parsing input content";
+constexpr const char16_t* kTextErrorNumber = u"; error = ";
+constexpr const char16_t* kTextMessage = u"\nMessage:  ";
+constexpr const char16_t* kTextAddingNamespace = u"Adding namespace ";
+constexpr const char16_t* kTextVersion = u" version ";
+constexpr const char16_t* kTextNamespace = u"; namespace ";
+constexpr const char16_t* kTextAlreadySpecified = u" already specified";
+
+// Entity references expanded per document at most. CML uses only the predefined entities
+// and character references; declared entities cannot appear because a DOCTYPE is refused,
+// so the cap is a second line of defence and can be small.
+constexpr XMLSize_t kEntityExpansionLimit = 64;
+
+std::u16string Text(const XMLCh* text) { return text ? std::u16string(text) : std::u16string(); }
+
+std::u16string Number(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+// "<kind>"<system id>", line <n>, column <n>\n   Message:  <message>"
+std::u16string HandlerDescription(const char16_t* kind, const xercesc::SAXParseException& e) {
+    std::u16string out = kind;
+    out += u'"';
+    out += Text(e.getSystemId());
+    out += u'"';
+    out += kTextLine;
+    out += Number(e.getLineNumber());
+    out += kTextColumn;
+    out += Number(e.getColumnNumber());
+    out += kTextHandlerMessage;
+    out += Text(e.getMessage());
+    return out;
+}
+
+std::u16string Attribute(const xercesc::DOMElement* element, const char16_t* name) {
+    return Text(element->getAttribute(name));
+}
+
+void SplitVersion(const std::u16string& version, std::u16string& major, std::u16string& minor,
+                  std::u16string& patch) {
+    const std::size_t first = version.find(u'.');
+    if (first == std::u16string::npos) {
+        major = version;
+        minor.clear();
+        patch.clear();
+        return;
+    }
+    major = version.substr(0, first);
+    const std::size_t second = version.find(u'.', first + 1);
+    if (second == std::u16string::npos) {
+        minor = version.substr(first + 1);
+        patch.clear();
+        return;
+    }
+    minor = version.substr(first + 1, second - first - 1);
+    patch = version.substr(second + 1);
+}
+
+// The elements of a by-name search. Only item() is used: getLength() of such a list walks
+// the whole subtree, and item(i) after it starts again from the top.
+xercesc::DOMElement* FirstElement(const xercesc::DOMNodeList* list) {
+    return list ? static_cast<xercesc::DOMElement*>(list->item(0)) : nullptr;
+}
+
+template <typename Visit>
+void ForEachElement(const xercesc::DOMNodeList* list, Visit visit) {
+    if (!list) return;
+    for (XMLSize_t i = 0; const xercesc::DOMNode* node = list->item(i); ++i) {
+        visit(static_cast<const xercesc::DOMElement*>(node));
+    }
+}
+
+void CheckVersion(const std::u16string& uri, const std::u16string& supported, const std::u16string& document,
+                  SchemaIncompatibilityList& list) {
+    if (!IsCompatible(CompareSchemaVersions(document, supported))) {
+        list.emplace_back(uri, supported, document);
+    }
+}
+
+}  // namespace
+
+SchemaVersionOutcome CompareSchemaVersions(const std::u16string& documentVersion,
+                                           const std::u16string& supportedVersion) {
+    std::u16string documentMajor, documentMinor, documentPatch;
+    std::u16string supportedMajor, supportedMinor, supportedPatch;
+    SplitVersion(documentVersion, documentMajor, documentMinor, documentPatch);
+    SplitVersion(supportedVersion, supportedMajor, supportedMinor, supportedPatch);
+    if (documentMajor != supportedMajor) return kVersionMajorDiffers;
+    if (documentMinor != supportedMinor) return kVersionMinorDiffers;
+    // The patches are numbers read with automatic base; an empty patch reads 0.
+    const uint32_t documentNumber = ReadAutoBaseNumber(documentPatch);
+    const uint32_t supportedNumber = ReadAutoBaseNumber(supportedPatch);
+    if (documentNumber > supportedNumber) return kVersionNewerPatch;
+    if (documentNumber < supportedNumber) return kVersionOlderPatch;
+    return kVersionEqual;
+}
+
+bool IsCompatible(SchemaVersionOutcome outcome) { return outcome == kVersionEqual || outcome == kVersionOlderPatch; }
+
+CCmlMemBufInputSource::CCmlMemBufInputSource(const XMLByte* buffer, XMLSize_t length, const char16_t* systemId)
+    : xercesc::MemBufInputSource(buffer, length, systemId ? systemId : kDefaultSystemId, false) {}
+
+CCmlLocalFileInputSource::CCmlLocalFileInputSource(const char16_t* path) : xercesc::LocalFileInputSource(path) {}
+
+void CCmlSaxErrorHandler::warning(const xercesc::SAXParseException& e) {
+    throw CCmlException(kOpParse, HandlerDescription(kTextWarning, e), ZEL_I_CML_PARSE_WARNING);
+}
+
+void CCmlSaxErrorHandler::error(const xercesc::SAXParseException& e) {
+    throw CCmlException(kOpParse, HandlerDescription(kTextError, e), ZEL_E_CML_PARSE_ERROR);
+}
+
+void CCmlSaxErrorHandler::fatalError(const xercesc::SAXParseException& e) {
+    throw CCmlException(kOpParse, HandlerDescription(kTextFatal, e), ZEL_E_CML_PARSE_FATAL);
+}
+
+void CCmlSaxErrorHandler::resetErrors() {}
+
+CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntityResolver* resolver,
+                             xercesc::SecurityManager* securityManager)
+    : xercesc::XercesDOMParser(nullptr, manager) {
+    setDoNamespaces(true);
+    setCreateEntityReferenceNodes(false);
+    // A DOCTYPE is a fatal error reported at the declaration itself, before any of its
+    // internal subset (entity declarations) or external subset is read.
+    getScanner()->setDisallowDTD(true);
+    setLoadExternalDTD(false);
+    setDisableDefaultEntityResolution(true);
+    setXMLEntityResolver(resolver);
+    setSecurityManager(securityManager);
+    setHandleMultipleImports(false);
+    setExternalSchemaLocation(u"");
+    setExternalNoNamespaceSchemaLocation(u"");
+    useCachedGrammarInParse(false);
+    cacheGrammarFromParse(false);
+    setLoadSchema(false);
+    setDoSchema(false);
+    setValidationScheme(Val_Never);
+}
+
+xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIdentifier* resource) {
+    if (!m_schemaLoadingAllowed || !resource ||
+        resource->getResourceIdentifierType() != xercesc::XMLResourceIdentifier::SchemaGrammar) {
+        return nullptr;
+    }
+    // The file comes from the namespace the document names, never from the location it gives.
+    const std::u16string uri = Text(resource->getNameSpace());
+    std::u16string version;
+    if (uri == kCmlBaseURI) {
+        version = kParserRootSchemaVersion;
+    } else if (uri == kCmlNamespaceURI) {
+        version = kCmlSchemaVersion;
+    }
+    const auto registered = m_allowed.find(CNamespace(uri, std::u16string()));
+    if (registered != m_allowed.end()) version = registered->GetVersion();
+    if (version.empty()) return nullptr;
+    std::u16string path;
+    try {
+        SchemaFileName(uri, version, kSchemaDirectory, path);
+    } catch (const CCmlException&) {
+        return nullptr;  // a registered namespace outside the CML base URI has no schema file
+    }
+    // The XML library adopts the returned source.
+    return std::make_unique<xercesc::LocalFileInputSource>(path.c_str()).release();
+}
+
+void CCmlParser::DocumentRelease::operator()(xercesc::DOMDocument* document) const { document->release(); }
+
+CCmlParser::CCmlParser(int validationMode, xercesc::MemoryManager* manager)
+    : m_resolver(m_namespaces), m_validationMode(validationMode) {
+    XmlInit();
+    m_securityManager.setEntityExpansionLimit(kEntityExpansionLimit);
+    m_domParser = std::make_unique<CCmlDOMParser>(manager ? manager : xercesc::XMLPlatformUtils::fgMemoryManager,
+                                                  &m_resolver, &m_securityManager);
+}
+
+CCmlParser::~CCmlParser() {
+    // Documents go before the parser whose memory manager and pools they came from.
+    ForgetDocument();
+}
+
+void CCmlParser::AddNamespace(const char16_t* uri, const char16_t* version) {
+    const std::u16string newUri = uri ? uri : u"";
+    const std::u16string newVersion = version ? version : u"";
+    const auto inserted = m_namespaces.insert(CNamespace(newUri, newVersion));
+    if (inserted.second || inserted.first->GetVersion() == newVersion) return;
+    std::u16string description = kTextAddingNamespace;
+    description += u'"' + newUri + u'"' + kTextVersion + newVersion + kTextNamespace;
+    description += u'"' + inserted.first->GetURI() + u'"' + kTextVersion + inserted.first->GetVersion();
+    description += kTextAlreadySpecified;
+    throw CCmlException(kOpAddNamespace, description, ZEL_E_CML_VERSION_CONFLICT);
+}
+
+void CCmlParser::RemoveNamespace(const char16_t* uri, const char16_t* /*version*/) {
+    m_namespaces.erase(CNamespace(uri ? uri : u"", std::u16string()));
+}
+
+void CCmlParser::ClearNamespaces() { m_namespaces.clear(); }
+
+void CCmlParser::Parse(const xercesc::InputSource& input, int kind) {
+    try {
+        const bool validate = kind == kParseValidating ||
+                              (kind == kParseByMode && (m_validationMode == 1 || m_validationMode == 3));
+        if (validate) {
+            ParseValidating(input);
+        } else {
+            ParseNonValidating(input);
+        }
+    } catch (const CCmlException& failure) {
+        if (failure.GetCode() != ZEL_E_CML_PARSE_ERROR) throw;
+        CSchemaException schemaFailure(failure);
+        bool mismatch = false;
+        try {
+            CheckSchemaCompatibility(input, schemaFailure.GetIncompatibilities());
+            mismatch = schemaFailure.Count() > 0;
+        } catch (const CCmlException&) {
+            // The first failure is the one to report; a document that cannot be read again
+            // has no versions to list.
+        }
+        if (mismatch) throw schemaFailure;
+        throw;
+    }
+}
+
+void CCmlParser::ParseBuffer(const XMLByte* buffer, unsigned int length, int kind) {
+    const CCmlMemBufInputSource input(buffer, length);
+    Parse(input, kind);
+}
+
+void CCmlParser::ParseFile(const char* path, int kind) {
+    const std::u16string widePath = ToUtf16(path ? std::string(path) : std::string());
+    ParseFile(widePath.c_str(), kind);
+}
+
+void CCmlParser::ParseFile(const char16_t* path, int kind) {
+    const CCmlLocalFileInputSource input(path ? path : u"");
+    Parse(input, kind);
+}
+
+const std::u16string& CCmlParser::GetRootSchemaVersion() const { return m_rootSchemaVersion; }
+const std::u16string& CCmlParser::GetCmlSchemaVersion() const { return m_cmlSchemaVersion; }
+const std::u16string& CCmlParser::GetRootName() const { return m_rootName; }
+const std::u16string& CCmlParser::GetRootNamespaceURI() const { return m_rootNamespaceURI; }
+
+CCmlDOM_Element CCmlParser::GetDocumentElement() const {
+    return CCmlDOM_Element(m_document ? m_document->getDocumentElement() : nullptr);
+}
+
+const NamespaceSet& CCmlParser::GetNamespaces() const { return m_namespaces; }
+NamespaceSet& CCmlParser::GetNamespaces() { return m_namespaces; }
+int CCmlParser::GetValidationMode() const { return m_validationMode; }
+void CCmlParser::SetValidationMode(int mode) { m_validationMode = mode; }
+CCmlDOM_Document CCmlParser::GetDocument() const { return CCmlDOM_Document(m_document.get()); }
+CCmlDOM_Element CCmlParser::GetCmlElement() const { return CCmlDOM_Element(m_cmlElement); }
+CCmlDOM_Element CCmlParser::GetEnvelopeElement() const { return CCmlDOM_Element(m_envelopeElement); }
+
+void CCmlParser::ParseValidating(const xercesc::InputSource& input) {
+    m_domParser->setIncludeIgnorableWhitespace(false);
+    m_domParser->setDoSchema(true);
+    m_domParser->setLoadSchema(true);
+    m_domParser->setValidationScheme(xercesc::XercesDOMParser::Val_Auto);
+    if (m_namespaces.empty()) AddNamespace(kCmlNamespaceURI, kCmlSchemaVersion);
+    m_resolver.SetSchemaLoadingAllowed(true);
+    try {
+        DoParse(input);
+    } catch (...) {
+        m_resolver.SetSchemaLoadingAllowed(false);
+        throw;
+    }
+    m_resolver.SetSchemaLoadingAllowed(false);
+}
+
+void CCmlParser::ParseNonValidating(const xercesc::InputSource& input) {
+    m_domParser->setDoSchema(false);
+    m_domParser->setLoadSchema(false);
+    m_domParser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
+    m_resolver.SetSchemaLoadingAllowed(false);
+    DoParse(input);
+}
+
+void CCmlParser::CheckSchemaCompatibility(const xercesc::InputSource& input, SchemaIncompatibilityList& list) {
+    ParseNonValidating(input);
+    const xercesc::DOMDocument* document = m_document.get();
+    if (!document) return;
+    try {
+        if (const xercesc::DOMElement* root = FirstElement(document->getElementsByTagNameNS(kCmlBaseURI, kTagZel))) {
+            CheckVersion(kCmlBaseURI, kParserRootSchemaVersion, Attribute(root, kTagSchemaVersion), list);
+        }
+        ForEachElement(document->getElementsByTagNameNS(kCmlNamespaceURI, kTagCml), [&](const xercesc::DOMElement* cml) {
+            CheckVersion(kCmlNamespaceURI, kCmlSchemaVersion, Attribute(cml, kTagSchemaVersion), list);
+        });
+        for (const CNamespace& registered : m_namespaces) {
+            ForEachElement(document->getElementsByTagNameNS(registered.GetURI().c_str(), u"*"),
+                           [&](const xercesc::DOMElement* element) {
+                               const std::u16string version = Attribute(element, kTagSchemaVersion);
+                               if (!version.empty()) {
+                                   CheckVersion(registered.GetURI(), registered.GetVersion(), version, list);
+                               }
+                           });
+        }
+    } catch (const xercesc::DOMException& e) {
+        throw CCmlException(kOpParseVersion, Text(e.getMessage()), static_cast<uint32_t>(e.code));
+    }
+}
+
+void CCmlParser::BuildExternalSchemaLocation(std::u16string& out) const {
+    out.clear();
+    for (const CNamespace& registered : m_namespaces) {
+        std::u16string location;
+        SchemaLocation(registered.GetURI(), registered.GetVersion(), kSchemaDirectory, location);
+        if (!out.empty()) out += kBlank;
+        out += registered.GetURI() + kBlank + location;
+    }
+}
+
+void CCmlParser::AdoptDocument() {
+    if (xercesc::DOMDocument* document = m_domParser->adoptDocument()) m_document.reset(document);
+}
+
+void CCmlParser::ForgetDocument() {
+    m_cmlElement = nullptr;
+    m_envelopeElement = nullptr;
+    m_document.reset();
+}
+
+void CCmlParser::DoParse(const xercesc::InputSource& input) {
+    ForgetDocument();
+    m_rootSchemaVersion.clear();
+    m_cmlSchemaVersion.clear();
+    m_rootName.clear();
+    m_rootNamespaceURI.clear();
+    m_domParser->setExternalSchemaLocation(u"");
+    m_domParser->setErrorHandler(&m_errorHandler);
+    m_domParser->setDoNamespaces(true);
+    // Frees whatever an earlier failure may have left in the library's document pool.
+    m_domParser->resetDocumentPool();
+    try {
+        m_domParser->parse(input);
+    } catch (const CCmlException&) {
+        AdoptDocument();
+        throw;
+    } catch (const xercesc::XMLException& e) {
+        AdoptDocument();
+        throw CCmlException(kOpParse,
+                            kTextContentError + std::u16string(kTextErrorNumber) +
+                                Number(static_cast<uint64_t>(e.getCode())) + kTextMessage + Text(e.getMessage()),
+                            ZEL_E_CML_PARSE_ERROR);
+    } catch (const xercesc::SAXException& e) {
+        AdoptDocument();
+        throw CCmlException(kOpParse, kTextContentError + std::u16string(kTextMessage) + Text(e.getMessage()),
+                            ZEL_E_CML_PARSE_ERROR);
+    } catch (const xercesc::DOMException& e) {
+        AdoptDocument();
+        throw CCmlException(kOpParse,
+                            kTextContentError + std::u16string(kTextErrorNumber) +
+                                Number(static_cast<uint64_t>(e.code)) + kTextMessage + Text(e.getMessage()),
+                            ZEL_E_CML_PARSE_ERROR);
+    } catch (const xercesc::OutOfMemoryException&) {
+        AdoptDocument();
+        throw CCmlException(kOpParse, kTextInsufficientMemory, ZEL_E_OUTOFMEMORY);
+    } catch (const std::bad_alloc&) {
+        AdoptDocument();
+        throw CCmlException(kOpParse, kTextInsufficientMemory, ZEL_E_OUTOFMEMORY);
+    } catch (const std::exception& e) {
+        AdoptDocument();
+        throw CCmlException(kOpParse, kOpParse + std::u16string(kTextMessage) + ToUtf16(e.what()),
+                            ZEL_E_CML_PARSE_ERROR);
+    }
+    AdoptDocument();
+    LocateEnvelope();
+}
+
+void CCmlParser::LocateEnvelope() {
+    if (!m_document) return;
+    try {
+        const xercesc::DOMElement* root = m_document->getDocumentElement();
+        if (!root) return;
+        m_rootName = Text(root->getTagName());
+        m_rootNamespaceURI = Text(root->getNamespaceURI());
+        if (m_rootName != kTagZel) return;
+        const std::u16string rootVersion = Attribute(root, kTagSchemaVersion);
+        if (!rootVersion.empty()) m_rootSchemaVersion = rootVersion;
+        m_cmlElement = FirstElement(root->getElementsByTagNameNS(kCmlNamespaceURI, kTagCml));
+        if (!m_cmlElement) return;
+        m_cmlSchemaVersion = Attribute(m_cmlElement, kTagSchemaVersion);
+        m_envelopeElement = FirstElement(m_cmlElement->getElementsByTagNameNS(kCmlNamespaceURI, kTagMessageEnvelope));
+    } catch (const xercesc::DOMException& e) {
+        throw CCmlException(kOpParseVersion, Text(e.getMessage()), static_cast<uint32_t>(e.code));
+    }
+}
+
+}  // namespace zel::cml

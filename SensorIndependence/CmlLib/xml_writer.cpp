@@ -1,0 +1,445 @@
+#include "SensorIndependence/CmlLib/xml_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <type_traits>
+
+#include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMCharacterData.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMText.hpp>
+
+#include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/schema_file_name.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "runtime/unicode.h"
+#include "zel/status_codes.h"
+
+static_assert(std::is_same_v<XMLCh, char16_t>, "DOM strings are used as UTF-16 text without conversion");
+
+namespace zel::cml {
+namespace {
+
+// Which escaping modes replace each ASCII character; characters from 128 up are never
+// replaced.
+constexpr std::array<uint8_t, 128> MakeEscapeTable() {
+    std::array<uint8_t, 128> table{};
+    for (char c : {'&', '<', '>', '"', '\''}) {
+        table[static_cast<unsigned char>(c)] = kEscapeText | kEscapeAttribute;
+    }
+    table['\n'] = kEscapeAttribute;
+    return table;
+}
+constexpr std::array<uint8_t, 128> kEscapeTable = MakeEscapeTable();
+constexpr unsigned kLastSpecial = '>';
+
+// The entity replacing `c`: the 8-bit copies for narrow output, the table's wide strings
+// for wide output.
+template <typename CharT>
+std::basic_string_view<CharT> Entity(char c) {
+    if constexpr (std::is_same_v<CharT, char>) {
+        switch (c) {
+            case '&': return kNarrowEntityAmp;
+            case '<': return kNarrowEntityLt;
+            case '>': return kNarrowEntityGt;
+            case '"': return kNarrowEntityQuot;
+            case '\'': return kNarrowEntityApos;
+            default: return kNarrowEntityLineFeed;
+        }
+    } else {
+        switch (c) {
+            case '&': return kEntityAmp;
+            case '<': return kEntityLt;
+            case '>': return kEntityGt;
+            case '"': return kEntityQuot;
+            case '\'': return kEntityApos;
+            default: return kEntityLineFeed;
+        }
+    }
+}
+
+// The one escaping routine: hands each run of characters that need no replacement to
+// `run` whole, and each character that does to `entity`. The mode is a template argument
+// so that the scan loop tests a constant.
+template <unsigned Mode, typename CharT, typename Run, typename EntityFn>
+void EscapeIn(const CharT* text, std::size_t length, Run& run, EntityFn& entity) {
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto unit = static_cast<std::make_unsigned_t<CharT>>(text[i]);
+        // Every replaced character is at or below '>', which lets most characters pass on
+        // one comparison.
+        if (unit <= kLastSpecial && (kEscapeTable[unit] & Mode) != 0) {
+            if (i > runStart) run(text + runStart, i - runStart);
+            entity(static_cast<char>(unit));
+            runStart = i + 1;
+        }
+    }
+    if (length > runStart) run(text + runStart, length - runStart);
+}
+
+template <typename CharT, typename Run, typename EntityFn>
+void Escape(const CharT* text, std::size_t length, unsigned mode, Run&& run, EntityFn&& entity) {
+    switch (mode) {
+        case kEscapeText: return EscapeIn<kEscapeText>(text, length, run, entity);
+        case kEscapeAttribute: return EscapeIn<kEscapeAttribute>(text, length, run, entity);
+        default: return EscapeIn<kEscapeNone>(text, length, run, entity);
+    }
+}
+
+// Writes straight into the stream buffer; a stream already in a failed state takes
+// nothing more, and a short write marks it bad.
+template <typename CharT>
+void Put(std::basic_ostream<CharT>& stream, const CharT* text, std::size_t length) {
+    if (length == 0 || !stream.good()) return;
+    if (static_cast<std::size_t>(stream.rdbuf()->sputn(text, static_cast<std::streamsize>(length))) != length) {
+        stream.setstate(std::ios_base::badbit);
+    }
+}
+
+std::u16string_view View(const XMLCh* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
+
+// A text or CDATA node that formatted output leaves out: ignorable white space, empty, or
+// made of blanks and line feeds only (tabs and carriage returns count as content).
+bool IsSkippedText(const xercesc::DOMText* text) {
+    if (text->isIgnorableWhitespace()) return true;
+    for (char16_t c : View(text->getData())) {
+        if (c != u' ' && c != u'\n') return false;
+    }
+    return true;
+}
+
+template <typename CharT>
+std::basic_string<CharT> EscapedString(std::basic_string_view<CharT> text, unsigned mode) {
+    std::basic_string<CharT> out;
+    out.reserve(text.size());
+    Escape(
+        text.data(), text.size(), mode, [&out](const CharT* run, std::size_t n) { out.append(run, n); },
+        [&out](char c) { out += Entity<CharT>(c); });
+    return out;
+}
+
+template <typename CharT>
+void WriteStartTagTo(XmlSink<CharT>& sink, const xercesc::DOMElement* element) {
+    sink.Ascii("<").Escaped(View(element->getNodeName()), kEscapeText);
+
+    const xercesc::DOMNode* parent = element->getParentNode();
+    if (parent == nullptr || View(element->getNamespaceURI()) != View(parent->getNamespaceURI())) {
+        std::u16string prefixed = u"xmlns:";
+        prefixed += View(element->getPrefix());
+        if (!element->hasAttribute(u"xmlns") && !element->hasAttribute(prefixed.c_str())) {
+            sink.Ascii(" xmlns='").Escaped(View(element->getNamespaceURI()), kEscapeText).Ascii("'");
+        }
+    }
+
+    if (const xercesc::DOMNamedNodeMap* attributes = element->getAttributes()) {
+        const XMLSize_t count = attributes->getLength();
+        for (XMLSize_t i = 0; i < count; ++i) {
+            const auto* attribute = static_cast<const xercesc::DOMAttr*>(attributes->item(i));
+            if (!attribute->getSpecified()) continue;  // supplied by a schema default only
+            sink.Ascii(" ").Escaped(View(attribute->getName()), kEscapeText);
+            sink.Ascii("='").Escaped(View(attribute->getValue()), kEscapeAttribute).Ascii("'");
+        }
+    }
+    sink.Ascii(element->hasChildNodes() ? ">" : "/>");
+}
+
+}  // namespace
+
+template <typename CharT>
+XmlSink<CharT>::~XmlSink() {
+    try {
+        Flush();
+    } catch (...) {
+        // A throwing stream buffer has marked the stream; nothing more can be done here.
+    }
+}
+
+template <typename CharT>
+void XmlSink<CharT>::AppendLong(const CharT* text, std::size_t length) {
+    Flush();
+    if (length > kCapacity) {
+        Put(m_stream, text, length);
+    } else {
+        std::char_traits<CharT>::copy(m_buffer, text, length);
+        m_used = length;
+    }
+}
+
+template <typename CharT>
+void XmlSink<CharT>::Narrow(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // Narrow ASCII straight into the buffer until a non-ASCII unit or a full buffer.
+        if (m_used == kCapacity) Flush();
+        const std::size_t limit = std::min(text.size() - i, kCapacity - m_used);
+        CharT* out = m_buffer + m_used;
+        std::size_t k = 0;
+        // Blocks of eight units that are all ASCII first (the compiler vectorises these).
+        for (; k + 8 <= limit; k += 8) {
+            char16_t any = 0;
+            for (std::size_t j = 0; j < 8; ++j) any |= text[i + k + j];
+            if (any >= 0x80) break;
+            for (std::size_t j = 0; j < 8; ++j) out[k + j] = static_cast<CharT>(text[i + k + j]);
+        }
+        while (k < limit && text[i + k] < 0x80) {
+            out[k] = static_cast<CharT>(text[i + k]);
+            ++k;
+        }
+        m_used += k;
+        i += k;
+        if (k == limit) continue;
+        std::size_t end = i;
+        while (end < text.size() && text[end] >= 0x80) ++end;
+        // A high surrogate that ends the run has no partner (ASCII or the end follows),
+        // but the converter would take it for an incomplete input and drop it: it is
+        // written as U+FFFD like every other unpaired surrogate.
+        const bool unpairedLast = text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF;
+        std::string utf8;
+        zelToUtf8(text.data() + i, end - i - (unpairedLast ? 1 : 0), utf8);
+        if (unpairedLast) zelToUtf8(u"\uFFFD", 1, utf8, false);
+        if constexpr (std::is_same_v<CharT, char>) Append(utf8.data(), utf8.size());
+        i = end;
+    }
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Escaped(std::u16string_view text, EscapeMode mode) {
+    Escape(
+        text.data(), text.size(), mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
+        [this](char c) {
+            const std::basic_string_view<CharT> entity = Entity<CharT>(c);
+            Append(entity.data(), entity.size());
+        });
+    return *this;
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Indent(int level) {
+    std::size_t blanks = level > 0 ? 4 * static_cast<std::size_t>(level) : 0;
+    while (blanks > 0) {
+        if (m_used == kCapacity) Flush();
+        const std::size_t count = std::min(blanks, kCapacity - m_used);
+        std::char_traits<CharT>::assign(m_buffer + m_used, count, CharT(' '));
+        m_used += count;
+        blanks -= count;
+    }
+    return *this;
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Attribute(std::u16string_view name, std::u16string_view value, EscapeMode mode) {
+    return Ascii(" ").Wide(name).Ascii("='").Escaped(value, mode).Ascii("'");
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Decimal(uint64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
+    return Ascii(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Hex(uint32_t value) {
+    char digits[12];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), value, 16);
+    return Ascii(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+template <typename CharT>
+void XmlSink<CharT>::Flush() {
+    const std::size_t used = m_used;
+    m_used = 0;
+    if (used != 0) Put(m_stream, m_buffer, used);
+}
+
+template <typename CharT>
+void XmlSink<CharT>::EndLine() {
+    Unit(CharT('\n'));
+    Flush();
+    m_stream.flush();
+}
+
+std::u16string Indent(int level) { return std::u16string(level > 0 ? 4 * static_cast<std::size_t>(level) : 0, u' '); }
+
+std::u16string EscapeAttribute(std::u16string_view text) { return EscapedString(text, kEscapeAttribute); }
+
+std::string EscapeAttribute(std::string_view text) { return EscapedString(text, kEscapeAttribute); }
+
+std::u16string EscapeText(std::u16string_view text) { return EscapedString(text, kEscapeText); }
+
+std::string EscapeText(std::string_view text) { return EscapedString(text, kEscapeText); }
+
+template <typename CharT>
+void WriteAscii(std::basic_ostream<CharT>& stream, std::string_view ascii) {
+    XmlSink<CharT>(stream).Ascii(ascii);
+}
+
+template <typename CharT>
+void WriteWide(std::basic_ostream<CharT>& stream, std::u16string_view text) {
+    if constexpr (std::is_same_v<CharT, char>) {
+        XmlSink<CharT>(stream).Wide(text);
+    } else {
+        Put(stream, text.data(), text.size());
+    }
+}
+
+template <typename CharT>
+void WriteEscaped(std::basic_ostream<CharT>& stream, std::u16string_view text, EscapeMode mode) {
+    XmlSink<CharT>(stream).Escaped(text, mode);
+}
+
+template <typename CharT>
+void WriteIndent(std::basic_ostream<CharT>& stream, int level) {
+    XmlSink<CharT>(stream).Indent(level);
+}
+
+template <typename CharT>
+void WriteLineEnd(std::basic_ostream<CharT>& stream) {
+    XmlSink<CharT>(stream).EndLine();
+}
+
+template <typename CharT>
+void WriteDecimal(std::basic_ostream<CharT>& stream, uint64_t value) {
+    XmlSink<CharT>(stream).Decimal(value);
+}
+
+template <typename CharT>
+void WriteHex(std::basic_ostream<CharT>& stream, uint32_t value) {
+    XmlSink<CharT>(stream).Hex(value);
+}
+
+template <typename CharT>
+void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value,
+                    EscapeMode mode) {
+    XmlSink<CharT>(stream).Attribute(name, value, mode);
+}
+
+template <typename CharT>
+void WriteXmlDeclaration(std::basic_ostream<CharT>& stream, bool standalone) {
+    XmlDeclaration declaration = standalone ? kDeclarationUtf8Standalone : kDeclarationUtf8NotStandalone;
+    bool byteOrderMark = false;
+    if constexpr (!std::is_same_v<CharT, char>) {
+        // The buffer tells the kind: a file buffer converts to UTF-8 bytes on its way out,
+        // a string buffer keeps UTF-16 code units.
+        std::basic_streambuf<CharT>* buffer = stream.rdbuf();
+        if (dynamic_cast<std::basic_stringbuf<CharT>*>(buffer) != nullptr) {
+            declaration = standalone ? kDeclarationUtf16Standalone : kDeclarationUtf16NotStandalone;
+            byteOrderMark = true;
+        } else if (dynamic_cast<std::basic_filebuf<CharT>*>(buffer) == nullptr) {
+            throw CCmlException(u"Writing XML declaration", u"Unsupported stream type", ZEL_E_INVALIDARG);
+        }
+    }
+    XmlSink<CharT> sink(stream);
+    if (byteOrderMark) sink.Wide(u"\uFEFF");
+    sink.Ascii(kXmlDeclarations[declaration]).EndLine();
+}
+
+template <typename CharT>
+void WriteDocumentHead(std::basic_ostream<CharT>& stream, std::u16string_view rootName, const NamespaceSet& namespaces) {
+    WriteXmlDeclaration(stream, false);
+    XmlSink<CharT> sink(stream);
+    sink.Ascii("<").Wide(rootName).Ascii(" ").Ascii(kSchemaInstanceDeclaration).EndLine();
+    if (namespaces.empty()) return;
+
+    sink.Ascii("    xsi:schemaLocation='");
+    bool first = true;
+    std::u16string location;
+    for (const CNamespace& ns : namespaces) {
+        if (!first) {
+            sink.EndLine();
+            sink.Indent(1);
+        }
+        first = false;
+        // May throw for a URI outside the CML base URI; the sink hands over the head so far.
+        SchemaLocation(ns.GetURI(), ns.GetVersion(), kSchemaDirectory, location);
+        sink.Wide(ns.GetURI()).Ascii(" ").Wide(location);
+    }
+    sink.Ascii("'");
+}
+
+template <typename CharT>
+void WriteStartTag(const xercesc::DOMElement* element, std::basic_ostream<CharT>& stream) {
+    XmlSink<CharT> sink(stream);
+    WriteStartTagTo(sink, element);
+}
+
+template <typename CharT>
+void WriteNode(const xercesc::DOMNode* node, std::basic_ostream<CharT>& stream, int level) {
+    if (node == nullptr) return;
+    switch (node->getNodeType()) {
+        case xercesc::DOMNode::ELEMENT_NODE: {
+            const auto* element = static_cast<const xercesc::DOMElement*>(node);
+            {
+                // Scoped so that no buffer is held across the recursion.
+                XmlSink<CharT> sink(stream);
+                sink.Indent(level);
+                WriteStartTagTo(sink, element);
+                sink.EndLine();
+            }
+            if (element->hasChildNodes()) {
+                for (const xercesc::DOMNode* child = element->getFirstChild(); child != nullptr;
+                     child = child->getNextSibling()) {
+                    WriteNode(child, stream, level + 1);
+                }
+                XmlSink<CharT>(stream)
+                    .Indent(level)
+                    .Ascii("</")
+                    .Escaped(View(element->getNodeName()), kEscapeText)
+                    .Ascii(">")
+                    .EndLine();
+            }
+            break;
+        }
+        case xercesc::DOMNode::TEXT_NODE: {
+            const auto* text = static_cast<const xercesc::DOMText*>(node);
+            if (IsSkippedText(text)) break;
+            XmlSink<CharT>(stream).Indent(level).Escaped(View(text->getData()), kEscapeText).EndLine();
+            break;
+        }
+        case xercesc::DOMNode::CDATA_SECTION_NODE: {
+            const auto* text = static_cast<const xercesc::DOMText*>(node);
+            if (IsSkippedText(text)) break;
+            XmlSink<CharT>(stream).Indent(level).Ascii("<![CDATA[").Wide(View(text->getData())).Ascii("]]>").EndLine();
+            break;
+        }
+        case xercesc::DOMNode::COMMENT_NODE: {
+            const auto* comment = static_cast<const xercesc::DOMCharacterData*>(node);
+            XmlSink<CharT>(stream).Indent(level).Ascii("<!--").Wide(View(comment->getData())).Ascii("-->").EndLine();
+            break;
+        }
+        default: {
+            XmlSink<CharT> sink(stream);
+            sink.EndLine();
+            sink.Ascii("Unrecognized node type:  ").Decimal(static_cast<uint64_t>(node->getNodeType()));
+            break;
+        }
+    }
+}
+
+template class XmlSink<char>;
+template class XmlSink<char16_t>;
+
+#define ZEL_CML_INSTANTIATE_WRITER(CharT)                                                                        \
+    template void WriteAscii<CharT>(std::basic_ostream<CharT>&, std::string_view);                             \
+    template void WriteWide<CharT>(std::basic_ostream<CharT>&, std::u16string_view);                           \
+    template void WriteEscaped<CharT>(std::basic_ostream<CharT>&, std::u16string_view, EscapeMode);            \
+    template void WriteIndent<CharT>(std::basic_ostream<CharT>&, int);                                         \
+    template void WriteLineEnd<CharT>(std::basic_ostream<CharT>&);                                             \
+    template void WriteDecimal<CharT>(std::basic_ostream<CharT>&, uint64_t);                                   \
+    template void WriteHex<CharT>(std::basic_ostream<CharT>&, uint32_t);                                       \
+    template void WriteAttribute<CharT>(std::basic_ostream<CharT>&, std::u16string_view, std::u16string_view,  \
+                                        EscapeMode);                                                           \
+    template void WriteXmlDeclaration<CharT>(std::basic_ostream<CharT>&, bool);                                \
+    template void WriteDocumentHead<CharT>(std::basic_ostream<CharT>&, std::u16string_view, const NamespaceSet&); \
+    template void WriteStartTag<CharT>(const xercesc::DOMElement*, std::basic_ostream<CharT>&);                \
+    template void WriteNode<CharT>(const xercesc::DOMNode*, std::basic_ostream<CharT>&, int);
+
+ZEL_CML_INSTANTIATE_WRITER(char)
+ZEL_CML_INSTANTIATE_WRITER(char16_t)
+
+#undef ZEL_CML_INSTANTIATE_WRITER
+
+}  // namespace zel::cml

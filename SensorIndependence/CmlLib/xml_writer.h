@@ -1,0 +1,188 @@
+// The XML writer: the text-level rules every Serialize of the CML library follows
+// (indentation, line ends, quoting, escaping, declarations, the document head) and a
+// formatted writer for DOM subtrees. Every writing operation is one template over the
+// stream's character type, instantiated for std::ostream (UTF-8 bytes) and for
+// std::basic_ostream<char16_t> (UTF-16); both give the same characters. Literal pieces are
+// passed as ASCII and widened here; wide text is converted to UTF-8 for narrow streams.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNode.hpp>
+
+#include "SensorIndependence/CmlLib/cml_namespace.h"
+
+namespace zel::cml {
+
+// Escaping modes, usable as flags: text mode replaces & < > " ' and attribute mode also
+// the line feed. No other character is ever replaced.
+enum EscapeMode : unsigned {
+    kEscapeNone = 0,
+    kEscapeText = 1u << 0,
+    kEscapeAttribute = 1u << 1,
+};
+
+// Collects the pieces of a line and hands them to the stream in one call, so that a line
+// costs a few stream calls rather than one per piece. All writing operations below go
+// through it; Serialize code may also use it directly:
+//     XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(tag).Attribute(name, value).Ascii("/>").EndLine();
+// Wide text is converted for narrow streams (ASCII by narrowing, other characters through
+// the runtime's replacing converter). Whatever is collected reaches the stream at Flush,
+// EndLine or destruction, also when an exception leaves the writing code early. Writes go
+// straight into the stream buffer; a stream in a failed state takes nothing more.
+template <typename CharT>
+class XmlSink {
+public:
+    explicit XmlSink(std::basic_ostream<CharT>& stream) : m_stream(stream) {}
+    XmlSink(const XmlSink&) = delete;
+    XmlSink& operator=(const XmlSink&) = delete;
+    // Hands over what is left; a failure to do so is dropped (the stream shows it).
+    ~XmlSink();
+
+    // ASCII text, widened on wide streams.
+    XmlSink& Ascii(std::string_view ascii) {
+        if constexpr (std::is_same_v<CharT, char>) {
+            Append(ascii.data(), ascii.size());
+        } else {
+            for (char c : ascii) Unit(static_cast<unsigned char>(c));
+        }
+        return *this;
+    }
+    // Wide text unchanged (UTF-8 on narrow streams).
+    XmlSink& Wide(std::u16string_view text) {
+        if constexpr (std::is_same_v<CharT, char>) {
+            // Inline for the common case: ASCII text that fits the buffer.
+            if (text.size() <= kCapacity - m_used) {
+                char* out = m_buffer + m_used;
+                std::size_t k = 0;
+                while (k < text.size() && text[k] < 0x80) {
+                    out[k] = static_cast<char>(text[k]);
+                    ++k;
+                }
+                m_used += k;
+                if (k == text.size()) return *this;
+                text.remove_prefix(k);
+            }
+            Narrow(text);
+        } else {
+            Append(text.data(), text.size());
+        }
+        return *this;
+    }
+    // Wide text escaped in `mode` (kEscapeNone: unchanged).
+    XmlSink& Escaped(std::u16string_view text, EscapeMode mode);
+    // The indentation of `level`: 4 x level blanks, none for level 0 or below.
+    XmlSink& Indent(int level);
+    // " name='value'" with the value escaped in `mode`.
+    XmlSink& Attribute(std::u16string_view name, std::u16string_view value, EscapeMode mode = kEscapeAttribute);
+    // A number in decimal digits.
+    XmlSink& Decimal(uint64_t value);
+    // A number in lower-case hexadecimal digits, without prefix or leading zeros.
+    XmlSink& Hex(uint32_t value);
+    // Hands the collected text to the stream.
+    void Flush();
+    // Flush, then a line feed, then a flush of the stream itself.
+    void EndLine();
+
+private:
+    static constexpr std::size_t kCapacity = 512;
+
+    void Append(const CharT* text, std::size_t length) {
+        if (length <= kCapacity - m_used) {
+            std::char_traits<CharT>::copy(m_buffer + m_used, text, length);
+            m_used += length;
+        } else {
+            AppendLong(text, length);
+        }
+    }
+    void AppendLong(const CharT* text, std::size_t length);
+    // Wide text as UTF-8, for narrow streams.
+    void Narrow(std::u16string_view text);
+    void Unit(CharT unit) {
+        if (m_used == kCapacity) Flush();
+        m_buffer[m_used++] = unit;
+    }
+
+    std::basic_ostream<CharT>& m_stream;
+    std::size_t m_used = 0;
+    CharT m_buffer[kCapacity];
+};
+
+// Four blanks per level (none for level 0 or below).
+std::u16string Indent(int level);
+
+// `text` with the attribute-mode replacements; the 8-bit form takes and gives UTF-8 and
+// uses the 8-bit entity strings.
+std::u16string EscapeAttribute(std::u16string_view text);
+std::string EscapeAttribute(std::string_view text);
+// `text` with the text-mode replacements (line feeds stay as they are).
+std::u16string EscapeText(std::u16string_view text);
+std::string EscapeText(std::string_view text);
+
+// Writes the ASCII text `ascii` (widened on wide streams).
+template <typename CharT>
+void WriteAscii(std::basic_ostream<CharT>& stream, std::string_view ascii);
+
+// Writes wide text unchanged (converted to UTF-8 on narrow streams).
+template <typename CharT>
+void WriteWide(std::basic_ostream<CharT>& stream, std::u16string_view text);
+
+// Writes wide text escaped in `mode` (kEscapeText or kEscapeAttribute).
+template <typename CharT>
+void WriteEscaped(std::basic_ostream<CharT>& stream, std::u16string_view text, EscapeMode mode);
+
+// Writes the indentation of `level`: 4 x level blanks.
+template <typename CharT>
+void WriteIndent(std::basic_ostream<CharT>& stream, int level);
+
+// Writes a line feed and flushes the stream (every line end flushes).
+template <typename CharT>
+void WriteLineEnd(std::basic_ostream<CharT>& stream);
+
+// Writes `value` in decimal digits.
+template <typename CharT>
+void WriteDecimal(std::basic_ostream<CharT>& stream, uint64_t value);
+
+// Writes `value` in lower-case hexadecimal digits without prefix or leading zeros.
+template <typename CharT>
+void WriteHex(std::basic_ostream<CharT>& stream, uint32_t value);
+
+// Writes " name='value'" with the value escaped in `mode` (kEscapeNone writes it as it is).
+template <typename CharT>
+void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value,
+                    EscapeMode mode = kEscapeAttribute);
+
+// Writes the XML declaration and a line end. Narrow streams and wide file streams get the
+// UTF-8 declaration; wide string streams get U+FEFF and the UTF-16 declaration; any other
+// wide stream throws CCmlException ("Writing XML declaration", "Unsupported stream type",
+// 0xC7210003) before writing anything.
+template <typename CharT>
+void WriteXmlDeclaration(std::basic_ostream<CharT>& stream, bool standalone);
+
+// Writes the declaration (standalone "no"), "<" + rootName + " " + the schema-instance
+// declaration and a line end, then, unless `namespaces` is empty, the xsi:schemaLocation
+// attribute listing each namespace with its schema location, one per line, ending with "'"
+// and no line end: the caller continues the root start tag. A namespace outside the CML
+// base URI throws CCmlException (0xC738000A) with the head written so far left in place.
+template <typename CharT>
+void WriteDocumentHead(std::basic_ostream<CharT>& stream, std::u16string_view rootName, const NamespaceSet& namespaces);
+
+// Writes `node` and its subtree in the formatted style at `level`: elements, non-blank text,
+// CDATA sections and comments, one per line. Other node types write a line end and
+// "Unrecognized node type:  <number>" and are otherwise skipped. A null node writes nothing.
+template <typename CharT>
+void WriteNode(const xercesc::DOMNode* node, std::basic_ostream<CharT>& stream, int level);
+
+// The start tag of a DOM element: name, its xmlns declaration when its namespace differs
+// from its parent's and it declares none itself, its specified attributes, then ">" when it
+// has children, else "/>".
+template <typename CharT>
+void WriteStartTag(const xercesc::DOMElement* element, std::basic_ostream<CharT>& stream);
+
+}  // namespace zel::cml
