@@ -18,6 +18,21 @@ bool EndsWith(const std::string& s, const char* suffix) {
     size_t n = std::strlen(suffix);
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
+
+// The error number of a failed dlopen. glibc's dlopen does not leave errno set, so the
+// number of the failing open (ENOENT for a missing file) survives only as the strerror text
+// at the end of the loader's message. A module that exists but cannot be loaded has no
+// such number and counts as a bad library.
+uint32_t LoaderErrorNumber(int openError, const std::string& detail) {
+    if (openError > 0 && openError < 0x10000) return static_cast<uint32_t>(openError);
+    char buffer[256];
+    for (int error = 1; error < 512; ++error) {
+        if (strerrorname_np(error) == nullptr) continue;
+        if (EndsWith(detail, (std::string(": ") + strerror_r(error, buffer, sizeof buffer)).c_str()))
+            return static_cast<uint32_t>(error);
+    }
+    return ELIBBAD;
+}
 }  // namespace
 
 uint32_t GetLastError() { return t_lastError; }
@@ -46,11 +61,10 @@ void* LoadModule(const char* name, uint32_t& error, std::string& detail) {
         detail.clear();
         return module;
     }
-    // dlopen leaves the errno of the failing open (ENOENT for a missing file); a module
-    // that exists but cannot be loaded leaves none and counts as a bad library.
-    error = errno > 0 && errno < 0x10000 ? static_cast<uint32_t>(errno) : ELIBBAD;
+    int openError = errno;
     const char* why = dlerror();
     detail = why ? why : "";
+    error = LoaderErrorNumber(openError, detail);
     return nullptr;
 }
 

@@ -39,34 +39,42 @@ public:
 
     // When the status is a platform error number (non-zero, below 0x10000), moves it into
     // the facility and severity of `code` (its upper 16 bits); otherwise does nothing.
-    void SetFacility(uint32_t code);
+    void SetFacility(uint32_t code) noexcept;
 
-    // "%u" for a platform error number, "0x%8.8x" otherwise.
-    const char* GetIdText();
+    // "%u" for a platform error number, "0x%8.8x" otherwise; valid until the next call.
+    const char* GetIdText() noexcept;
 
     // The message text of the status with its inserts, wrapped to `width` (0: the text's own
     // line breaks and a final CR LF; 255 or more: no wrapping), followed by " [ID=...]"
     // unless `plain`. Never fails: falls back to "Status %d retrieving message text. [ID=...]"
-    // and, without memory, to the identifier text.
-    const char* GetText(unsigned width = 0, ZELInserts inserts = {}, bool plain = false);
+    // and, without memory, to the identifier text. The result is valid until the next
+    // GetText or Describe on this object.
+    const char* GetText(unsigned width = 0, ZELInserts inserts = {}, bool plain = false) noexcept;
 
     // The text shown to people: the system's own codes by their plain text, platform and
-    // foreign codes as "Operating system specific status encountered. [ID=...]".
-    const char* Describe(unsigned width = 0, ZELInserts inserts = {});
+    // foreign codes as "Operating system specific status encountered. [ID=...]". Moves a
+    // security-facility error (facility 9) into facility 0x72D and a socket error number
+    // (10000..12000) into facility 0x727 first; the object keeps the moved status.
+    const char* Describe(unsigned width = 0, ZELInserts inserts = {}) noexcept;
 
 private:
+    // Keeps `text` word-wrapped to `width` as the object's text; without memory, returns
+    // the identifier text instead.
+    const char* KeepWrapped(const char* text, unsigned width) noexcept;
+
     uint32_t m_status;
     char m_idText[12] = {};
     std::string m_text;
     bool m_ownModule;
 };
 
-// Describes `code` at width 320 (no wrapping). The text lives in a per-thread buffer that
-// the next call on the same thread overwrites.
-const char* StatusText(uint32_t code);
+// The text of `code` with its identifier (GetText at width 320, so no wrapping). The text
+// lives in a per-thread buffer that the next call on the same thread overwrites.
+const char* StatusText(uint32_t code) noexcept;
 
 // Wraps `text` to lines of at most `width` columns (0 or 255 and above: no limit), breaking
-// at blanks with `lineBreak`; CR, LF, VT and FF end a line.
+// at blanks and tabs with `lineBreak`; CR, LF, VT and FF end a line, backspace steps back
+// one column, other control characters take no column. A word longer than a line is cut.
 std::string WordWrap(const std::string& text, unsigned width, const char* lineBreak = "\n");
 
 }  // namespace zel
