@@ -1,0 +1,79 @@
+// Concurrent use of the module: posts from several threads while another thread reloads
+// and rewrites the property file and changes the controller list. Run under ASan and TSan builds.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_fixture.h"
+
+namespace zel::scs::test {
+namespace {
+
+class ScsConcurrency : public ModuleTest {};
+
+TEST_F(ScsConcurrency, PostsWhileSettingsAndControllersChange) {
+    constexpr int kPosters = 4;
+    constexpr int kPostsEach = 200;
+    const std::string path = m_dir.File("agent.properties");
+    WriteFile(path, "[session_config]\nmaxResponseBytes = 100000\n");
+    ASSERT_EQ(0u, Scs().SCS_LoadLocalProperties(path.c_str()));
+    TestServer& server = StartServer([](const httplib::Request& request, httplib::Response& response) {
+        response.set_content("echo:" + request.body, "text/plain");
+    });
+    const int32_t id = AddController("127.0.0.1", server.PortText());
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::atomic<int> reloads{0};
+    std::string lastAgentId;
+    std::thread changer([&] {
+        for (int n = 0; !stop; ++n) {
+            if (Scs().SCS_LoadLocalProperties(path.c_str()) != 0) ++failures;
+            lastAgentId = "agent-" + std::to_string(n);
+            if (Scs().SCS_SetAgentId(lastAgentId.c_str()) != 0) ++failures;
+            const std::string host = "other" + std::to_string(n % 5) + ".example";
+            if (Scs().SCS_AddController("x", host.c_str(), "80", nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr) != 0)
+                ++failures;
+            // The posters' controller stays first; the added one goes again.
+            if (Scs().SCS_DeleteController(1) != 0) ++failures;
+            ++reloads;
+        }
+    });
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kPosters; ++t) {
+        posters.emplace_back([&, t] {
+            const uint32_t timeouts[3] = {5000, 10000, 60000};
+            for (int i = 0; i < kPostsEach; ++i) {
+                const std::string request = "thread " + std::to_string(t) + " post " + std::to_string(i);
+                char* response = nullptr;
+                uint32_t length = 0;
+                const uint32_t status =
+                    Scs().SCS_PostData(0, id, "/zel/sensor_services/heartbeat", 0,
+                                       "application/x-zel-cml-data", request.data(),
+                                       static_cast<uint32_t>(request.size()), timeouts,
+                                       &response, &length);
+                if (status != 0 || !response || std::string(response, length) != "echo:" + request)
+                    ++failures;
+                Scs().SCS_Free(response);
+            }
+        });
+    }
+    for (auto& poster : posters) poster.join();
+    stop = true;
+    changer.join();
+    EXPECT_EQ(0, failures.load());
+    EXPECT_GT(reloads.load(), 0);
+    EXPECT_EQ(static_cast<std::size_t>(kPosters * kPostsEach), server.Requests().size());
+    EXPECT_EQ(std::vector<int32_t>{id}, Destinations());
+    ScsText agentId;
+    ASSERT_EQ(0u, Scs().SCS_RetrieveLocalProperty("session_config", "agentId", agentId.Out()));
+    EXPECT_EQ(lastAgentId, agentId.Str());
+    EXPECT_EQ(std::vector<std::string>{"agent.properties"}, m_dir.Entries());
+}
+
+}  // namespace
+}  // namespace zel::scs::test

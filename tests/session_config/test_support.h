@@ -1,0 +1,97 @@
+// Shared fixtures of the session-config tests: temporary directories, files, and HTTP(S)
+// servers on 127.0.0.1 that answer with canned replies and record what they received.
+#pragma once
+
+#include <httplib.h>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zel::scs::test {
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    // The names in the directory, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+
+struct RecordedRequest {
+    std::string method;
+    std::string path;
+    std::string contentType;
+    std::string body;
+    bool hasExpect = false;
+    std::string authorization;
+    std::string proxyAuthorization;
+    int remotePort = 0;
+};
+
+// An HTTP (or, with a certificate and key, HTTPS) server on 127.0.0.1 and a free port.
+class TestServer {
+public:
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    explicit TestServer(Handler handler, const std::string& certFile = "",
+                        const std::string& keyFile = "");
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int Port() const { return m_port; }
+    std::string PortText() const { return std::to_string(m_port); }
+    std::vector<RecordedRequest> Requests() const;
+    // Blocks the calling handler until Release (or the server's end).
+    void Hold();
+    void Release();
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    Handler m_handler;
+    int m_port = 0;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_release = false;
+    std::vector<RecordedRequest> m_requests;
+};
+
+// A port on 127.0.0.1 on which nothing listens: bound without listening for the object's
+// life, so connections are refused and no other server takes it meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    std::string PortText() const { return std::to_string(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// A self-signed certificate for 127.0.0.1 made with the openssl command.
+struct SelfSignedCertificate {
+    std::string certFile;
+    std::string keyFile;
+};
+SelfSignedCertificate MakeSelfSignedCertificate(const std::string& directory);
+
+}  // namespace zel::scs::test
