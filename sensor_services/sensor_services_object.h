@@ -1,0 +1,76 @@
+// CSensorServices: the process-wide object behind the exports of the sensor services
+// library (service type "sensor_services").
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sensor_services/base_services.h"
+#include "sensor_services/heartbeat_record.h"
+#include "zel/sensor_services.h"
+
+namespace zel::ss {
+
+// The URL path and content type of a heartbeat post.
+inline constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
+inline constexpr const char* kHeartbeatMimeType = "application/x-zel-cml-data";
+
+class CSensorServices : public CBaseServices {
+public:
+    // A new object with no reference; null when out of memory.
+    static CSensorServices* Create() noexcept;
+
+    // Creates the retry state, runs the base initialisation (group settings loaded, server
+    // settings not), reads the settings and registers for settings-changed notifications.
+    // On failure the object is left for its last Release to clean up; a dispatch thread
+    // already started has been told to stop.
+    uint32_t Init(const SS_PlatformServices* platform, const SS_TraceSink* trace, const char* localPropertyFile,
+                  const char* groupSettingsFile, const char* agentIdentifier, uint32_t option);
+
+    // Stores the error callback (null removes it); 0.
+    uint32_t RegisterErrorCallback(SS_ErrorCallback callback);
+
+    // Makes `record` the pending heartbeat, destroying one that has not been sent yet.
+    void QueueHeartbeatRecord(std::unique_ptr<CHeartbeatRecord> record);
+    // True while a heartbeat waits to be sent.
+    bool HasPendingHeartbeat() const;
+    // True when "dumpEnabled" was set to a non-zero number.
+    bool DumpEnabled() const;
+
+    // The first steps of SS_ShutDown on this object: no further settings-changed calls
+    // (waits for one in progress), the agent's response callbacks cleared, the dispatch
+    // thread told to stop.
+    void BeginShutDown();
+
+    // SS_GetControllerInfo: copies of the controller's texts allocated with SS_Allocate.
+    uint32_t GetControllerInfo(uint32_t index, char** outputs[8]) const;
+
+    // The settings-changed handler registered with the session-config module: rereads the
+    // settings and the controller list of the published object.
+    static uint32_t OnSettingsChanged();
+
+protected:
+    using CBaseServices::Init;
+
+    uint32_t Cleanup() override;
+    uint32_t LoadSettings(uint32_t serviceType) override;
+    uint32_t DispatchRequests(int32_t server) override;
+
+private:
+    CSensorServices() = default;
+    ~CSensorServices() override = default;
+
+    // Posts the pending heartbeat to `server`: 0 when there was none or the post
+    // succeeded; the post's failure otherwise, after the error callback was told and the
+    // heartbeat put back unless a newer one was queued meanwhile.
+    uint32_t SendHeartbeat(int32_t server);
+
+    std::unique_ptr<svcRetryState> m_retryState;
+    std::string m_groupSettingsFile;
+    SS_ErrorCallback m_errorCallback = nullptr;
+    std::unique_ptr<CHeartbeatRecord> m_pendingHeartbeat;
+    bool m_dumpEnabled = false;
+};
+
+}  // namespace zel::ss

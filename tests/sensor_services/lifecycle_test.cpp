@@ -1,0 +1,357 @@
+// The library's life: argument checks, start and stop, the not-initialised answers, the
+// settings the core reads, the pass-through exports and the controller copies.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sensor_services/internal.h"
+#include "services_fixture.h"
+#include "zel/platform_posix.h"
+#include "zel/sensor_services.h"
+
+namespace zel::ss::test {
+namespace {
+
+constexpr uint32_t kNotInitialized = 0xC7560003;
+constexpr const char* kSsInit = "SS_Init()";
+constexpr const char* kBaseInit = "CBaseServices::Init()";
+constexpr const char* kSensorInit = "CSensorServices::Init()";
+
+TEST(StatusConstantsTest, HaveTheirValues) {
+    EXPECT_EQ(0xC7560003u, ZEL_E_SS_NOT_INITIALIZED);
+    EXPECT_EQ(0x47560004u, ZEL_I_SS_ALREADY_INITIALIZED);
+    EXPECT_EQ(0xC7210003u, ZEL_E_INVALIDARG);
+    EXPECT_EQ(0xC7210005u, ZEL_E_INTERNAL);
+}
+
+struct ExportCall {
+    const char* name;
+    std::function<uint32_t()> call;
+};
+
+// Every export that runs in the common frame, and the internal operations, with
+// harmless arguments.
+std::vector<ExportCall> FramedExports() {
+    static char* text = nullptr;
+    static uint32_t count = 0;
+    static bool flag = false;
+    static uint32_t timeouts[3];
+    return {
+        {"SS_RegisterErrorCallback", [] { return SS_RegisterErrorCallback(nullptr); }},
+        {"SS_LoadLocalProperties", [] { return SS_LoadLocalProperties("/nonexistent/agent.properties"); }},
+        {"SS_LoadGroupSettings", [] { return SS_LoadGroupSettings("/nonexistent/group.xml"); }},
+        {"SS_SaveGroupSettings", [] { return SS_SaveGroupSettings("/nonexistent/group.xml"); }},
+        {"SS_SetAgentId", [] { return SS_SetAgentId(kAgentId); }},
+        {"SS_SetLastGoodAgentId", [] { return SS_SetLastGoodAgentId(kAgentId); }},
+        {"SS_SetGroupnameHint", [] { return SS_SetGroupnameHint("group"); }},
+        {"SS_ResetToPrimaryController", [] { return SS_ResetToPrimaryController(); }},
+        {"SS_GetControllerCount", [] { return SS_GetControllerCount(&count); }},
+        {"SS_GetControllerInfo",
+         [] { return SS_GetControllerInfo(0, &text, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }},
+        {"SS_AddController",
+         [] {
+             return SS_AddController("c", "127.0.0.1", "1", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr);
+         }},
+        {"SS_DeleteController", [] { return SS_DeleteController(5); }},
+        {"QueueHeartbeatBytes", [] { return QueueHeartbeatBytes("x", 1); }},
+        {"RequestDispatch", [] { return RequestDispatch(); }},
+        {"GetHeartbeatPending", [] { return GetHeartbeatPending(flag); }},
+        {"GetDumpEnabled", [] { return GetDumpEnabled(flag); }},
+        {"GetPostTimeouts", [] { return GetPostTimeouts(timeouts); }},
+    };
+}
+
+void ExpectNotInitialized() {
+    for (const ExportCall& e : FramedExports()) EXPECT_EQ(kNotInitialized, e.call()) << e.name;
+    EXPECT_EQ(nullptr, SS_Allocate(16));
+    SS_Free(nullptr);
+}
+
+// Each test starts and ends with the library shut down.
+class LibraryTest : public ::testing::Test {
+protected:
+    // The dispatch thread may still trace while it ends: the recorder must outlive it.
+    void TearDown() override {
+        EXPECT_EQ(0u, SS_ShutDown());
+        WaitUntilLibraryGone();
+    }
+
+    uint32_t Init(const SS_PlatformServices* platform, const std::string& propertyFile) {
+        return SS_Init("3.0", propertyFile.c_str(), m_files.GroupSettingsFile().c_str(), kAgentId, 0, platform,
+                       m_trace.Sink());
+    }
+    uint32_t Init(const SS_PlatformServices* platform = ZEL_PosixPlatformServices()) {
+        return Init(platform, m_files.PropertyFile());
+    }
+    std::vector<uint32_t> Timeouts() {
+        uint32_t values[3] = {1, 1, 1};
+        EXPECT_EQ(0u, GetPostTimeouts(values));
+        return {values[0], values[1], values[2]};
+    }
+
+    TraceRecorder m_trace;
+    // Nothing listens on port 1: no test here posts.
+    SettingsFiles m_files{1};
+};
+
+TEST_F(LibraryTest, EveryFramedExportAnswersNotInitializedBeforeInit) { ExpectNotInitialized(); }
+
+TEST_F(LibraryTest, ShutDownWithoutInitReturnsZero) {
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(0u, SS_ShutDown());
+    ExpectNotInitialized();
+}
+
+struct BadArguments {
+    const char* label;
+    const char* version;
+    const char* propertyFile;
+    const char* groupFile;
+    const char* agentId;
+    const char* expectedTrace;  // without the two pointers
+};
+
+TEST_F(LibraryTest, InvalidArgumentsAreRefusedWithTheirTrace) {
+    const std::string id35(35, 'a'), id37(37, 'a');
+    const BadArguments cases[] = {
+        {"trailing blank", "3.0 ", "/p", "/g", kAgentId, "SS_Init(3.0 , /p, /g, "},
+        {"other version", "3.1", "/p", "/g", kAgentId, "SS_Init(3.1, /p, /g, "},
+        {"empty version", "", "/p", "/g", kAgentId, "SS_Init(, /p, /g, "},
+        {"null version", nullptr, "/p", "/g", kAgentId, "SS_Init((null), /p, /g, "},
+        {"35 characters", "3.0", "/p", "/g", id35.c_str(), "SS_Init(3.0, /p, /g, "},
+        {"37 characters", "3.0", "/p", "/g", id37.c_str(), "SS_Init(3.0, /p, /g, "},
+        {"null identifier", "3.0", "/p", "/g", nullptr, "SS_Init(3.0, /p, /g, "},
+        {"null property file", "3.0", nullptr, "/g", kAgentId, "SS_Init(3.0, (null), /g, "},
+        {"null group file", "3.0", "/p", nullptr, kAgentId, "SS_Init(3.0, /p, (null), "},
+    };
+    const SS_PlatformServices* platform = ZEL_PosixPlatformServices();
+    for (const BadArguments& c : cases) {
+        TraceRecorder trace;
+        EXPECT_EQ(0xC7210003u, SS_Init(c.version, c.propertyFile, c.groupFile, c.agentId, 0, platform, trace.Sink()))
+            << c.label;
+        const std::vector<TraceLine> lines = trace.Lines();
+        ASSERT_EQ(2u, lines.size()) << c.label;
+        EXPECT_EQ(8u, lines[0].level);
+        EXPECT_EQ("Initializing Sensor Services...", lines[0].message);
+        EXPECT_EQ(kSsInit, lines[0].where);
+        EXPECT_EQ(1u, lines[1].level);
+        char expectedPointers[64];
+        std::snprintf(expectedPointers, sizeof expectedPointers, "0x%08lx, 0x%08lx)",
+                      static_cast<unsigned long>(reinterpret_cast<uintptr_t>(platform)),
+                      static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace.Sink())));
+        EXPECT_EQ(std::string("...Error validating arguments in call to ") + c.expectedTrace + expectedPointers,
+                  lines[1].message)
+            << c.label;
+        EXPECT_EQ(kSsInit, lines[1].where);
+        ExpectNotInitialized();
+    }
+}
+
+TEST_F(LibraryTest, ValidationTraceNeedsTheErrorLevelAndANullSinkIsNeverCalled) {
+    TraceRecorder infoOnly(SS_TRACE_INFO);
+    EXPECT_EQ(0xC7210003u, SS_Init("3.0 ", "/p", "/g", kAgentId, 0, nullptr, infoOnly.Sink()));
+    ASSERT_EQ(1u, infoOnly.Lines().size());
+    EXPECT_EQ("Initializing Sensor Services...", infoOnly.Lines()[0].message);
+
+    TraceRecorder errorsOnly(SS_TRACE_ERROR);
+    EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, errorsOnly.Sink()));
+    ASSERT_EQ(1u, errorsOnly.Lines().size());
+    EXPECT_EQ("...Error validating arguments in call to SS_Init(3.0, /p, /g, 0x00000000, 0x" +
+                  [&] {
+                      char hex[32];
+                      std::snprintf(hex, sizeof hex, "%08lx)",
+                                    static_cast<unsigned long>(reinterpret_cast<uintptr_t>(errorsOnly.Sink())));
+                      return std::string(hex);
+                  }(),
+              errorsOnly.Lines()[0].message);
+
+    EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, nullptr));
+}
+
+TEST_F(LibraryTest, AMissingGroupSettingsFileFailsInitWithTheModuleStatus) {
+    const std::string missing = m_files.MissingFile();
+    for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), static_cast<const SS_PlatformServices*>(nullptr)}) {
+        TraceRecorder trace;
+        EXPECT_EQ(0xC7590005u, SS_Init("3.0", m_files.PropertyFile().c_str(), missing.c_str(), kAgentId, 0, platform,
+                                       trace.Sink()));
+        EXPECT_EQ(1, trace.Count(2, "Unable to load group settings file: " + missing, kBaseInit));
+        EXPECT_EQ(0, trace.Count(8, "Sensor services initialized.", kSsInit));
+        ExpectNotInitialized();
+    }
+}
+
+TEST_F(LibraryTest, InitStartsOnceAndShutDownStopsEveryExport) {
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(1, m_trace.Count(8, "Initializing Sensor Services...", kSsInit));
+    EXPECT_EQ(1, m_trace.Count(8, "Sensor services initialized.", kSsInit));
+    const std::size_t linesAfterInit = m_trace.Lines(kSsInit).size();
+
+    // A second start changes nothing and traces only its first line.
+    EXPECT_EQ(0x47560004u, Init());
+    EXPECT_EQ(0x47560004u, Init(nullptr));
+    EXPECT_EQ(linesAfterInit + 2, m_trace.Lines(kSsInit).size());
+    EXPECT_EQ(1, m_trace.Count(8, "Sensor services initialized.", kSsInit));
+
+    uint32_t count = 0;
+    EXPECT_EQ(0u, SS_GetControllerCount(&count));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(0u, SS_RegisterErrorCallback(nullptr));
+    EXPECT_EQ(0u, SS_ResetToPrimaryController());
+    void* block = SS_Allocate(64);
+    ASSERT_NE(nullptr, block);
+    EXPECT_EQ(0, static_cast<unsigned char*>(block)[63]);
+
+    EXPECT_EQ(0u, SS_ShutDown());
+    ExpectNotInitialized();
+    SS_Free(block);  // blocks stay the agent's across the shut-down
+
+    // Started again after the shut-down: a new object over the same files.
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ(0u, SS_GetControllerCount(&count));
+}
+
+TEST_F(LibraryTest, WithoutAnyTraceLevelTheSinkIsNeverCalled) {
+    TraceRecorder silent(0);
+    ASSERT_EQ(0u, SS_Init("3.0", m_files.MissingFile().c_str(), m_files.GroupSettingsFile().c_str(), kAgentId, 0,
+                          ZEL_PosixPlatformServices(), silent.Sink()));
+    EXPECT_EQ(0u, SS_ShutDown());
+    WaitUntilLibraryGone();
+    EXPECT_TRUE(silent.Lines().empty());
+}
+
+TEST_F(LibraryTest, AnUnreadablePropertyFileOnlyWarnsWithPlatformServices) {
+    const std::string missing = m_files.MissingFile();
+    ASSERT_EQ(0u, Init(ZEL_PosixPlatformServices(), missing));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 60000}), Timeouts());
+    EXPECT_EQ(1, m_trace.Count(2, "Unable to load local property file: " + missing, kBaseInit));
+    EXPECT_EQ(1, m_trace.Count(2, "Failed to load settings from local property file", kBaseInit));
+    EXPECT_EQ(1, m_trace.Count(2, "Failed to load settings from local property file", kSensorInit));
+    EXPECT_EQ(1, m_trace.Count(8, "Sensor services initialized.", kSsInit));
+}
+
+TEST_F(LibraryTest, InSynchronousModeTheLookupOfTheLastTimeoutDecides) {
+    // No property file: the lookup of dnsCacheTimeout fails with the module's status.
+    EXPECT_EQ(0xC7590004u, Init(nullptr, m_files.MissingFile()));
+    ExpectNotInitialized();
+    // A file without that key fails the same way, even with the other keys present.
+    m_files.SetProperties("[sensor_services]\nconnectTimeout = 5\ntransferTimeout = 6\n");
+    EXPECT_EQ(0xC7590004u, Init(nullptr));
+    ExpectNotInitialized();
+    m_files.SetProperties("[sensor_services]\ndnsCacheTimeout = 0\n");
+    ASSERT_EQ(0u, Init(nullptr));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), Timeouts());
+}
+
+TEST_F(LibraryTest, TimeoutsAreReadAsLeadingDecimalDigits) {
+    m_files.SetProperties(
+        "[sensor_services]\nconnectTimeout = 1500\ntransferTimeout = 12x\ndnsCacheTimeout = abc\n"
+        "[other]\nconnectTimeout = 7\n");
+    for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), static_cast<const SS_PlatformServices*>(nullptr)}) {
+        ASSERT_EQ(0u, Init(platform));
+        EXPECT_EQ((std::vector<uint32_t>{1500, 12, 0}), Timeouts());
+        EXPECT_EQ(0u, SS_ShutDown());
+    }
+}
+
+TEST_F(LibraryTest, DumpEnabledIsOnOnlyForANonZeroNumber) {
+    const struct {
+        const char* line;
+        bool enabled;
+    } cases[] = {{"", false},
+                 {"dumpEnabled = 0\n", false},
+                 {"dumpEnabled = yes\n", false},
+                 {"dumpEnabled =\n", false},
+                 {"dumpEnabled = 1\n", true},
+                 {"dumpEnabled = 12\n", true}};
+    for (const auto& c : cases) {
+        m_files.SetProperties(std::string("[sensor_services]\n") + c.line);
+        ASSERT_EQ(0u, Init()) << c.line;
+        bool enabled = !c.enabled;
+        EXPECT_EQ(0u, GetDumpEnabled(enabled));
+        EXPECT_EQ(c.enabled, enabled) << c.line;
+        EXPECT_EQ(0u, SS_ShutDown());
+    }
+}
+
+TEST_F(LibraryTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHandler) {
+    ASSERT_EQ(0u, Init());
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 60000}), Timeouts());
+    const std::string second = m_files.MissingFile();
+    WriteFile(second, "[sensor_services]\nconnectTimeout = 250\ntransferTimeout = 750\ndnsCacheTimeout = 5\n"
+                      "dumpEnabled = 1\n");
+    EXPECT_EQ(0u, SS_LoadLocalProperties(second.c_str()));
+    EXPECT_TRUE(Eventually([&] { return Timeouts() == std::vector<uint32_t>{250, 750, 5}; }));
+    bool enabled = false;
+    EXPECT_EQ(0u, GetDumpEnabled(enabled));
+    EXPECT_TRUE(enabled);
+    // A failing load is the module's status, unchanged.
+    EXPECT_EQ(0xC7590005u, SS_LoadLocalProperties((second + ".gone").c_str()));
+    EXPECT_EQ(0xC7590005u, SS_LoadGroupSettings((second + ".gone").c_str()));
+}
+
+TEST_F(LibraryTest, AgentIdentifiersPassThroughToTheModule) {
+    ASSERT_EQ(0u, Init());
+    const char* newId = "11111111-2222-3333-4444-555555555555";
+    EXPECT_EQ(0u, SS_SetAgentId(newId));
+    EXPECT_EQ(0u, SS_SetLastGoodAgentId(newId));
+    EXPECT_EQ(0u, SS_SetGroupnameHint("hint"));
+    std::FILE* file = std::fopen(m_files.PropertyFile().c_str(), "rb");
+    ASSERT_NE(nullptr, file);
+    char buffer[4096] = {};
+    std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    const std::string text = buffer;
+    EXPECT_NE(std::string::npos, text.find(std::string("agentId = ") + newId)) << text;
+    EXPECT_NE(std::string::npos, text.find(std::string("lastGoodAgentId = ") + newId)) << text;
+    EXPECT_NE(0u, SS_SetAgentId(""));
+}
+
+TEST_F(LibraryTest, ControllerInfoComesAsCopiesTheAgentFrees) {
+    ASSERT_EQ(0u, Init());
+    ASSERT_EQ(0u, SS_AddController("backup", "backup.example", "8443", "https", "proxy.example", "3128", "user",
+                                   "secret", "proxyuser", "proxysecret"));
+    uint32_t count = 0;
+    ASSERT_EQ(0u, SS_GetControllerCount(&count));
+    ASSERT_EQ(2u, count);
+
+    char* fields[8];
+    for (char*& f : fields) f = reinterpret_cast<char*>(1);
+    ASSERT_EQ(0u, SS_GetControllerInfo(1, &fields[0], &fields[1], &fields[2], &fields[3], &fields[4], &fields[5],
+                                       &fields[6], &fields[7]));
+    const char* expected[8] = {"backup", "backup.example", "8443", "https", "proxy.example", "3128", "user",
+                               "proxyuser"};
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_NE(nullptr, fields[i]) << i;
+        EXPECT_STREQ(expected[i], fields[i]) << i;
+        SS_Free(fields[i]);
+    }
+
+    // The primary from the group settings has no proxy or user: those outputs are null.
+    char* name = nullptr;
+    char* proxyHost = reinterpret_cast<char*>(1);
+    char* userName = reinterpret_cast<char*>(1);
+    ASSERT_EQ(0u, SS_GetControllerInfo(0, &name, nullptr, nullptr, nullptr, &proxyHost, nullptr, &userName, nullptr));
+    EXPECT_STREQ("primary", name);
+    EXPECT_EQ(nullptr, proxyHost);
+    EXPECT_EQ(nullptr, userName);
+    SS_Free(name);
+
+    // All outputs null: the module is still asked and its status returned.
+    EXPECT_EQ(0u, SS_GetControllerInfo(1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    // A position past the end: the module's failure, nothing written.
+    char* untouched = reinterpret_cast<char*>(1);
+    EXPECT_NE(0u, SS_GetControllerInfo(2, &untouched, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(reinterpret_cast<char*>(1), untouched);
+
+    EXPECT_EQ(0u, SS_DeleteController(1));
+    ASSERT_EQ(0u, SS_GetControllerCount(&count));
+    EXPECT_EQ(1u, count);
+    EXPECT_NE(0u, SS_DeleteController(1));
+}
+
+}  // namespace
+}  // namespace zel::ss::test

@@ -1,0 +1,229 @@
+// Heartbeat posting through the real session-config module to a real HTTP server on
+// 127.0.0.1, with the dispatch thread and in synchronous mode.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sensor_services/internal.h"
+#include "services_fixture.h"
+#include "zel/platform_posix.h"
+#include "zel/sensor_services.h"
+
+namespace zel::ss::test {
+namespace {
+
+constexpr const char* kPath = "/zel/sensor_services/heartbeat";
+constexpr const char* kMimeType = "application/x-zel-cml-data";
+
+struct ErrorReport {
+    uint32_t status;
+    uint32_t channel;
+    std::thread::id thread;
+};
+
+// What the error callback received; the callback is a plain function, so this is shared.
+class ErrorLog {
+public:
+    static ErrorLog& Instance() {
+        static ErrorLog log;
+        return log;
+    }
+    static uint32_t Callback(uint32_t status, uint32_t channel) {
+        ErrorLog& log = Instance();
+        std::lock_guard<std::mutex> lock(log.m_mutex);
+        log.m_reports.push_back({status, channel, std::this_thread::get_id()});
+        return 0;
+    }
+    std::vector<ErrorReport> Reports() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ErrorReport> m_reports;
+};
+
+bool Pending() {
+    bool pending = false;
+    EXPECT_EQ(0u, GetHeartbeatPending(pending));
+    return pending;
+}
+
+std::vector<std::string> Bodies(const RecordingServer& server) {
+    std::vector<std::string> bodies;
+    for (const ReceivedPost& post : server.Posts()) bodies.push_back(post.body);
+    return bodies;
+}
+
+// The parameter: true runs with the POSIX platform services (dispatch thread), false in
+// synchronous mode.
+class PostingTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { ErrorLog::Instance().Clear(); }
+    // The dispatch thread may still trace while it ends: the recorder must outlive it.
+    void TearDown() override {
+        EXPECT_EQ(0u, SS_ShutDown());
+        WaitUntilLibraryGone();
+    }
+
+    bool Threaded() const { return GetParam(); }
+
+    void Start(const RecordingServer& server, const std::string& properties = "") {
+        m_files = std::make_unique<SettingsFiles>(server.Port());
+        // A short first back-off, so that the dispatch thread retries within the test.
+        m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\nretryInterval = 100\n" + properties);
+        ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId,
+                              0, Threaded() ? ZEL_PosixPlatformServices() : nullptr, m_trace.Sink()));
+        ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
+    }
+
+    // What RequestDispatch returns: the post's status in synchronous mode, else 0.
+    uint32_t Expected(uint32_t postStatus) const { return Threaded() ? 0 : postStatus; }
+
+    TraceRecorder m_trace;
+    std::unique_ptr<SettingsFiles> m_files;
+};
+
+TEST_P(PostingTest, AQueuedRecordReachesTheServerAndIsFreed) {
+    RecordingServer server;
+    Start(server);
+    const std::string bytes("<heartbeat a='1'>\0\xc3\xa9\r\n</heartbeat>", 35);
+    ASSERT_EQ(0u, QueueHeartbeatBytes(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    EXPECT_TRUE(Pending());
+    EXPECT_EQ(0u, RequestDispatch());
+    ASSERT_TRUE(server.WaitForPosts(1));
+    const ReceivedPost post = server.Posts()[0];
+    EXPECT_EQ(kPath, post.path);
+    EXPECT_EQ(kMimeType, post.contentType);
+    EXPECT_EQ(bytes, post.body);
+    EXPECT_TRUE(Eventually([] { return !Pending(); }));
+
+    // Nothing is left to send: a further dispatch posts nothing.
+    EXPECT_EQ(0u, RequestDispatch());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(1u, server.Posts().size());
+    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+}
+
+TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
+    std::atomic<bool> fail{true};
+    std::atomic<int> successes{0};
+    RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
+        const bool failing = fail;
+        response.status = failing ? 500 : 200;
+        response.set_content("x", "text/plain");
+        if (!failing) ++successes;
+    });
+    Start(server);
+    const std::string bytes = "<heartbeat n='1'/>";
+    ASSERT_EQ(0u, QueueHeartbeatBytes(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    EXPECT_EQ(Expected(0xC759001A), RequestDispatch());
+
+    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().Reports().empty(); }));
+    const ErrorReport report = ErrorLog::Instance().Reports()[0];
+    EXPECT_EQ(0xC759001Au, report.status);
+    EXPECT_EQ(1u, report.channel);
+    EXPECT_EQ(Threaded(), report.thread != std::this_thread::get_id());
+
+    if (Threaded()) {
+        // The dispatch thread retries the same bytes after the back-off.
+        ASSERT_TRUE(server.WaitForPosts(2));
+    } else {
+        EXPECT_TRUE(Pending());
+        EXPECT_EQ(0xC759001Au, RequestDispatch());
+        EXPECT_EQ(2u, server.Posts().size());
+        EXPECT_TRUE(Pending());
+    }
+    fail = false;
+    if (!Threaded()) {
+        EXPECT_EQ(0u, RequestDispatch());
+    }
+    // Every failed post was reported before the next one started.
+    ASSERT_TRUE(Eventually([&] { return successes == 1; }));
+    EXPECT_TRUE(Eventually([] { return !Pending(); }));
+    const std::size_t posted = server.Posts().size();
+    for (const std::string& body : Bodies(server)) EXPECT_EQ(bytes, body);
+    EXPECT_EQ(posted - 1, ErrorLog::Instance().Reports().size());
+}
+
+TEST_P(PostingTest, ARecordQueuedDuringAFailingPostReplacesTheFailedOne) {
+    std::atomic<int> requests{0};
+    RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
+        if (requests++ == 0) {
+            // The newer heartbeat arrives while the first post is still in flight.
+            EXPECT_EQ(0u, QueueHeartbeatBytes("second", 6));
+            response.status = 503;
+        } else {
+            response.set_content("ok", "text/plain");
+        }
+    });
+    Start(server);
+    ASSERT_EQ(0u, QueueHeartbeatBytes("first", 5));
+    EXPECT_EQ(Expected(0xC7590013), RequestDispatch());
+    if (!Threaded()) {
+        EXPECT_TRUE(Pending());
+        EXPECT_EQ(0u, RequestDispatch());
+    }
+    ASSERT_TRUE(server.WaitForPosts(2));
+    EXPECT_TRUE(Eventually([] { return !Pending(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ((std::vector<std::string>{"first", "second"}), Bodies(server));
+    ASSERT_EQ(1u, ErrorLog::Instance().Reports().size());
+    EXPECT_EQ(0xC7590013u, ErrorLog::Instance().Reports()[0].status);
+}
+
+TEST_P(PostingTest, TheTransferTimeoutReachesThePost) {
+    RecordingServer server([](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        response.set_content("late", "text/plain");
+    });
+    Start(server, "transferTimeout = 200\n");
+    ASSERT_EQ(0u, QueueHeartbeatBytes("slow", 4));
+    EXPECT_EQ(Expected(0xC7590009), RequestDispatch());
+    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().Reports().empty(); }));
+    EXPECT_EQ(0xC7590009u, ErrorLog::Instance().Reports()[0].status);
+    // Stop before the back-off retries, which would hold the server once more.
+    EXPECT_EQ(0u, SS_ShutDown());
+}
+
+TEST_P(PostingTest, WithoutAControllerNothingIsSentAndTheRecordStays) {
+    RecordingServer server;
+    Start(server);
+    // Deleting the only controller reaches the retry state through the settings-changed
+    // handler, on the module's notifier thread.
+    ASSERT_EQ(0u, SS_DeleteController(0));
+    if (Threaded()) {
+        ASSERT_TRUE(Eventually([] {
+            uint32_t count = 1;
+            return SS_GetControllerCount(&count) == 0 && count == 0;
+        }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_EQ(0u, QueueHeartbeatBytes("orphan", 6));
+        EXPECT_EQ(0u, RequestDispatch());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    } else {
+        ASSERT_TRUE(Eventually([] { return RequestDispatch() == ZEL_E_INVALID_HANDLE; }));
+        ASSERT_EQ(0u, QueueHeartbeatBytes("orphan", 6));
+        EXPECT_EQ(0xC7210009u, RequestDispatch());
+    }
+    EXPECT_TRUE(Pending());
+    EXPECT_TRUE(server.Posts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PostingTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "DispatchThread" : "Synchronous";
+                         });
+
+}  // namespace
+}  // namespace zel::ss::test

@@ -1,0 +1,127 @@
+#include "services_fixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace zel::ss::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zel-ss-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.good()) throw std::runtime_error("cannot write " + path);
+}
+
+TraceRecorder::TraceRecorder(uint32_t levelMask) : m_sink{this, levelMask, &TraceRecorder::Record} {}
+
+uint32_t TraceRecorder::Record(void* context, uint32_t level, const char* message, const char* where) {
+    auto* self = static_cast<TraceRecorder*>(context);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_lines.push_back({level, message ? message : "", where ? where : ""});
+    return 0;
+}
+
+std::vector<TraceLine> TraceRecorder::Lines(const char* where) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<TraceLine> lines;
+    for (const TraceLine& line : m_lines)
+        if (!where || line.where == where) lines.push_back(line);
+    return lines;
+}
+
+int TraceRecorder::Count(uint32_t level, const std::string& message, const std::string& where) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int count = 0;
+    for (const TraceLine& line : m_lines)
+        if (line.level == level && line.message == message && line.where == where) ++count;
+    return count;
+}
+
+RecordingServer::RecordingServer(Handler handler) : m_handler(std::move(handler)) {
+    m_server.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_posts.push_back({request.path, request.get_header_value("Content-Type"), request.body});
+        }
+        if (m_handler)
+            m_handler(request, response);
+        else
+            response.set_content("reply", "text/plain");
+    });
+    // One request per connection: a connection the module keeps open would otherwise hold
+    // the server's shut-down for its keep-alive time.
+    m_server.set_keep_alive_max_count(1);
+    m_port = m_server.bind_to_any_port("127.0.0.1");
+    if (m_port <= 0) throw std::runtime_error("cannot bind a test server");
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+}
+
+RecordingServer::~RecordingServer() {
+    m_server.stop();
+    m_thread.join();
+}
+
+std::vector<ReceivedPost> RecordingServer::Posts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_posts;
+}
+
+bool RecordingServer::WaitForPosts(std::size_t count) const {
+    return Eventually([&] { return Posts().size() >= count; });
+}
+
+SettingsFiles::SettingsFiles(int controllerPort) {
+    WriteFile(GroupSettingsFile(),
+              "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+              "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Default Group'\n"
+              "        version='3' schema-version='1.0.0'>\n"
+              "    <controller-list>\n"
+              "        <controller-info name='primary' host-name='127.0.0.1' port='" +
+                  std::to_string(controllerPort) +
+                  "'/>\n"
+                  "    </controller-list>\n"
+                  "</policy>\n");
+    SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n");
+}
+
+void SettingsFiles::SetProperties(const std::string& text) { WriteFile(PropertyFile(), text); }
+
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+namespace {
+std::size_t EntriesOf(const char* directory) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+}  // namespace
+
+std::size_t ThreadCount() { return EntriesOf("/proc/self/task"); }
+
+// The iterator's own descriptor is counted in every call alike.
+std::size_t DescriptorCount() { return EntriesOf("/proc/self/fd"); }
+
+}  // namespace zel::ss::test
