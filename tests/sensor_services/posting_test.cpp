@@ -220,6 +220,32 @@ TEST_P(PostingTest, WithoutAControllerNothingIsSentAndTheRecordStays) {
     EXPECT_TRUE(server.Posts().empty());
 }
 
+TEST_P(PostingTest, TheDispatchThreadTracesEachTurnOfItsLoop) {
+    if (!Threaded()) GTEST_SKIP() << "no dispatch thread in synchronous mode";
+    RecordingServer server;
+    Start(server);
+    ASSERT_EQ(0u, QueueHeartbeatBytes("beat", 4));
+    EXPECT_EQ(0u, RequestDispatch());
+    ASSERT_TRUE(server.WaitForPosts(1));
+    EXPECT_EQ(0u, SS_ShutDown());
+    WaitUntilLibraryGone();
+
+    std::vector<std::string> messages;
+    for (const TraceLine& line : m_trace.Lines("CBaseServices::_DispatchThread()")) {
+        EXPECT_EQ(8u, line.level) << line.message;
+        messages.push_back(line.message);
+    }
+    ASSERT_EQ(5u, messages.size());
+    EXPECT_EQ("Entering dispatch thread", messages[0]);
+    // Nothing scheduled after the start: the wait has no limit until the post is asked for.
+    EXPECT_EQ("Waiting on dispatch event with timeout = 4294967295", messages[1]);
+    EXPECT_EQ(0u, messages[2].rfind("Sending requests to server ", 0)) << messages[2];
+    EXPECT_GT(std::stoi(messages[2].substr(27)), 0);
+    // After the success nothing is scheduled again.
+    EXPECT_EQ("Waiting on dispatch event with timeout = 4294967295", messages[3]);
+    EXPECT_EQ("Exiting dispatch thread", messages[4]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, PostingTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "DispatchThread" : "Synchronous";
