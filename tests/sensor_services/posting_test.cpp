@@ -222,28 +222,39 @@ TEST_P(PostingTest, WithoutAControllerNothingIsSentAndTheRecordStays) {
 
 TEST_P(PostingTest, TheDispatchThreadTracesEachTurnOfItsLoop) {
     if (!Threaded()) GTEST_SKIP() << "no dispatch thread in synchronous mode";
+    constexpr const char* kWhere = "CBaseServices::_DispatchThread()";
+    const std::string waitWithoutLimit = "Waiting on dispatch event with timeout = 4294967295";
     RecordingServer server;
     Start(server);
+    // The thread has taken its first state before the send is asked for (else the request
+    // would already be part of that first state).
+    ASSERT_TRUE(Eventually([&] { return m_trace.Count(8, waitWithoutLimit, kWhere) == 1; }));
     ASSERT_EQ(0u, QueueHeartbeatBytes("beat", 4));
     EXPECT_EQ(0u, RequestDispatch());
-    ASSERT_TRUE(server.WaitForPosts(1));
+    // Back to waiting without a limit: the loop has finished its work.
+    ASSERT_TRUE(Eventually([&] { return m_trace.Count(8, waitWithoutLimit, kWhere) == 2; }));
     EXPECT_EQ(0u, SS_ShutDown());
     WaitUntilLibraryGone();
 
     std::vector<std::string> messages;
-    for (const TraceLine& line : m_trace.Lines("CBaseServices::_DispatchThread()")) {
+    for (const TraceLine& line : m_trace.Lines(kWhere)) {
         EXPECT_EQ(8u, line.level) << line.message;
         messages.push_back(line.message);
     }
-    ASSERT_EQ(5u, messages.size());
+    ASSERT_EQ(7u, messages.size()) << ::testing::PrintToString(messages);
     EXPECT_EQ("Entering dispatch thread", messages[0]);
-    // Nothing scheduled after the start: the wait has no limit until the post is asked for.
-    EXPECT_EQ("Waiting on dispatch event with timeout = 4294967295", messages[1]);
-    EXPECT_EQ(0u, messages[2].rfind("Sending requests to server ", 0)) << messages[2];
-    EXPECT_GT(std::stoi(messages[2].substr(27)), 0);
-    // After the success nothing is scheduled again.
-    EXPECT_EQ("Waiting on dispatch event with timeout = 4294967295", messages[3]);
-    EXPECT_EQ("Exiting dispatch thread", messages[4]);
+    // Nothing is scheduled after the start: the wait has no limit until a send is asked for.
+    EXPECT_EQ(waitWithoutLimit, messages[1]);
+    const std::string sending = messages[2];
+    EXPECT_EQ(0u, sending.rfind("Sending requests to server ", 0)) << sending;
+    EXPECT_GT(std::stoi(sending.substr(27)), 0);
+    // The request for a send also set the retry state's immediate flag, which the success
+    // consumes: one more turn at once, with nothing left to send.
+    EXPECT_EQ("Waiting on dispatch event with timeout = 0", messages[3]);
+    EXPECT_EQ(sending, messages[4]);
+    EXPECT_EQ(waitWithoutLimit, messages[5]);
+    EXPECT_EQ("Exiting dispatch thread", messages[6]);
+    EXPECT_EQ(1u, server.Posts().size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PostingTest, ::testing::Bool(),

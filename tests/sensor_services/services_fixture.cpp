@@ -1,5 +1,7 @@
 #include "services_fixture.h"
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +9,16 @@
 #include <stdexcept>
 
 namespace zel::ss::test {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+namespace {
+// The sanitizers' dlopen interceptor hides the calling object from the dynamic loader, so
+// the RUNPATH that finds the session-config module beside the library is not searched.
+// Loaded here by its path (and kept), the module is then found by its name among the
+// objects already loaded.
+const bool g_modulePreloaded = dlopen(ZEL_SCS_MODULE_PATH, RTLD_NOW | RTLD_LOCAL) != nullptr;
+}  // namespace
+#endif
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zel-ss-XXXXXX").string();
@@ -67,6 +79,9 @@ RecordingServer::RecordingServer(Handler handler) : m_handler(std::move(handler)
     m_port = m_server.bind_to_any_port("127.0.0.1");
     if (m_port <= 0) throw std::runtime_error("cannot bind a test server");
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    // stop() does nothing before the server runs: a test that ends early must not leave the
+    // listening thread behind.
+    while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 RecordingServer::~RecordingServer() {
