@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "session_config/group_settings_document.h"
 #include "zel/status_codes.h"
 
 namespace zel::scs {
@@ -162,17 +163,12 @@ uint32_t CSessionConfigModule::PersistIdentifier(const char* key, const char* va
     return 0;
 }
 
-void CSessionConfigModule::SetGroupSettingsCodec(GroupSettingsCodec codec) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_codec = std::move(codec);
-}
-
 uint32_t CSessionConfigModule::LoadGroupSettings(const char* path) {
     if (!IsCleanArgument(path, kMaxPathBytes) || !*path) return ZEL_E_SCS_BAD_INPUT;
-    GroupSettingsCodec codec;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        codec = m_codec;
+        // As for the property file: a save killed mid-write leaves its temporary behind.
+        std::lock_guard<std::mutex> files(m_fileMutex);
+        RemoveAbandonedTemporaries(path);
     }
     std::string text;
     FileStamp stamp;
@@ -181,9 +177,13 @@ uint32_t CSessionConfigModule::LoadGroupSettings(const char* path) {
         case ReadOutcome::TooLarge: return ZEL_E_SCS_FILE_INVALID;
         default: return ZEL_E_SCS_FILE_NOT_LOADED;
     }
-    if (!codec.read) return ZEL_E_NOTIMPL;
+    // The parse runs without the lock: posts and lookups go on meanwhile.
     GroupSettings settings;
-    if (codec.read(text, settings) != 0) return ZEL_E_SCS_FILE_INVALID;
+    if (ReadGroupSettingsDocument(text, settings) != 0) {
+        Trace(SS_TRACE_WARNING, "SCS_LoadGroupSettings()",
+              std::string("Unable to read group settings file: ") + path);
+        return ZEL_E_SCS_FILE_INVALID;
+    }
     return ApplyGroupSettings(std::move(settings), path, stamp);
 }
 
@@ -208,23 +208,28 @@ uint32_t CSessionConfigModule::SaveGroupSettings(const char* path) {
     if (path && (!IsCleanArgument(path, kMaxPathBytes) || !*path)) return ZEL_E_SCS_BAD_INPUT;
     std::lock_guard<std::mutex> files(m_fileMutex);
     std::string target;
-    std::string text;
+    GroupSettings settings;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         target = path ? std::string(path) : m_groupPath;
         if (target.empty()) return ZEL_E_SCS_FILE_NOT_LOADED;
-        if (!m_codec.write) return ZEL_E_NOTIMPL;
-        GroupSettings settings = m_group;
-        settings.controllers.clear();
+        settings.groupName = m_group.groupName;
+        settings.version = m_group.version;
+        settings.schemaVersion = m_group.schemaVersion;
         for (const Controller& controller : m_controllers)
             settings.controllers.push_back(controller.info);
-        if (const uint32_t status = m_codec.write(settings, text)) return status;
     }
+    const std::string text = WriteGroupSettingsDocument(settings);
     RemoveAbandonedTemporaries(target);
     FileStamp stamp;
     // The document holds passwords: a new file is readable by its owner only.
-    if (ReplaceFileAtomically(target, text, 0600, &stamp) != 0) return ZEL_E_SCS_LOCAL_WRITE;
+    if (ReplaceFileAtomically(target, text, 0600, &stamp) != 0) {
+        Trace(SS_TRACE_ERROR, "CSessionConfigModule::SaveGroupSettings()",
+              "Unable to write group settings file: " + target);
+        return ZEL_E_SCS_LOCAL_WRITE;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
+    // The module's own write is not a change for the watcher.
     if (target == m_groupPath) m_groupStamp = stamp;
     return 0;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,15 +18,6 @@
 #include "zel/platform_services.h"
 
 namespace zel::scs {
-
-// Reads and writes the group settings document. The module holds none until the CML
-// reader and writer are connected; until then loading and saving are not implemented.
-struct GroupSettingsCodec {
-    // Fills settings from the document text; 0 or ZEL_E_SCS_FILE_INVALID.
-    std::function<uint32_t(std::string_view text, GroupSettings& settings)> read;
-    // The document text of settings; 0 or a status.
-    std::function<uint32_t(const GroupSettings& settings, std::string& text)> write;
-};
 
 // Names in the local property file.
 namespace keys {
@@ -68,14 +58,13 @@ public:
     // Stores value under key of the module's section and rewrites the property file.
     uint32_t PersistIdentifier(const char* key, const char* value);
 
-    // Loads the group settings at path with the codec (all or nothing).
+    // Loads the group settings document at path (all or nothing; see group_settings_document.h).
     uint32_t LoadGroupSettings(const char* path);
     // Writes the group settings to path (null: the path last loaded) atomically.
     uint32_t SaveGroupSettings(const char* path);
     // Replaces group settings and controller list by settings read from path; all or nothing.
     uint32_t ApplyGroupSettings(GroupSettings settings, const std::string& path,
                                 const FileStamp& stamp);
-    void SetGroupSettingsCodec(GroupSettingsCodec codec);
 
     std::vector<int32_t> Destinations() const;
     // The schema version and the group name (the hint while no group settings are loaded).
@@ -123,7 +112,6 @@ private:
     PostSettings m_postSettings;
     uint32_t m_watchInterval = 0;
 
-    GroupSettingsCodec m_codec;
     GroupSettings m_group;
     bool m_groupLoaded = false;
     std::string m_groupPath;

@@ -53,7 +53,9 @@ uint32_t SCS_UnregisterSettingsChanged(SCS_SettingsChangedCallback callback);
 /* 8: loads the local property file; on failure (0xC7590005 missing, 0xC7590006 invalid)
  * the previous properties stay. */
 uint32_t SCS_LoadLocalProperties(const char* path);
-/* 9: loads the group settings file (all or nothing; 0xC7590005 missing, 0xC7590006 invalid). */
+/* 9: loads the group settings file (all or nothing; 0xC7590005 missing, 0xC7590006 invalid).
+ * Attributes and elements the module does not know are ignored (files of newer controllers
+ * load) and are not written back by SCS_SaveGroupSettings. */
 uint32_t SCS_LoadGroupSettings(const char* path);
 /* 10: server side: not implemented (0xC721003C). */
 uint32_t SCS_LoadServerSettings(const char* path);
@@ -101,7 +103,8 @@ uint32_t SCS_SetLastGoodAgentId(const char* agentId);
 uint32_t SCS_S_SetAgentId(const char* agentId);
 /* 25: server side: not implemented (0xC721003C). */
 uint32_t SCS_S_SetLastGoodAgentId(const char* agentId);
-/* 26: writes the group settings to path (null: the path last loaded) atomically. */
+/* 26: writes the group settings to path (null: the path last loaded) atomically, passwords
+ * included; a new file gets mode 0600. */
 uint32_t SCS_SaveGroupSettings(const char* path);
 /* 27: *count receives the number of controllers. */
 uint32_t SCS_GetControllerCount(uint32_t* count);

@@ -239,17 +239,6 @@ TEST_F(ScsModule, GroupSettingsInfoReportsDefaultsAndTheHint) {
     EXPECT_EQ(nullptr, group3.Get());
 }
 
-TEST_F(ScsModule, GroupSettingsFileWithoutTheDocumentReaderIsNotLoaded) {
-    EXPECT_EQ(0xC7590005u, Scs().SCS_LoadGroupSettings(m_dir.File("missing.xml").c_str()));
-    const std::string path = m_dir.File("group.xml");
-    WriteFile(path, "<policy/>");
-    // Reading the document needs the CML reader, which the module does not hold yet.
-    EXPECT_EQ(0xC721003Cu, Scs().SCS_LoadGroupSettings(path.c_str()));
-    EXPECT_EQ(0xC7590005u, Scs().SCS_SaveGroupSettings(nullptr));
-    EXPECT_EQ(0xC721003Cu, Scs().SCS_SaveGroupSettings(path.c_str()));
-    EXPECT_EQ("<policy/>", ReadFile(path));
-}
-
 // Bad input: every row is one call that must be refused without a crash.
 struct BadCall {
     const char* name;

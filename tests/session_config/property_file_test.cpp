@@ -2,14 +2,12 @@
 // crash safety of the rewrite.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "module_fixture.h"
@@ -240,40 +238,20 @@ TEST(PropertyFileCrash, KillDuringRewriteLeavesACompleteFile) {
     TempDir dir;
     const std::string path = dir.File("agent.properties");
     WriteFile(path, CrashTemplate("agent-0"));
-    std::mt19937 random(12345);
-    // One rewrite with its two flushes takes some 10-30 ms here: the kill lands anywhere in it.
-    std::uniform_int_distribution<int> delayUs(0, 30000);
     int strayTemporaries = 0;
-    // 200 rounds, or fewer (at least 50) when the disk is slow, to stay within some 15 s.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    int round = 0;
-    for (; round < 200 && (round < 50 || std::chrono::steady_clock::now() < deadline); ++round) {
-        int ready[2];
-        ASSERT_EQ(0, ::pipe(ready));
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            const ScsApi& scs = Scs();
-            if (scs.SCS_Init("3.0", kAgentId, 0, nullptr, nullptr) != 0 ||
-                scs.SCS_LoadLocalProperties(path.c_str()) != 0)
-                ::_exit(2);
-            for (unsigned n = 1;; ++n) {
-                const std::string id = "agent-" + std::to_string(round * 100000 + n);
-                if (scs.SCS_SetAgentId(id.c_str()) != 0) ::_exit(3);
-                if (n == 1 && ::write(ready[1], "r", 1) != 1) ::_exit(4);
-            }
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        ASSERT_EQ(1, ::read(ready[0], &byte, 1)) << "the writer did not start";
-        ::close(ready[0]);
-        ::usleep(static_cast<useconds_t>(delayUs(random)));
-        ASSERT_EQ(0, ::kill(child, SIGKILL));
-        int status = 0;
-        ASSERT_EQ(child, ::waitpid(child, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
-
+    KillDuringWrite rounds;
+    rounds.start = [&] {
+        const ScsApi& scs = Scs();
+        return scs.SCS_Init("3.0", kAgentId, 0, nullptr, nullptr) == 0 &&
+               scs.SCS_LoadLocalProperties(path.c_str()) == 0;
+    };
+    rounds.write = [&](int round, unsigned n) {
+        const std::string id = "agent-" + std::to_string(round * 100000 + n);
+        return Scs().SCS_SetAgentId(id.c_str()) == 0;
+    };
+    // One rewrite with its two flushes takes some 10-30 ms here: the kill lands anywhere in it.
+    rounds.maxDelay = std::chrono::microseconds(30000);
+    rounds.check = [&](int round) {
         const std::string content = ReadFile(path);
         const auto at = content.find("agentId = agent-");
         ASSERT_NE(std::string::npos, at) << "round " << round;
@@ -281,8 +259,7 @@ TEST(PropertyFileCrash, KillDuringRewriteLeavesACompleteFile) {
         ASSERT_NE(std::string::npos, end) << "round " << round;
         const std::string id = content.substr(at + 10, end - at - 10);
         ASSERT_EQ(CrashTemplate(id), content) << "round " << round;
-        const auto entries = dir.Entries();
-        for (const std::string& name : entries) {
+        for (const std::string& name : dir.Entries()) {
             if (name == "agent.properties") continue;
             // Only the instant between naming the finished temporary and renaming it can
             // leave one behind: a complete copy under the writer's temporary name.
@@ -294,8 +271,8 @@ TEST(PropertyFileCrash, KillDuringRewriteLeavesACompleteFile) {
         EXPECT_EQ(0u, Scs().SCS_LoadLocalProperties(path.c_str()));
         EXPECT_EQ(std::vector<std::string>{"agent.properties"}, dir.Entries()) << "round " << round;
         ASSERT_EQ(0u, Scs().SCS_ShutDown());
-    }
-    RecordProperty("rounds", round);
+    };
+    RecordProperty("rounds", RunKillDuringWrite(rounds));
     RecordProperty("stray_temporaries_before_the_next_load", strayTemporaries);
 }
 

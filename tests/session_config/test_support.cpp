@@ -2,12 +2,16 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -134,6 +138,53 @@ SelfSignedCertificate MakeSelfSignedCertificate(const std::string& directory) {
         made.certFile + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl failed");
     return made;
+}
+
+namespace {
+
+// One round of RunKillDuringWrite; fatal failures end it early.
+void KillOneWriter(const KillDuringWrite& rounds, int round, std::mt19937& random) {
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        if (!rounds.start()) ::_exit(2);
+        for (unsigned n = 1;; ++n) {
+            if (!rounds.write(round, n)) ::_exit(3);
+            if (n == 1 && ::write(ready[1], "r", 1) != 1) ::_exit(4);
+        }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const ssize_t got = ::read(ready[0], &byte, 1);
+    ::close(ready[0]);
+    if (got != 1) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        FAIL() << "the writer did not start: status " << status;
+    }
+    std::uniform_int_distribution<long> delayUs(0, rounds.maxDelay.count());
+    ::usleep(static_cast<useconds_t>(delayUs(random)));
+    ASSERT_EQ(0, ::kill(child, SIGKILL));
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+    rounds.check(round);
+}
+
+}  // namespace
+
+int RunKillDuringWrite(const KillDuringWrite& rounds) {
+    std::mt19937 random(12345);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    int round = 0;
+    for (; round < 200 && (round < 50 || std::chrono::steady_clock::now() < deadline); ++round) {
+        KillOneWriter(rounds, round, random);
+        if (::testing::Test::HasFatalFailure()) break;
+    }
+    return round;
 }
 
 }  // namespace zel::scs::test

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -86,6 +87,20 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
+
+// Kills a rewriting process at random moments to show that its file survives. Each round
+// forks a child that calls start() once and then write(round, n) for n = 1, 2, ... without
+// pause, ending with a nonzero status when either fails; the parent waits for the first
+// write to finish, sleeps a random 0..maxDelay, kills the child with SIGKILL, expects it to
+// have died by the signal and calls check(round). Runs 200 rounds, or fewer (at least 50)
+// when they take more than some 15 s; stops at the first fatal failure. Returns the rounds run.
+struct KillDuringWrite {
+    std::function<bool()> start;
+    std::function<bool(int round, unsigned n)> write;
+    std::function<void(int round)> check;
+    std::chrono::microseconds maxDelay{30000};
+};
+int RunKillDuringWrite(const KillDuringWrite& rounds);
 
 // A self-signed certificate for 127.0.0.1 made with the openssl command.
 struct SelfSignedCertificate {
