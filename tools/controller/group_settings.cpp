@@ -33,7 +33,7 @@ GroupSettings LoadGroupSettings(const std::string& path, const std::u16string& v
     }
     settings.version = version;
     if (settings.version.empty()) settings.version = parser.GetDocumentElement().GetAttribute(cml::kTagVersion);
-    if (settings.version.empty()) settings.version = u"1";
+    if (settings.version.empty()) settings.version = std::u16string(u"1");
     return settings;
 }
 
