@@ -18,6 +18,7 @@ inline constexpr const char16_t* kTextInsufficientMemory = u"Insufficient memory
 inline constexpr const char16_t* kTextNullElement = u"Null element received";
 inline constexpr const char16_t* kTextInvalidVectorIndex = u"Invalid vector index";
 inline constexpr const char16_t* kTextNullObjectPointer = u"NULL object pointer";
+inline constexpr const char16_t* kTextNullNode = u"Null node";
 
 // A failure: what was being done, what went wrong, and its status code.
 class CCmlException {

@@ -201,8 +201,6 @@ xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIden
     return std::make_unique<xercesc::LocalFileInputSource>(path.c_str()).release();
 }
 
-void CCmlParser::DocumentRelease::operator()(xercesc::DOMDocument* document) const { document->release(); }
-
 CCmlParser::CCmlParser(int validationMode, xercesc::MemoryManager* manager)
     : m_resolver(m_namespaces), m_validationMode(validationMode) {
     XmlInit();
@@ -212,7 +210,8 @@ CCmlParser::CCmlParser(int validationMode, xercesc::MemoryManager* manager)
 }
 
 CCmlParser::~CCmlParser() {
-    // Documents go before the parser whose memory manager and pools they came from.
+    // The parser's share of the document goes first; content objects may still hold theirs,
+    // which is why the memory manager has to outlive them (see the constructor).
     ForgetDocument();
 }
 
@@ -280,14 +279,14 @@ const std::u16string& CCmlParser::GetRootName() const { return m_rootName; }
 const std::u16string& CCmlParser::GetRootNamespaceURI() const { return m_rootNamespaceURI; }
 
 CCmlDOM_Element CCmlParser::GetDocumentElement() const {
-    return CCmlDOM_Element(m_document ? m_document->getDocumentElement() : nullptr);
+    return CCmlDOM_Element(m_document ? m_document.Get()->getDocumentElement() : nullptr);
 }
 
 const NamespaceSet& CCmlParser::GetNamespaces() const { return m_namespaces; }
 NamespaceSet& CCmlParser::GetNamespaces() { return m_namespaces; }
 int CCmlParser::GetValidationMode() const { return m_validationMode; }
 void CCmlParser::SetValidationMode(int mode) { m_validationMode = mode; }
-CCmlDOM_Document CCmlParser::GetDocument() const { return CCmlDOM_Document(m_document.get()); }
+CCmlDOM_Document CCmlParser::GetDocument() const { return CCmlDOM_Document(m_document.Get()); }
 CCmlDOM_Element CCmlParser::GetCmlElement() const { return CCmlDOM_Element(m_cmlElement); }
 CCmlDOM_Element CCmlParser::GetEnvelopeElement() const { return CCmlDOM_Element(m_envelopeElement); }
 
@@ -317,7 +316,7 @@ void CCmlParser::ParseNonValidating(const xercesc::InputSource& input) {
 
 void CCmlParser::CheckSchemaCompatibility(const xercesc::InputSource& input, SchemaIncompatibilityList& list) {
     ParseNonValidating(input);
-    const xercesc::DOMDocument* document = m_document.get();
+    const xercesc::DOMDocument* document = m_document.Get();
     if (!document) return;
     try {
         if (const xercesc::DOMElement* root = FirstElement(document->getElementsByTagNameNS(kCmlBaseURI, kTagZel))) {
@@ -351,13 +350,13 @@ void CCmlParser::BuildExternalSchemaLocation(std::u16string& out) const {
 }
 
 void CCmlParser::AdoptDocument() {
-    if (xercesc::DOMDocument* document = m_domParser->adoptDocument()) m_document.reset(document);
+    if (xercesc::DOMDocument* document = m_domParser->adoptDocument()) m_document = CDomDocumentRef::Adopt(document);
 }
 
 void CCmlParser::ForgetDocument() {
     m_cmlElement = nullptr;
     m_envelopeElement = nullptr;
-    m_document.reset();
+    m_document.Reset();
 }
 
 void CCmlParser::DoParse(const xercesc::InputSource& input) {
@@ -410,7 +409,7 @@ void CCmlParser::DoParse(const xercesc::InputSource& input) {
 void CCmlParser::LocateEnvelope() {
     if (!m_document) return;
     try {
-        const xercesc::DOMElement* root = m_document->getDocumentElement();
+        const xercesc::DOMElement* root = m_document.Get()->getDocumentElement();
         if (!root) return;
         m_rootName = Text(root->getTagName());
         m_rootNamespaceURI = Text(root->getNamespaceURI());

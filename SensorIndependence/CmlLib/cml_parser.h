@@ -24,6 +24,7 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_namespace.h"
+#include "SensorIndependence/CmlLib/dom_document_ref.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
 
 namespace zel::cml {
@@ -101,13 +102,15 @@ private:
     bool m_schemaLoadingAllowed = false;
 };
 
-// The CML parser. One thread at a time; each user creates its own. The parsed document lives
-// until the next parse or the parser's destruction, and every parse releases the previous one.
+// The CML parser. One thread at a time; each user creates its own. The parser holds the parsed
+// document until the next parse or its destruction; content objects that point into it
+// (CDomDocumentRef::Of) keep it alive beyond that.
 class CCmlParser {
 public:
     // `validationMode`: 1 or 3 lets kParseByMode validate (this system uses 3). `manager`:
     // the memory manager every document of this parser is allocated from (null: the XML
-    // library's own, known only once the library is initialised).
+    // library's own, known only once the library is initialised); it must outlive every
+    // content object that keeps a document of this parser alive.
     explicit CCmlParser(int validationMode = 3, xercesc::MemoryManager* manager = nullptr);
     CCmlParser(const CCmlParser&) = delete;
     CCmlParser& operator=(const CCmlParser&) = delete;
@@ -169,11 +172,9 @@ protected:
     virtual void LocateEnvelope();
 
 private:
-    struct DocumentRelease {
-        void operator()(xercesc::DOMDocument* document) const;
-    };
     // Takes the document the XML library built (complete or partial) so that it is freed with
-    // this parser's next parse instead of piling up in the library's document pool.
+    // this parser's next parse instead of piling up in the library's document pool. Content
+    // objects that keep pointing into the document share its ownership and keep it alive.
     void AdoptDocument();
     void ForgetDocument();
 
@@ -181,7 +182,7 @@ private:
     CCmlEntityResolver m_resolver;
     xercesc::SecurityManager m_securityManager;
     std::unique_ptr<CCmlDOMParser> m_domParser;
-    std::unique_ptr<xercesc::DOMDocument, DocumentRelease> m_document;
+    CDomDocumentRef m_document;
     xercesc::DOMElement* m_cmlElement = nullptr;
     xercesc::DOMElement* m_envelopeElement = nullptr;
     std::u16string m_rootSchemaVersion;

@@ -4,6 +4,9 @@
 #include <iterator>
 #include <string_view>
 
+#include "SensorIndependence/CmlLib/agent_info_content.h"
+#include "SensorIndependence/CmlLib/policy.h"
+#include "SensorIndependence/CmlLib/schema_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 
 namespace zel::cml {
@@ -32,15 +35,37 @@ std::unique_ptr<CCmlResponse> GenericResponse() {
     return std::make_unique<CCmlResponse>(nullptr, 0, nullptr, kCmlNamespaceURI);
 }
 
+// Schema messages: two of the classes serve two element names each.
+std::unique_ptr<CCmlRequest> GetSchemaInfoRequest() {
+    return std::make_unique<CSchemaRequest>(kTagGetSchemaInfoRequest);
+}
+std::unique_ptr<CCmlRequest> GetSchemaRequest() { return std::make_unique<CSchemaRequest>(kTagGetSchemaRequest); }
+std::unique_ptr<CCmlRequest> SetSchemaRequest() { return std::make_unique<CSetSchemaRequest>(); }
+std::unique_ptr<CCmlResponse> GetSchemaInfoResponse() {
+    return std::make_unique<CSchemaResponse>(kTagGetSchemaInfoResponse);
+}
+std::unique_ptr<CCmlResponse> SetSchemaResponse() { return std::make_unique<CSchemaResponse>(kTagSetSchemaResponse); }
+std::unique_ptr<CCmlResponse> GetSchemaResponse() { return std::make_unique<CGetSchemaResponse>(); }
+std::unique_ptr<CCmlResponse> SchemaNotSupportedResponse() { return std::make_unique<CSchemaNotSupportedResponse>(); }
+
+// Agent information.
+std::unique_ptr<CCmlRequest> AgentStartupAnnouncement() { return std::make_unique<CAgentStartupAnnouncement>(); }
+
+// Policy messages.
+std::unique_ptr<CCmlRequest> GetPolicyRequest() { return std::make_unique<CGetPolicyRequest>(); }
+std::unique_ptr<CCmlRequest> SetPolicyRequest() { return std::make_unique<CSetPolicyRequest>(); }
+std::unique_ptr<CCmlResponse> GetPolicyResponse() { return std::make_unique<CGetPolicyResponse>(); }
+std::unique_ptr<CCmlResponse> SetPolicyResponse() { return std::make_unique<CSetPolicyResponse>(); }
+
 // Every request element with a class of its own. Rows whose class is not built yet read
 // through the generic request until that class replaces the creator.
 const RequestRow kRequestTable[] = {
-    {kTagAgentStartupAnnouncement, GenericRequest},  // CAgentStartupAnnouncement
-    {kTagGetSchemaInfoRequest, GenericRequest},      // CSchemaRequest
-    {kTagGetSchemaRequest, GenericRequest},          // CSchemaRequest
-    {kTagSetSchemaRequest, GenericRequest},          // CSetSchemaRequest
-    {kTagGetPolicyRequest, GenericRequest},          // CGetPolicyRequest
-    {kTagSetPolicyRequest, GenericRequest},          // CSetPolicyRequest
+    {kTagAgentStartupAnnouncement, AgentStartupAnnouncement},  // CAgentStartupAnnouncement
+    {kTagGetSchemaInfoRequest, GetSchemaInfoRequest},  // CSchemaRequest
+    {kTagGetSchemaRequest, GetSchemaRequest},          // CSchemaRequest
+    {kTagSetSchemaRequest, SetSchemaRequest},          // CSetSchemaRequest
+    {kTagGetPolicyRequest, GetPolicyRequest},        // CGetPolicyRequest
+    {kTagSetPolicyRequest, SetPolicyRequest},        // CSetPolicyRequest
     {kTagGetTaskStatusRequest, GenericRequest},      // CTaskRequest
     {kTagPauseTaskRequest, GenericRequest},          // CTaskRequest
     {kTagResumeTaskRequest, GenericRequest},         // CTaskRequest
@@ -54,14 +79,14 @@ const RequestRow kRequestTable[] = {
 // Every response element with a class of its own, as above.
 const ResponseRow kResponseTable[] = {
     {kTagGetAgentInfoResponse, GenericResponse},        // CAgentInfoResponse
-    {kTagGetSchemaInfoResponse, GenericResponse},       // CSchemaResponse
-    {kTagSetSchemaResponse, GenericResponse},           // CSchemaResponse
-    {kTagGetSchemaResponse, GenericResponse},           // CGetSchemaResponse
-    {kTagGetPolicyResponse, GenericResponse},           // CGetPolicyResponse
-    {kTagSetPolicyResponse, GenericResponse},           // CSetPolicyResponse
+    {kTagGetSchemaInfoResponse, GetSchemaInfoResponse},  // CSchemaResponse
+    {kTagSetSchemaResponse, SetSchemaResponse},          // CSchemaResponse
+    {kTagGetSchemaResponse, GetSchemaResponse},          // CGetSchemaResponse
+    {kTagGetPolicyResponse, GetPolicyResponse},         // CGetPolicyResponse
+    {kTagSetPolicyResponse, SetPolicyResponse},         // CSetPolicyResponse
     {kTagGetPatentInfoResponse, GenericResponse},       // CTextResponse
     {kTagGetCopyrightInfoResponse, GenericResponse},    // CTextResponse
-    {kTagSchemaNotSupportedResponse, GenericResponse},  // CSchemaNotSupportedResponse
+    {kTagSchemaNotSupportedResponse, SchemaNotSupportedResponse},  // CSchemaNotSupportedResponse
     {kTagGetTaskStatusResponse, GenericResponse},       // CTaskResponse
     {kTagConfigureTaskResponse, GenericResponse},       // CTaskResponse
     {kTagPauseTaskResponse, GenericResponse},           // CTaskResponse

@@ -40,9 +40,9 @@ const char kGoldenEnvelope[] =
     "            </destination>\n"
     "            <message-body>\n"
     "                <request>\n"
-    "                    <get-policy-request xmlns='http://schemas.zel.example/cml' request-id='r1' "
+    "                    <get-agent-info-request xmlns='http://schemas.zel.example/cml' request-id='r1' "
     "schema-version='2.4.2'/>\n"
-    "                    <agent-startup-announcement xmlns='http://schemas.zel.example/cml' request-id='' "
+    "                    <agent-shutdown-announcement xmlns='http://schemas.zel.example/cml' request-id='' "
     "schema-version='2.4.2' need-reply='false'/>\n"
     "                    <frobnicate-request xmlns='http://schemas.zel.example/cml' request-id='r3' "
     "schema-version='2.4.2'/>\n"
@@ -50,7 +50,7 @@ const char kGoldenEnvelope[] =
     "                <response>\n"
     "                    <get-agent-info-response xmlns='http://schemas.zel.example/cml' request-id='' "
     "schema-version='2.4.2'/>\n"
-    "                    <set-policy-response xmlns='http://schemas.zel.example/cml' request-id='' "
+    "                    <reset-agent-response xmlns='http://schemas.zel.example/cml' request-id='' "
     "schema-version='2.4.2' code='0xc7380017' text='a&lt;b &amp; &quot;q&quot; &apos;c&apos;&#xa;end&gt;'/>\n"
     "                </response>\n"
     "            </message-body>\n"
@@ -80,12 +80,12 @@ CCmlMessage BuildGoldenEnvelope() {
     message.SetMessageId(u"msg-0001");
     message.SetResponseTo(u"hb-0000");
 
-    message.AddRequest(CCmlRequest(u"r1", kTagGetPolicyRequest, true, kCmlNamespaceURI));
-    message.AddRequest(std::make_unique<CCmlRequest>(u"", kTagAgentStartupAnnouncement, false, kCmlNamespaceURI));
+    message.AddRequest(CCmlRequest(u"r1", kTagGetAgentInfoRequest, true, kCmlNamespaceURI));
+    message.AddRequest(std::make_unique<CCmlRequest>(u"", kTagAgentShutdownAnnouncement, false, kCmlNamespaceURI));
     message.AddRequest(CCmlRequest(u"r3", u"frobnicate-request", true, kCmlNamespaceURI));
     message.AddResponse(CCmlResponse(kTagGetAgentInfoResponse, 0, u"", kCmlNamespaceURI));
     message.AddResponse(
-        CCmlResponse(kTagSetPolicyResponse, 0xC7380017u, u"a<b & \"q\" 'c'\nend>", kCmlNamespaceURI));
+        CCmlResponse(kTagResetAgentResponse, 0xC7380017u, u"a<b & \"q\" 'c'\nend>", kCmlNamespaceURI));
     return message;
 }
 
@@ -200,13 +200,13 @@ TEST(CmlMessage, NeedReplyDefaultsToTrueAndOnlyExactFalseClearsIt) {
     };
     for (const Case& c : cases) {
         const CCmlMessage back = ReadEnvelope(EnvelopeDocument(
-            "message-id='x'", std::string("<request><get-policy-request request-id='q'") + c.attribute +
+            "message-id='x'", std::string("<request><get-agent-info-request request-id='q'") + c.attribute +
                                   "/></request>"));
         ASSERT_EQ(back.GetRequests().size(), 1u) << c.attribute;
         EXPECT_EQ(back.GetRequests()[0]->GetNeedReply(), c.needReply) << c.attribute;
         std::ostringstream out;
         back.GetRequests()[0]->Serialize(out, 0);
-        EXPECT_EQ(out.str(), "<get-policy-request xmlns='http://schemas.zel.example/cml' request-id='q' "
+        EXPECT_EQ(out.str(), "<get-agent-info-request xmlns='http://schemas.zel.example/cml' request-id='q' "
                              "schema-version='2.4.2'" + std::string(c.written) + "/>\n")
             << c.attribute;
     }
@@ -231,12 +231,12 @@ TEST(CmlMessage, ResponseCodeReadsWithAutomaticBaseAndWritesHex) {
     };
     for (const Case& c : cases) {
         const CCmlMessage back = ReadEnvelope(EnvelopeDocument(
-            "message-id='x'", std::string("<response><set-policy-response") + c.attribute + "/></response>"));
+            "message-id='x'", std::string("<response><reset-agent-response") + c.attribute + "/></response>"));
         ASSERT_EQ(back.GetResponses().size(), 1u) << c.attribute;
         EXPECT_EQ(back.GetResponses()[0]->GetCode(), c.code) << c.attribute;
         std::ostringstream out;
         back.GetResponses()[0]->Serialize(out, 1);
-        EXPECT_EQ(out.str(), "    <set-policy-response xmlns='http://schemas.zel.example/cml' request-id='' "
+        EXPECT_EQ(out.str(), "    <reset-agent-response xmlns='http://schemas.zel.example/cml' request-id='' "
                              "schema-version='2.4.2'" + std::string(c.written) + "/>\n")
             << c.attribute;
     }

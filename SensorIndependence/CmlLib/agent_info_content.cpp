@@ -1,0 +1,1383 @@
+#include "SensorIndependence/CmlLib/agent_info_content.h"
+
+#include <cstdlib>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include <xercesc/dom/DOMException.hpp>
+
+#include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "SensorIndependence/CmlLib/xml_writer.h"
+#include "runtime/unicode.h"
+#include "runtime/zel_error.h"
+#include "zel/status_codes.h"
+
+namespace zel::cml {
+
+namespace {
+
+// The value of every status field that holds no status.
+constexpr uint32_t kStatusNotSet = ZEL_I_CML_NOT_SPECIFIED;
+// A pair without ordinal.
+constexpr int32_t kNoOrdinal = -1;
+// Read-only AVP-sections policies are always written with the AVP-sections schema version.
+constexpr const char16_t* kAvpSectionsSchemaVersion = u"2.0.1";
+// Status texts are written on one line: this width drops the text's own line breaks.
+constexpr unsigned kStatusTextSingleLine = 255;
+
+constexpr const char16_t* kOpCloneAnnouncement = u"Cloning agent-startup-announcement object";
+constexpr const char16_t* kOpCloneHostInfo = u"Cloning host-info object";
+constexpr const char16_t* kOpCloneContentDate = u"Cloning content-date object";
+constexpr const char16_t* kOpCloneParam = u"Cloning param object";
+constexpr const char16_t* kOpCloneModule = u"Cloning module object";
+constexpr const char16_t* kOpCloneUpdate = u"Cloning update object";
+constexpr const char16_t* kOpCloneDescriptor = u"Cloning descriptor-content object";
+constexpr const char16_t* kOpCloneTaskInfo = u"Cloning task-info object";
+constexpr const char16_t* kOpParseContent = u"Parsing agent-info response element";
+constexpr const char16_t* kOpParseHostInfo =
+    u"Parsing agent-startup-announcement/get-agent-info-response host-info element";
+constexpr const char16_t* kOpParseContentDate =
+    u"Parsing agent-startup-announcement/get-agent-info-response content-date element";
+constexpr const char16_t* kOpParseModule = u"Parsing agent-startup-announcement/get-agent-info-response module element";
+constexpr const char16_t* kOpParseUpdate = u"Parsing agent-startup-announcement/get-agent-info-response update element";
+constexpr const char16_t* kOpParseTaskInfo =
+    u"Parsing agent-startup-announcement/get-agent-info-response task-info element";
+constexpr const char16_t* kOpParseDescriptor =
+    u"Parsing agent-startup-announcement/get-agent-info-response descriptor-content element";
+constexpr const char16_t* kOpParseParam = u"Parsing param element";
+constexpr const char16_t* kOpDeserializeSchemaInfo = u"Deserializing schema-info";
+constexpr const char16_t* kOpGetContentDate = u"Getting content date";
+constexpr const char16_t* kOpGetContentPolicy = u"Getting policy source from agent info content";
+constexpr const char16_t* kOpSetContentPolicy = u"Setting policy source for agent info content";
+constexpr const char16_t* kOpGetModulePolicy = u"Getting policy source from module info";
+constexpr const char16_t* kOpSetModulePolicy = u"Setting policy source for module info";
+constexpr const char16_t* kOpAddPolicy = u"Adding policy to policy vector";
+constexpr const char16_t* kOpCreatePolicyNode = u"Creating policy node object";
+
+std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+
+// Sets `field` to `text`, referring to `fixed` instead of copying when the two are equal.
+void AssignTagText(CTagText& field, std::u16string_view text, const std::u16string& fixed) {
+    if (text == fixed) {
+        field.Refer(fixed);
+    } else {
+        field.Set(std::u16string(text));
+    }
+}
+
+std::u16string_view View(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
+
+// The texts that element objects refer to by default instead of copying them (CTagText).
+const std::u16string& FixedCmlNamespace() {
+    static const std::u16string text(kCmlNamespaceURI);
+    return text;
+}
+const std::u16string& FixedCommonNamespace() {
+    static const std::u16string text(kCommonNamespaceURI);
+    return text;
+}
+const std::u16string& FixedParamTag() {
+    static const std::u16string text(kTagParam);
+    return text;
+}
+const std::u16string& FixedModuleTag() {
+    static const std::u16string text(kTagModule);
+    return text;
+}
+const std::u16string& FixedContentDateTag() {
+    static const std::u16string text(kTagContentDate);
+    return text;
+}
+const std::u16string& FixedUpdateTag() {
+    static const std::u16string text(kTagUpdate);
+    return text;
+}
+
+CCmlException DomFailure(const char16_t* operation, const xercesc::DOMException& e) {
+    return CCmlException(operation, Text(e.getMessage()), static_cast<uint32_t>(e.code));
+}
+
+// Reads `text` as an integer with automatic base ("0x" hexadecimal, a leading "0" octal, else
+// decimal; a sign and leading white space allowed). False when not even one digit can be read;
+// text after the number is ignored.
+bool ReadInteger(const std::u16string& text, long long& value) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    // A non-ASCII character can be part of no number: it ends the digits like any other.
+    for (char16_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    char* end = nullptr;
+    const long long read = std::strtoll(narrow.c_str(), &end, 0);
+    if (end == narrow.c_str()) return false;
+    value = read;
+    return true;
+}
+
+uint32_t ReadStatus(const CCmlDOM_Element& element, const char16_t* name) {
+    long long value = 0;
+    return ReadInteger(element.GetAttribute(name), value) ? static_cast<uint32_t>(value) : kStatusNotSet;
+}
+
+bool ReadFlag(const CCmlDOM_Element& element, const char16_t* name) { return element.GetAttribute(name) == kTagTrue; }
+
+// Calls `visit` with every element child of `parent` in document order.
+template <typename Visit>
+void ForEachChildElement(const CCmlDOM_Element& parent, Visit&& visit) {
+    if (parent.IsNull()) return;
+    for (xercesc::DOMNode* node = parent.GetNode()->getFirstChild(); node != nullptr; node = node->getNextSibling()) {
+        if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE) {
+            visit(CCmlDOM_Element(static_cast<xercesc::DOMElement*>(node)));
+        }
+    }
+}
+
+// Namespace and qualified name compared exactly: a prefixed name never matches.
+bool Is(const CCmlDOM_Element& element, const char16_t* namespaceURI, const char16_t* name) {
+    const xercesc::DOMNode* node = element.GetNode();
+    return Equals(node->getNamespaceURI(), namespaceURI) && Equals(node->getNodeName(), name);
+}
+
+// The message-table text of `code` on one line, without its identifier (the code stands in
+// the attribute beside it). The table does not change while the process runs, so each thread
+// keeps the last few texts: a heartbeat names the same few module states over and over. The
+// reference is valid until the next call on the same thread.
+const std::u16string& StatusTextOf(uint32_t code) {
+    struct Entry {
+        uint32_t code;
+        std::u16string text;
+    };
+    constexpr std::size_t kKept = 8;
+    thread_local std::vector<Entry> kept;
+    for (const Entry& entry : kept) {
+        if (entry.code == code) return entry.text;
+    }
+    ZELError error(code);
+    std::u16string text = ToUtf16(error.GetText(kStatusTextSingleLine, {}, true));
+    if (kept.size() == kKept) kept.erase(kept.begin());
+    kept.push_back({code, std::move(text)});
+    return kept.back().text;
+}
+
+template <typename CharT>
+void WriteAttributeIfSet(XmlSink<CharT>& sink, const char16_t* name, const std::u16string& value, EscapeMode mode) {
+    if (!value.empty()) sink.Attribute(name, value, mode);
+}
+
+template <typename CharT>
+void WriteFlagIfTrue(XmlSink<CharT>& sink, const char16_t* name, bool flag) {
+    if (flag) sink.Attribute(name, kTagTrue, kEscapeNone);
+}
+
+// " name='0x<hex>' status-text='<text>'", the text unescaped.
+template <typename CharT>
+void WriteStatus(XmlSink<CharT>& sink, const char16_t* name, uint32_t code) {
+    sink.Ascii(" ").Wide(name).Ascii("='0x").Hex(code).Ascii("'");
+    sink.Attribute(kTagStatusText, StatusTextOf(code), kEscapeNone);
+}
+
+template <typename CharT>
+void WriteSignedDecimal(XmlSink<CharT>& sink, int32_t value) {
+    if (value < 0) {
+        sink.Ascii("-").Decimal(static_cast<uint64_t>(-static_cast<int64_t>(value)));
+    } else {
+        sink.Decimal(static_cast<uint64_t>(value));
+    }
+}
+
+// "<list>", each entry one level deeper, "</list>"; nothing for an empty list.
+template <typename CharT, typename Vector>
+void WriteList(std::basic_ostream<CharT>& stream, int level, const char16_t* listTag, const Vector& entries) {
+    if (entries.empty()) return;
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(listTag).Ascii(">").EndLine();
+    for (const auto& entry : entries) entry.Serialize(stream, level + 1);
+    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(listTag).Ascii(">").EndLine();
+}
+
+// Appends a default entry to `entries` for every child of `list` in (namespaceURI, name) and
+// reads it from that child; other children are skipped.
+template <typename Vector>
+void ReadList(const CCmlDOM_Element& list, const char16_t* namespaceURI, const char16_t* name, Vector& entries) {
+    ForEachChildElement(list, [&](const CCmlDOM_Element& child) {
+        if (!Is(child, namespaceURI, name)) return;
+        entries.emplace_back();
+        entries.back().Deserialize(child);
+    });
+}
+
+// ---- The policy list shared by the content and its modules ----
+
+void ApplyReadOnlyAvpVersion(CPolicySource& policy) {
+    if (policy.GetNamespaceURI() == kRoAvpSectionsNamespaceURI) policy.SetSchemaVersion(kAvpSectionsSchemaVersion);
+}
+
+CPolicySource* StorePolicy(PolicySourceVector& policies, std::unique_ptr<CPolicySource> policy) {
+    if (!policy) throw CCmlException(kOpAddPolicy, kTextNullObjectPointer, ZEL_E_INVALIDARG);
+    ApplyReadOnlyAvpVersion(*policy);
+    policies.push_back(std::move(policy));
+    return policies.back().get();
+}
+
+std::unique_ptr<CPolicySource> MakePolicyNode(const CCmlDOM_Element& element) {
+    try {
+        return std::make_unique<CPolicyNode>(element);
+    } catch (const std::bad_alloc&) {
+        throw CCmlException(kOpCreatePolicyNode, kTextInsufficientMemory, ZEL_E_OUTOFMEMORY);
+    }
+}
+
+void CheckPolicyIndex(const PolicySourceVector& policies, std::size_t index, const char16_t* operation) {
+    if (index >= policies.size()) {
+        throw CCmlException(operation, kTextInvalidVectorIndex, ZEL_E_CML_INDEX_OUT_OF_BOUNDS);
+    }
+}
+
+void ReplacePolicy(PolicySourceVector& policies, std::size_t index, std::unique_ptr<CPolicySource> policy,
+                   const char16_t* operation) {
+    CheckPolicyIndex(policies, index, operation);
+    if (!policy) throw CCmlException(operation, kTextNullObjectPointer, ZEL_E_INVALIDARG);
+    if (policy.get() == policies[index].get()) {
+        // Handing back the entry already held: it keeps its one owner and is not deleted.
+        ApplyReadOnlyAvpVersion(*policy.release());
+        return;
+    }
+    ApplyReadOnlyAvpVersion(*policy);
+    policies[index] = std::move(policy);
+}
+
+PolicySourceVector ClonePolicies(const PolicySourceVector& policies) {
+    PolicySourceVector clones;
+    clones.reserve(policies.size());
+    for (const auto& policy : policies) clones.push_back(policy->Clone());
+    return clones;
+}
+
+// Clones first, so that a failure leaves the held policies as they were.
+void AssignClones(PolicySourceVector& policies, const PolicySourceVector& source) {
+    PolicySourceVector clones;
+    clones.reserve(source.size());
+    for (const auto& policy : source) {
+        std::unique_ptr<CPolicySource> clone = policy->Clone();
+        ApplyReadOnlyAvpVersion(*clone);
+        clones.push_back(std::move(clone));
+    }
+    policies = std::move(clones);
+}
+
+void CollectPolicyNamespaces(const PolicySourceVector& policies, NamespaceSet& namespaces) {
+    for (const auto& policy : policies) policy->CollectNamespaces(namespaces);
+}
+
+}  // namespace
+
+// ---- CHostInfo ----
+
+CHostInfo::CHostInfo() : m_tagName(kTagHostInfo), m_namespaceURI(kCmlNamespaceURI) {}
+
+CHostInfo::~CHostInfo() = default;
+
+CHostInfo& CHostInfo::operator=(const CHostInfo& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_namespaceURI = other.m_namespaceURI;
+        m_os = other.m_os;
+        m_version = other.m_version;
+        m_ipAddress = other.m_ipAddress;
+        m_hostName = other.m_hostName;
+        m_nbName = other.m_nbName;
+        m_nbDomain = other.m_nbDomain;
+        m_adObjectId = other.m_adObjectId;
+        m_adGroupId = other.m_adGroupId;
+    }
+    return *this;
+}
+
+std::unique_ptr<CHostInfo> CHostInfo::Clone() const { return CloneOrThrow(*this, kOpCloneHostInfo); }
+
+const std::u16string& CHostInfo::GetTagName() const { return m_tagName; }
+const std::u16string& CHostInfo::GetNamespaceURI() const { return m_namespaceURI; }
+const std::u16string& CHostInfo::GetOs() const { return m_os; }
+const std::u16string& CHostInfo::GetVersion() const { return m_version; }
+const std::u16string& CHostInfo::GetIpAddress() const { return m_ipAddress; }
+const std::u16string& CHostInfo::GetHostName() const { return m_hostName; }
+const std::u16string& CHostInfo::GetNbName() const { return m_nbName; }
+const std::u16string& CHostInfo::GetNbDomain() const { return m_nbDomain; }
+const std::u16string& CHostInfo::GetAdObjectId() const { return m_adObjectId; }
+const std::u16string& CHostInfo::GetAdGroupId() const { return m_adGroupId; }
+void CHostInfo::SetTagName(const char16_t* tagName) { m_tagName = Text(tagName); }
+void CHostInfo::SetNamespaceURI(const char16_t* namespaceURI) { m_namespaceURI = Text(namespaceURI); }
+void CHostInfo::SetOs(const char16_t* os) { m_os = Text(os); }
+void CHostInfo::SetVersion(const char16_t* version) { m_version = Text(version); }
+void CHostInfo::SetIpAddress(const char16_t* ipAddress) { m_ipAddress = Text(ipAddress); }
+void CHostInfo::SetHostName(const char16_t* hostName) { m_hostName = Text(hostName); }
+void CHostInfo::SetNbName(const char16_t* nbName) { m_nbName = Text(nbName); }
+void CHostInfo::SetNbDomain(const char16_t* nbDomain) { m_nbDomain = Text(nbDomain); }
+void CHostInfo::SetAdObjectId(const char16_t* adObjectId) { m_adObjectId = Text(adObjectId); }
+void CHostInfo::SetAdGroupId(const char16_t* adGroupId) { m_adGroupId = Text(adGroupId); }
+
+void CHostInfo::Clear() {
+    for (std::u16string* value :
+         {&m_os, &m_version, &m_ipAddress, &m_hostName, &m_nbName, &m_nbDomain, &m_adObjectId, &m_adGroupId}) {
+        value->clear();
+    }
+}
+
+bool CHostInfo::IsEmpty() const {
+    return m_os.empty() && m_version.empty() && m_ipAddress.empty() && m_hostName.empty() && m_nbName.empty() &&
+           m_nbDomain.empty() && m_adObjectId.empty() && m_adGroupId.empty();
+}
+
+void CHostInfo::Deserialize(const CCmlDOM_Element& element) {
+    try {
+        m_tagName = element.GetNodeName();
+        m_namespaceURI = element.GetNamespaceURI();
+        m_os = element.GetAttribute(kTagOs);
+        m_version = element.GetAttribute(kTagVersion);
+        m_ipAddress = element.GetAttribute(kTagIpAddress);
+        m_hostName = element.GetAttribute(kTagHostName);
+        m_nbName = element.GetAttribute(kTagNbname);
+        m_nbDomain = element.GetAttribute(kTagNbdomain);
+        m_adObjectId = element.GetAttribute(kTagAdObjectId);
+        m_adGroupId = element.GetAttribute(kTagAdGroupId);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseHostInfo, e);
+    }
+}
+
+template <typename CharT>
+void CHostInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    if (IsEmpty()) return;
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName);
+    WriteAttributes(sink);
+    sink.Ascii("/>").EndLine();
+}
+
+template <typename CharT>
+void CHostInfo::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagXmlns, m_namespaceURI, kEscapeNone)
+        .Attribute(kTagOs, m_os, kEscapeAttribute)
+        .Attribute(kTagVersion, m_version, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagIpAddress, m_ipAddress, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagHostName, m_hostName, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagNbname, m_nbName, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagNbdomain, m_nbDomain, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagAdObjectId, m_adObjectId, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagAdGroupId, m_adGroupId, kEscapeNone);
+}
+
+void CHostInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CHostInfo::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CHostInfo::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CHostInfo::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CSchemaInfo ----
+
+CSchemaInfo::CSchemaInfo() = default;
+
+CSchemaInfo::~CSchemaInfo() = default;
+
+const std::u16string& CSchemaInfo::GetNamespace() const { return m_namespace; }
+const std::u16string& CSchemaInfo::GetVersion() const { return m_version; }
+const std::u16string& CSchemaInfo::GetName() const { return m_name; }
+bool CSchemaInfo::GetOverwrite() const { return m_overwrite; }
+bool CSchemaInfo::GetRoot() const { return m_root; }
+bool CSchemaInfo::GetCpeEditable() const { return m_cpeEditable; }
+bool CSchemaInfo::GetGetFromAgent() const { return m_getFromAgent; }
+bool CSchemaInfo::GetGetLatestCompatible() const { return m_getLatestCompatible; }
+void CSchemaInfo::SetNamespace(const char16_t* namespaceURI) { m_namespace = Text(namespaceURI); }
+void CSchemaInfo::SetVersion(const char16_t* version) { m_version = Text(version); }
+void CSchemaInfo::SetName(const char16_t* name) { m_name = Text(name); }
+void CSchemaInfo::SetOverwrite(bool overwrite) { m_overwrite = overwrite; }
+void CSchemaInfo::SetRoot(bool root) { m_root = root; }
+void CSchemaInfo::SetCpeEditable(bool cpeEditable) { m_cpeEditable = cpeEditable; }
+void CSchemaInfo::SetGetFromAgent(bool getFromAgent) { m_getFromAgent = getFromAgent; }
+void CSchemaInfo::SetGetLatestCompatible(bool getLatestCompatible) { m_getLatestCompatible = getLatestCompatible; }
+
+void CSchemaInfo::Deserialize(const CCmlDOM_Element& element) {
+    if (element.IsNull()) throw CCmlException(kOpDeserializeSchemaInfo, kTextNullElement, ZEL_E_CML_NULL_ELEMENT);
+    try {
+        m_namespace = element.GetAttribute(kTagNamespace);
+        m_version = element.GetAttribute(kTagVersion);
+        m_name = element.GetAttribute(kTagName);
+        m_overwrite = ReadFlag(element, kTagOverwrite);
+        m_root = ReadFlag(element, kTagRoot);
+        m_cpeEditable = ReadFlag(element, kTagCpeEditable);
+        m_getFromAgent = ReadFlag(element, kTagGetFromAgent);
+        m_getLatestCompatible = ReadFlag(element, kTagGetLatestCompatible);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpDeserializeSchemaInfo, e);
+    }
+}
+
+template <typename CharT>
+void CSchemaInfo::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
+    XmlSink<CharT> sink(stream);
+    sink.Attribute(kTagNamespace, m_namespace, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagName, m_name, kEscapeAttribute);
+    WriteFlagIfTrue(sink, kTagOverwrite, m_overwrite);
+    WriteFlagIfTrue(sink, kTagRoot, m_root);
+    WriteFlagIfTrue(sink, kTagCpeEditable, m_cpeEditable);
+    WriteFlagIfTrue(sink, kTagGetFromAgent, m_getFromAgent);
+    WriteFlagIfTrue(sink, kTagGetLatestCompatible, m_getLatestCompatible);
+}
+
+template <typename CharT>
+void CSchemaInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(kTagSchemaInfo);
+    // Virtual: an item class adds its own attributes after these.
+    SerializeAttributes(stream);
+    XmlSink<CharT>(stream).Ascii("/>").EndLine();
+}
+
+void CSchemaInfo::SerializeAttributes(std::ostream& stream) const { SerializeAttributesImpl(stream); }
+void CSchemaInfo::SerializeAttributes(std::basic_ostream<char16_t>& stream) const { SerializeAttributesImpl(stream); }
+void CSchemaInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CSchemaInfo::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+
+// ---- CContentDate ----
+
+CContentDate::CContentDate() : m_tagName(FixedContentDateTag()), m_namespaceURI(FixedCmlNamespace()) {}
+
+CContentDate::~CContentDate() = default;
+
+CContentDate& CContentDate::operator=(const CContentDate& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_namespaceURI = other.m_namespaceURI;
+        m_identity = other.m_identity;
+        m_date = other.m_date;
+    }
+    return *this;
+}
+
+std::unique_ptr<CContentDate> CContentDate::Clone() const { return CloneOrThrow(*this, kOpCloneContentDate); }
+
+const std::u16string& CContentDate::GetTagName() const { return m_tagName.Get(); }
+const std::u16string& CContentDate::GetNamespaceURI() const { return m_namespaceURI.Get(); }
+const std::u16string& CContentDate::GetIdentity() const { return m_identity; }
+const std::u16string& CContentDate::GetDate() const { return m_date; }
+void CContentDate::SetTagName(const char16_t* tagName) {
+    AssignTagText(m_tagName, View(tagName), FixedContentDateTag());
+}
+void CContentDate::SetNamespaceURI(const char16_t* namespaceURI) {
+    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+}
+void CContentDate::SetIdentity(const char16_t* identity) { m_identity = Text(identity); }
+void CContentDate::SetDate(const char16_t* date) { m_date = Text(date); }
+
+void CContentDate::Deserialize(const CCmlDOM_Element& element) {
+    try {
+        AssignTagText(m_tagName, element.GetNodeName(), FixedContentDateTag());
+        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        m_identity = element.GetAttribute(kTagIdentity);
+        m_date = element.GetAttribute(kTagDate);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseContentDate, e);
+    }
+}
+
+template <typename CharT>
+void CContentDate::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteAttributes(sink);
+    sink.Ascii("/>").EndLine();
+}
+
+template <typename CharT>
+void CContentDate::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
+        .Attribute(kTagIdentity, m_identity, kEscapeAttribute)
+        .Attribute(kTagDate, m_date, kEscapeNone);
+}
+
+void CContentDate::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CContentDate::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CContentDate::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CContentDate::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CNameValuePair ----
+
+CNameValuePair::CNameValuePair() : CNameValuePair(nullptr, nullptr) {}
+
+CNameValuePair::CNameValuePair(const char16_t* name, const char16_t* value)
+    : m_tagName(FixedParamTag()),
+      m_namespaceURI(FixedCommonNamespace()),
+      m_name(Text(name)),
+      m_value(Text(value)),
+      m_ordinal(kNoOrdinal) {}
+
+CNameValuePair::~CNameValuePair() = default;
+
+CNameValuePair& CNameValuePair::operator=(const CNameValuePair& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_namespaceURI = other.m_namespaceURI;
+        m_name = other.m_name;
+        m_value = other.m_value;
+        m_ordinal = other.m_ordinal;
+    }
+    return *this;
+}
+
+std::unique_ptr<CNameValuePair> CNameValuePair::Clone() const { return CloneOrThrow(*this, kOpCloneParam); }
+
+const std::u16string& CNameValuePair::GetTagName() const { return m_tagName.Get(); }
+const std::u16string& CNameValuePair::GetNamespaceURI() const { return m_namespaceURI.Get(); }
+const std::u16string& CNameValuePair::GetName() const { return m_name; }
+const std::u16string& CNameValuePair::GetValue() const { return m_value; }
+int32_t CNameValuePair::GetOrdinal() const { return m_ordinal; }
+void CNameValuePair::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedParamTag()); }
+void CNameValuePair::SetNamespaceURI(const char16_t* namespaceURI) {
+    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCommonNamespace());
+}
+void CNameValuePair::SetName(const char16_t* name) { m_name = Text(name); }
+void CNameValuePair::SetValue(const char16_t* value) { m_value = Text(value); }
+void CNameValuePair::SetOrdinal(int32_t ordinal) { m_ordinal = ordinal; }
+
+void CNameValuePair::Deserialize(const CCmlDOM_Element& element) {
+    try {
+        AssignTagText(m_tagName, element.GetNodeName(), FixedParamTag());
+        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCommonNamespace());
+        m_name = element.GetAttribute(kTagName);
+        m_value = element.GetAttribute(kTagValue);
+        long long ordinal = 0;
+        m_ordinal = ReadInteger(element.GetAttribute(kTagOrdinal), ordinal)
+                        ? static_cast<int32_t>(static_cast<uint32_t>(ordinal))
+                        : kNoOrdinal;
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseParam, e);
+    }
+}
+
+template <typename CharT>
+void CNameValuePair::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteAttributes(sink);
+    sink.Ascii("/>").EndLine();
+}
+
+template <typename CharT>
+void CNameValuePair::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
+        .Attribute(kTagName, m_name, kEscapeAttribute)
+        .Attribute(kTagValue, m_value, kEscapeAttribute);
+    if (m_ordinal != kNoOrdinal) {
+        sink.Ascii(" ").Wide(kTagOrdinal).Ascii("='");
+        WriteSignedDecimal(sink, m_ordinal);
+        sink.Ascii("'");
+    }
+}
+
+void CNameValuePair::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CNameValuePair::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CNameValuePair::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CNameValuePair::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CModuleInfo ----
+
+CModuleInfo::CModuleInfo()
+    : m_tagName(FixedModuleTag()), m_namespaceURI(FixedCmlNamespace()), m_status(kStatusNotSet) {}
+
+CModuleInfo::CModuleInfo(const CModuleInfo& other)
+    : m_tagName(other.m_tagName),
+      m_namespaceURI(other.m_namespaceURI),
+      m_name(other.m_name),
+      m_version(other.m_version),
+      m_status(other.m_status),
+      m_params(other.m_params),
+      m_policies(ClonePolicies(other.m_policies)) {}
+
+CModuleInfo::CModuleInfo(CModuleInfo&& other) noexcept = default;
+
+CModuleInfo::~CModuleInfo() = default;
+
+CModuleInfo& CModuleInfo::operator=(const CModuleInfo& other) {
+    if (this != &other) {
+        // Everything that can fail first, so that a failure leaves this object as it was.
+        PolicySourceVector policies = ClonePolicies(other.m_policies);
+        NameValuePairVector params = other.m_params;
+        m_tagName = other.m_tagName;
+        m_namespaceURI = other.m_namespaceURI;
+        m_name = other.m_name;
+        m_version = other.m_version;
+        m_status = other.m_status;
+        m_params = std::move(params);
+        m_policies = std::move(policies);
+    }
+    return *this;
+}
+
+CModuleInfo& CModuleInfo::operator=(CModuleInfo&& other) noexcept = default;
+
+std::unique_ptr<CModuleInfo> CModuleInfo::Clone() const { return CloneOrThrow(*this, kOpCloneModule); }
+
+const std::u16string& CModuleInfo::GetTagName() const { return m_tagName.Get(); }
+const std::u16string& CModuleInfo::GetNamespaceURI() const { return m_namespaceURI.Get(); }
+const std::u16string& CModuleInfo::GetName() const { return m_name; }
+const std::u16string& CModuleInfo::GetVersion() const { return m_version; }
+uint32_t CModuleInfo::GetStatus() const { return m_status; }
+void CModuleInfo::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedModuleTag()); }
+void CModuleInfo::SetNamespaceURI(const char16_t* namespaceURI) {
+    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+}
+void CModuleInfo::SetName(const char16_t* name) { m_name = Text(name); }
+void CModuleInfo::SetVersion(const char16_t* version) { m_version = Text(version); }
+void CModuleInfo::SetStatus(uint32_t status) { m_status = status; }
+
+const NameValuePairVector& CModuleInfo::GetParams() const { return m_params; }
+NameValuePairVector& CModuleInfo::GetParams() { return m_params; }
+std::size_t CModuleInfo::GetParamCount() const { return m_params.size(); }
+
+CNameValuePair& CModuleInfo::AddParam(const char16_t* name, const char16_t* value) {
+    m_params.emplace_back(name, value);
+    return m_params.back();
+}
+
+CNameValuePair& CModuleInfo::AddParam(const CNameValuePair& param) {
+    m_params.push_back(param);
+    return m_params.back();
+}
+
+CPolicySource& CModuleInfo::GetPolicy(std::size_t index) {
+    CheckPolicyIndex(m_policies, index, kOpGetModulePolicy);
+    return *m_policies[index];
+}
+
+const CPolicySource& CModuleInfo::GetPolicy(std::size_t index) const {
+    CheckPolicyIndex(m_policies, index, kOpGetModulePolicy);
+    return *m_policies[index];
+}
+
+const PolicySourceVector& CModuleInfo::GetPolicies() const { return m_policies; }
+PolicySourceVector& CModuleInfo::GetPolicies() { return m_policies; }
+std::size_t CModuleInfo::GetPolicyCount() const { return m_policies.size(); }
+void CModuleInfo::SetPolicies(const PolicySourceVector& policies) { AssignClones(m_policies, policies); }
+
+CPolicySource* CModuleInfo::AddPolicy(std::unique_ptr<CPolicySource> policy) {
+    return StorePolicy(m_policies, std::move(policy));
+}
+
+CPolicySource* CModuleInfo::AddPolicy(CPolicySource* policy) {
+    return StorePolicy(m_policies, std::unique_ptr<CPolicySource>(policy));
+}
+
+CPolicySource* CModuleInfo::AddPolicy(const CPolicySource& policy) { return StorePolicy(m_policies, policy.Clone()); }
+
+CPolicySource* CModuleInfo::AddPolicy(const CCmlDOM_Element& element) {
+    return StorePolicy(m_policies, MakePolicyNode(element));
+}
+
+void CModuleInfo::SetPolicy(std::size_t index, const CPolicySource& policy) {
+    CheckPolicyIndex(m_policies, index, kOpSetModulePolicy);
+    ReplacePolicy(m_policies, index, policy.Clone(), kOpSetModulePolicy);
+}
+
+void CModuleInfo::SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy) {
+    ReplacePolicy(m_policies, index, std::move(policy), kOpSetModulePolicy);
+}
+
+void CModuleInfo::SetPolicy(std::size_t index, CPolicySource* policy) {
+    ReplacePolicy(m_policies, index, std::unique_ptr<CPolicySource>(policy), kOpSetModulePolicy);
+}
+
+void CModuleInfo::CollectNamespaces(NamespaceSet& namespaces) const { CollectPolicyNamespaces(m_policies, namespaces); }
+
+bool CModuleInfo::HasContent() const { return !m_policies.empty() || !m_params.empty(); }
+
+void CModuleInfo::Deserialize(const CCmlDOM_Element& element) {
+    m_params.clear();
+    m_policies.clear();
+    try {
+        AssignTagText(m_tagName, element.GetNodeName(), FixedModuleTag());
+        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        m_name = element.GetAttribute(kTagName);
+        m_version = element.GetAttribute(kTagVersion);
+        m_status = ReadStatus(element, kTagStatus);
+        ForEachChildElement(element, [this](const CCmlDOM_Element& child) {
+            if (Equals(child.GetNode()->getNamespaceURI(), kCommonNamespaceURI)) {
+                if (Equals(child.GetNode()->getNodeName(), kTagParam)) {
+                    m_params.emplace_back();
+                    m_params.back().Deserialize(child);
+                }
+                return;
+            }
+            // A policy takes the place of the parameters: those read so far are dropped.
+            m_params.clear();
+            AddPolicy(child);
+        });
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseModule, e);
+    }
+}
+
+template <typename CharT>
+void CModuleInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteAttributes(sink);
+    if (!HasContent()) {
+        sink.Ascii("/>").EndLine();
+        return;
+    }
+    sink.Ascii(">").EndLine();
+    SerializeContent(stream, level + 1);
+    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(m_tagName.Get()).Ascii(">").EndLine();
+}
+
+template <typename CharT>
+void CModuleInfo::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
+        .Attribute(kTagName, m_name, kEscapeAttribute)
+        .Attribute(kTagVersion, m_version, kEscapeNone);
+    if (m_status != kStatusNotSet) WriteStatus(sink, kTagStatus, m_status);
+}
+
+template <typename CharT>
+void CModuleInfo::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
+    if (!m_policies.empty()) {
+        for (const auto& policy : m_policies) policy->Serialize(stream, level);
+        return;
+    }
+    for (const CNameValuePair& param : m_params) param.Serialize(stream, level);
+}
+
+void CModuleInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CModuleInfo::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CModuleInfo::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CModuleInfo::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+void CModuleInfo::SerializeContent(std::ostream& stream, int level) const { SerializeContentImpl(stream, level); }
+void CModuleInfo::SerializeContent(std::basic_ostream<char16_t>& stream, int level) const {
+    SerializeContentImpl(stream, level);
+}
+
+// ---- CUpdateInfo ----
+
+CUpdateInfo::CUpdateInfo() : m_tagName(FixedUpdateTag()), m_namespaceURI(FixedCmlNamespace()) {}
+
+CUpdateInfo::~CUpdateInfo() = default;
+
+CUpdateInfo& CUpdateInfo::operator=(const CUpdateInfo& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_namespaceURI = other.m_namespaceURI;
+        m_module = other.m_module;
+        m_type = other.m_type;
+        m_version = other.m_version;
+    }
+    return *this;
+}
+
+std::unique_ptr<CUpdateInfo> CUpdateInfo::Clone() const { return CloneOrThrow(*this, kOpCloneUpdate); }
+
+const std::u16string& CUpdateInfo::GetTagName() const { return m_tagName.Get(); }
+const std::u16string& CUpdateInfo::GetNamespaceURI() const { return m_namespaceURI.Get(); }
+const std::u16string& CUpdateInfo::GetModule() const { return m_module; }
+const std::u16string& CUpdateInfo::GetType() const { return m_type; }
+const std::u16string& CUpdateInfo::GetVersion() const { return m_version; }
+void CUpdateInfo::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedUpdateTag()); }
+void CUpdateInfo::SetNamespaceURI(const char16_t* namespaceURI) {
+    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+}
+void CUpdateInfo::SetModule(const char16_t* module) { m_module = Text(module); }
+void CUpdateInfo::SetType(const char16_t* type) { m_type = Text(type); }
+void CUpdateInfo::SetVersion(const char16_t* version) { m_version = Text(version); }
+
+void CUpdateInfo::Deserialize(const CCmlDOM_Element& element) {
+    try {
+        AssignTagText(m_tagName, element.GetNodeName(), FixedUpdateTag());
+        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        m_module = element.GetAttribute(kTagModule);
+        m_type = element.GetAttribute(kTagType);
+        m_version = element.GetAttribute(kTagVersion);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseUpdate, e);
+    }
+}
+
+template <typename CharT>
+void CUpdateInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteAttributes(sink);
+    sink.Ascii("/>").EndLine();
+}
+
+template <typename CharT>
+void CUpdateInfo::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone);
+    WriteAttributeIfSet(sink, kTagModule, m_module, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagType, m_type, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
+}
+
+void CUpdateInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CUpdateInfo::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CUpdateInfo::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CUpdateInfo::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CTaskDescriptorContent ----
+
+CTaskDescriptorContent::CTaskDescriptorContent()
+    : m_tagName(kTagDescriptorContent), m_minOccurs(kOne), m_maxOccurs(kOne) {}
+
+CTaskDescriptorContent::~CTaskDescriptorContent() = default;
+
+CTaskDescriptorContent& CTaskDescriptorContent::operator=(const CTaskDescriptorContent& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_namespace = other.m_namespace;
+        m_minOccurs = other.m_minOccurs;
+        m_maxOccurs = other.m_maxOccurs;
+        m_identity = other.m_identity;
+        m_policyRef = other.m_policyRef;
+        m_global = other.m_global;
+    }
+    return *this;
+}
+
+std::unique_ptr<CTaskDescriptorContent> CTaskDescriptorContent::Clone() const {
+    return CloneOrThrow(*this, kOpCloneDescriptor);
+}
+
+const std::u16string& CTaskDescriptorContent::GetTagName() const { return m_tagName; }
+const std::u16string& CTaskDescriptorContent::GetNamespace() const { return m_namespace; }
+const std::u16string& CTaskDescriptorContent::GetMinOccurs() const { return m_minOccurs; }
+const std::u16string& CTaskDescriptorContent::GetMaxOccurs() const { return m_maxOccurs; }
+const std::u16string& CTaskDescriptorContent::GetIdentity() const { return m_identity; }
+bool CTaskDescriptorContent::GetPolicyRef() const { return m_policyRef; }
+bool CTaskDescriptorContent::GetGlobal() const { return m_global; }
+void CTaskDescriptorContent::SetTagName(const char16_t* tagName) { m_tagName = Text(tagName); }
+void CTaskDescriptorContent::SetNamespace(const char16_t* namespaceURI) { m_namespace = Text(namespaceURI); }
+void CTaskDescriptorContent::SetMinOccurs(const char16_t* minOccurs) { m_minOccurs = Text(minOccurs); }
+void CTaskDescriptorContent::SetMaxOccurs(const char16_t* maxOccurs) { m_maxOccurs = Text(maxOccurs); }
+void CTaskDescriptorContent::SetIdentity(const char16_t* identity) { m_identity = Text(identity); }
+void CTaskDescriptorContent::SetPolicyRef(bool policyRef) { m_policyRef = policyRef; }
+void CTaskDescriptorContent::SetGlobal(bool global) { m_global = global; }
+
+void CTaskDescriptorContent::Deserialize(const CCmlDOM_Element& element) {
+    try {
+        m_tagName = element.GetNodeName();
+        m_namespace = element.GetAttribute(kTagNamespace);
+        m_minOccurs = element.GetAttribute(kTagMinOccurs);
+        m_maxOccurs = element.GetAttribute(kTagMaxOccurs);
+        m_identity = element.GetAttribute(kTagIdentity);
+        m_policyRef = ReadFlag(element, kTagPolicyRef);
+        m_global = ReadFlag(element, kTagGlobal);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseDescriptor, e);
+    }
+}
+
+template <typename CharT>
+void CTaskDescriptorContent::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName);
+    WriteAttributes(sink);
+    sink.Ascii("/>").EndLine();
+}
+
+template <typename CharT>
+void CTaskDescriptorContent::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagNamespace, m_namespace, kEscapeNone);
+    // A bound of exactly one is the schema's default and is left out.
+    if (!m_minOccurs.empty() && m_minOccurs != kOne) sink.Attribute(kTagMinOccurs, m_minOccurs, kEscapeNone);
+    if (!m_maxOccurs.empty() && m_maxOccurs != kOne) sink.Attribute(kTagMaxOccurs, m_maxOccurs, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagIdentity, m_identity, kEscapeNone);
+    WriteFlagIfTrue(sink, kTagPolicyRef, m_policyRef);
+    WriteFlagIfTrue(sink, kTagGlobal, m_global);
+}
+
+void CTaskDescriptorContent::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CTaskDescriptorContent::Serialize(std::basic_ostream<char16_t>& stream, int level) const {
+    SerializeImpl(stream, level);
+}
+void CTaskDescriptorContent::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CTaskDescriptorContent::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CTaskInfoItem ----
+
+CTaskInfoItem::CTaskInfoItem() = default;
+
+CTaskInfoItem::~CTaskInfoItem() = default;
+
+CTaskInfoItem& CTaskInfoItem::operator=(const CTaskInfoItem& other) {
+    if (this != &other) {
+        m_tagName = other.m_tagName;
+        m_action = other.m_action;
+        m_message = other.m_message;
+        m_descriptors = other.m_descriptors;
+    }
+    return *this;
+}
+
+std::unique_ptr<CTaskInfoItem> CTaskInfoItem::Clone() const { return CloneOrThrow(*this, kOpCloneTaskInfo); }
+
+const std::u16string& CTaskInfoItem::GetTagName() const { return m_tagName; }
+const std::u16string& CTaskInfoItem::GetAction() const { return m_action; }
+const std::u16string& CTaskInfoItem::GetMessage() const { return m_message; }
+void CTaskInfoItem::SetTagName(const char16_t* tagName) { m_tagName = Text(tagName); }
+void CTaskInfoItem::SetAction(const char16_t* action) { m_action = Text(action); }
+void CTaskInfoItem::SetMessage(const char16_t* message) { m_message = Text(message); }
+
+const TaskDescriptorVector& CTaskInfoItem::GetDescriptors() const { return m_descriptors; }
+TaskDescriptorVector& CTaskInfoItem::GetDescriptors() { return m_descriptors; }
+
+CTaskDescriptorContent& CTaskInfoItem::AddDescriptor(const CTaskDescriptorContent& descriptor) {
+    m_descriptors.push_back(descriptor);
+    return m_descriptors.back();
+}
+
+void CTaskInfoItem::Deserialize(const CCmlDOM_Element& element) {
+    m_descriptors.clear();
+    try {
+        m_tagName = element.GetNodeName();
+        m_action = element.GetAttribute(kTagAction);
+        m_message = element.GetAttribute(kTagMessage);
+        ReadList(element, kCmlNamespaceURI, kTagDescriptorContent, m_descriptors);
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseTaskInfo, e);
+    }
+}
+
+template <typename CharT>
+void CTaskInfoItem::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
+    XmlSink<CharT> sink(stream);
+    sink.Indent(level).Ascii("<").Wide(m_tagName);
+    WriteAttributes(sink);
+    if (m_descriptors.empty()) {
+        sink.Ascii("/>").EndLine();
+        return;
+    }
+    sink.Ascii(">").EndLine();
+    for (const CTaskDescriptorContent& descriptor : m_descriptors) descriptor.Serialize(stream, level + 1);
+    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(m_tagName).Ascii(">").EndLine();
+}
+
+template <typename CharT>
+void CTaskInfoItem::WriteAttributes(XmlSink<CharT>& sink) const {
+    sink.Attribute(kTagAction, m_action, kEscapeAttribute).Attribute(kTagMessage, m_message, kEscapeAttribute);
+}
+
+void CTaskInfoItem::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
+void CTaskInfoItem::Serialize(std::basic_ostream<char16_t>& stream, int level) const { SerializeImpl(stream, level); }
+void CTaskInfoItem::SerializeAttributes(std::ostream& stream) const {
+    XmlSink<char> sink(stream);
+    WriteAttributes(sink);
+}
+void CTaskInfoItem::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    XmlSink<char16_t> sink(stream);
+    WriteAttributes(sink);
+}
+
+// ---- CAgentInfoContent ----
+
+CAgentInfoContent::CAgentInfoContent() : m_agentStatus(kStatusNotSet), m_qpkStatus(kStatusNotSet) {}
+
+CAgentInfoContent::CAgentInfoContent(const CAgentInfoContent& other)
+    : m_name(other.m_name),
+      m_agentId(other.m_agentId),
+      m_namespace(other.m_namespace),
+      m_version(other.m_version),
+      m_model(other.m_model),
+      m_qpkVersion(other.m_qpkVersion),
+      m_agentInstallPath(other.m_agentInstallPath),
+      m_daemonInstallPath(other.m_daemonInstallPath),
+      m_agentStatus(other.m_agentStatus),
+      m_lastQpkPath(other.m_lastQpkPath),
+      m_qpkStatus(other.m_qpkStatus),
+      m_qpkStatusDescription(other.m_qpkStatusDescription),
+      m_groupnameHint(other.m_groupnameHint),
+      m_useLocalSettings(other.m_useLocalSettings),
+      m_sendNewSchemas(other.m_sendNewSchemas),
+      m_registerAgent(other.m_registerAgent),
+      m_hostInfo(other.m_hostInfo),
+      m_schemas(other.m_schemas),
+      m_contentDates(other.m_contentDates),
+      m_modules(other.m_modules),
+      m_updates(other.m_updates),
+      m_tasks(other.m_tasks),
+      m_params(other.m_params),
+      m_policies(ClonePolicies(other.m_policies)) {}
+
+CAgentInfoContent::CAgentInfoContent(CAgentInfoContent&& other) noexcept = default;
+
+CAgentInfoContent::~CAgentInfoContent() = default;
+
+CAgentInfoContent& CAgentInfoContent::operator=(const CAgentInfoContent& other) {
+    // Copy, then move: a failure while copying (memory, a policy clone) leaves this as it was.
+    if (this != &other) *this = CAgentInfoContent(other);
+    return *this;
+}
+
+CAgentInfoContent& CAgentInfoContent::operator=(CAgentInfoContent&& other) noexcept = default;
+
+void CAgentInfoContent::CollectNamespaces(NamespaceSet& namespaces) const {
+    for (const CModuleInfo& module : m_modules) module.CollectNamespaces(namespaces);
+    CollectPolicyNamespaces(m_policies, namespaces);
+}
+
+const std::u16string& CAgentInfoContent::GetName() const { return m_name; }
+const std::u16string& CAgentInfoContent::GetAgentId() const { return m_agentId; }
+const std::u16string& CAgentInfoContent::GetNamespace() const { return m_namespace; }
+const std::u16string& CAgentInfoContent::GetVersion() const { return m_version; }
+const std::u16string& CAgentInfoContent::GetModel() const { return m_model; }
+const std::u16string& CAgentInfoContent::GetQpkVersion() const { return m_qpkVersion; }
+const std::u16string& CAgentInfoContent::GetAgentInstallPath() const { return m_agentInstallPath; }
+const std::u16string& CAgentInfoContent::GetDaemonInstallPath() const { return m_daemonInstallPath; }
+const std::u16string& CAgentInfoContent::GetGroupnameHint() const { return m_groupnameHint; }
+bool CAgentInfoContent::GetUseLocalSettings() const { return m_useLocalSettings; }
+bool CAgentInfoContent::GetSendNewSchemas() const { return m_sendNewSchemas; }
+const std::u16string& CAgentInfoContent::GetRegisterAgent() const { return m_registerAgent; }
+uint32_t CAgentInfoContent::GetAgentStatus() const { return m_agentStatus; }
+const std::u16string& CAgentInfoContent::GetLastQpkPath() const { return m_lastQpkPath; }
+uint32_t CAgentInfoContent::GetQpkStatus() const { return m_qpkStatus; }
+const std::u16string& CAgentInfoContent::GetQpkStatusDescription() const { return m_qpkStatusDescription; }
+
+CPolicySource& CAgentInfoContent::GetPolicy(std::size_t index) {
+    CheckPolicyIndex(m_policies, index, kOpGetContentPolicy);
+    return *m_policies[index];
+}
+
+const CPolicySource& CAgentInfoContent::GetPolicy(std::size_t index) const {
+    CheckPolicyIndex(m_policies, index, kOpGetContentPolicy);
+    return *m_policies[index];
+}
+
+const PolicySourceVector& CAgentInfoContent::GetPolicies() const { return m_policies; }
+PolicySourceVector& CAgentInfoContent::GetPolicies() { return m_policies; }
+void CAgentInfoContent::SetPolicies(const PolicySourceVector& policies) { AssignClones(m_policies, policies); }
+const ModuleInfoVector& CAgentInfoContent::GetModules() const { return m_modules; }
+ModuleInfoVector& CAgentInfoContent::GetModules() { return m_modules; }
+std::size_t CAgentInfoContent::GetModuleCount() const { return m_modules.size(); }
+std::size_t CAgentInfoContent::GetContentDateCount() const { return m_contentDates.size(); }
+
+void CAgentInfoContent::GetContentDate(std::size_t index, std::u16string& identity, std::u16string& date) const {
+    if (index >= m_contentDates.size()) {
+        throw CCmlException(kOpGetContentDate, kTextInvalidVectorIndex, ZEL_E_CML_INDEX_OUT_OF_BOUNDS);
+    }
+    identity = m_contentDates[index].GetIdentity();
+    date = m_contentDates[index].GetDate();
+}
+
+const CHostInfo& CAgentInfoContent::GetHostInfo() const { return m_hostInfo; }
+CHostInfo& CAgentInfoContent::GetHostInfo() { return m_hostInfo; }
+const SchemaInfoVector& CAgentInfoContent::GetSchemas() const { return m_schemas; }
+SchemaInfoVector& CAgentInfoContent::GetSchemas() { return m_schemas; }
+std::size_t CAgentInfoContent::GetSchemaCount() const { return m_schemas.size(); }
+const ContentDateVector& CAgentInfoContent::GetContentDates() const { return m_contentDates; }
+ContentDateVector& CAgentInfoContent::GetContentDates() { return m_contentDates; }
+const UpdateInfoVector& CAgentInfoContent::GetUpdates() const { return m_updates; }
+UpdateInfoVector& CAgentInfoContent::GetUpdates() { return m_updates; }
+std::size_t CAgentInfoContent::GetUpdateCount() const { return m_updates.size(); }
+const TaskInfoVector& CAgentInfoContent::GetTasks() const { return m_tasks; }
+TaskInfoVector& CAgentInfoContent::GetTasks() { return m_tasks; }
+std::size_t CAgentInfoContent::GetTaskCount() const { return m_tasks.size(); }
+const NameValuePairVector& CAgentInfoContent::GetParams() const { return m_params; }
+NameValuePairVector& CAgentInfoContent::GetParams() { return m_params; }
+std::size_t CAgentInfoContent::GetParamCount() const { return m_params.size(); }
+std::size_t CAgentInfoContent::GetPolicyCount() const { return m_policies.size(); }
+
+void CAgentInfoContent::SetName(const char16_t* name) { m_name = Text(name); }
+void CAgentInfoContent::SetAgentId(const char16_t* agentId) { m_agentId = Text(agentId); }
+void CAgentInfoContent::SetNamespace(const char16_t* namespaceURI) { m_namespace = Text(namespaceURI); }
+void CAgentInfoContent::SetVersion(const char16_t* version) { m_version = Text(version); }
+void CAgentInfoContent::SetModel(const char16_t* model) { m_model = Text(model); }
+void CAgentInfoContent::SetQpkVersion(const char16_t* qpkVersion) { m_qpkVersion = Text(qpkVersion); }
+void CAgentInfoContent::SetAgentInstallPath(const char16_t* path) { m_agentInstallPath = Text(path); }
+void CAgentInfoContent::SetDaemonInstallPath(const char16_t* path) { m_daemonInstallPath = Text(path); }
+void CAgentInfoContent::SetGroupnameHint(const char16_t* hint) { m_groupnameHint = Text(hint); }
+void CAgentInfoContent::SetUseLocalSettings(bool useLocalSettings) { m_useLocalSettings = useLocalSettings; }
+void CAgentInfoContent::SetSendNewSchemas(bool sendNewSchemas) { m_sendNewSchemas = sendNewSchemas; }
+void CAgentInfoContent::SetRegisterAgent(const char16_t* registerAgent) { m_registerAgent = Text(registerAgent); }
+void CAgentInfoContent::SetAgentStatus(uint32_t status) { m_agentStatus = status; }
+void CAgentInfoContent::SetLastQpkPath(const char16_t* path) { m_lastQpkPath = Text(path); }
+void CAgentInfoContent::SetQpkStatus(uint32_t status) { m_qpkStatus = status; }
+void CAgentInfoContent::SetQpkStatusDescription(const char16_t* description) {
+    m_qpkStatusDescription = Text(description);
+}
+
+CPolicySource* CAgentInfoContent::AddPolicy(std::unique_ptr<CPolicySource> policy) {
+    return StorePolicy(m_policies, std::move(policy));
+}
+
+CPolicySource* CAgentInfoContent::AddPolicy(CPolicySource* policy) {
+    return StorePolicy(m_policies, std::unique_ptr<CPolicySource>(policy));
+}
+
+CPolicySource* CAgentInfoContent::AddPolicy(const CPolicySource& policy) {
+    return StorePolicy(m_policies, policy.Clone());
+}
+
+CPolicySource* CAgentInfoContent::AddPolicy(const CCmlDOM_Element& element) {
+    return StorePolicy(m_policies, MakePolicyNode(element));
+}
+
+void CAgentInfoContent::SetPolicy(std::size_t index, const CPolicySource& policy) {
+    CheckPolicyIndex(m_policies, index, kOpSetContentPolicy);
+    ReplacePolicy(m_policies, index, policy.Clone(), kOpSetContentPolicy);
+}
+
+void CAgentInfoContent::SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy) {
+    ReplacePolicy(m_policies, index, std::move(policy), kOpSetContentPolicy);
+}
+
+void CAgentInfoContent::SetPolicy(std::size_t index, CPolicySource* policy) {
+    ReplacePolicy(m_policies, index, std::unique_ptr<CPolicySource>(policy), kOpSetContentPolicy);
+}
+
+void CAgentInfoContent::SetHostInfo(const CHostInfo& hostInfo) { m_hostInfo = hostInfo; }
+
+CSchemaInfo& CAgentInfoContent::AddSchemaInfo(const CSchemaInfo& schema) {
+    m_schemas.push_back(schema);
+    return m_schemas.back();
+}
+
+CContentDate& CAgentInfoContent::AddContentDate(const CContentDate& contentDate) {
+    m_contentDates.push_back(contentDate);
+    return m_contentDates.back();
+}
+
+CContentDate& CAgentInfoContent::AddContentDate(const char16_t* identity, const char16_t* date) {
+    CContentDate entry;
+    entry.SetIdentity(identity);
+    entry.SetDate(date);
+    m_contentDates.push_back(std::move(entry));
+    return m_contentDates.back();
+}
+
+CModuleInfo& CAgentInfoContent::AddModuleInfo(const CModuleInfo& module) {
+    m_modules.push_back(module);
+    m_modules.back().SetNamespaceURI(kCmlNamespaceURI);
+    return m_modules.back();
+}
+
+CModuleInfo& CAgentInfoContent::AddModuleInfo(CModuleInfo&& module) {
+    m_modules.push_back(std::move(module));
+    m_modules.back().SetNamespaceURI(kCmlNamespaceURI);
+    return m_modules.back();
+}
+
+CUpdateInfo& CAgentInfoContent::AddUpdateInfo(const CUpdateInfo& update) {
+    m_updates.push_back(update);
+    return m_updates.back();
+}
+
+CTaskInfoItem& CAgentInfoContent::AddTaskInfo(const CTaskInfoItem& task) {
+    m_tasks.push_back(task);
+    return m_tasks.back();
+}
+
+CNameValuePair& CAgentInfoContent::AddParam(const char16_t* name, const char16_t* value) {
+    m_params.emplace_back(name, value);
+    return m_params.back();
+}
+
+CNameValuePair& CAgentInfoContent::AddParam(const CNameValuePair& param) {
+    m_params.push_back(param);
+    return m_params.back();
+}
+
+bool CAgentInfoContent::HasContent() const {
+    return !m_hostInfo.IsEmpty() || !m_schemas.empty() || !m_contentDates.empty() || !m_modules.empty() ||
+           !m_updates.empty() || !m_tasks.empty() || !m_policies.empty() || !m_params.empty();
+}
+
+void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
+    m_schemas.clear();
+    m_contentDates.clear();
+    m_modules.clear();
+    m_updates.clear();
+    m_tasks.clear();
+    m_params.clear();
+    m_policies.clear();
+    try {
+        m_name = element.GetAttribute(kTagName);
+        m_agentId = element.GetAttribute(kTagAgentId);
+        m_namespace = element.GetAttribute(kTagNamespace);
+        m_version = element.GetAttribute(kTagVersion);
+        m_model = element.GetAttribute(kTagModel);
+        m_qpkVersion = element.GetAttribute(kTagQpkVersion);
+        m_agentInstallPath = element.GetAttribute(kTagAgentInstallPath);
+        m_daemonInstallPath = element.GetAttribute(kTagDaemonInstallPath);
+        m_lastQpkPath = element.GetAttribute(kTagLastQpkPath);
+        m_qpkStatusDescription = element.GetAttribute(kTagQpkStatusDescription);
+        m_groupnameHint = element.GetAttribute(kTagGroupnameHint);
+        m_useLocalSettings = element.GetAttribute(kTagUseLocalSettings) == kTagTrue;
+        m_sendNewSchemas = element.GetAttribute(kTagSendNewSchemas) != kTagFalse;
+        m_registerAgent = element.GetAttribute(kTagRegisterAgent);
+        m_agentStatus = ReadStatus(element, kTagAgentStatus);
+        m_qpkStatus = ReadStatus(element, kTagQpkStatus);
+
+        ForEachChildElement(element, [this](const CCmlDOM_Element& child) {
+            if (!Equals(child.GetNode()->getNamespaceURI(), kCmlNamespaceURI)) {
+                // A policy document takes the place of the parameters read so far.
+                m_params.clear();
+                AddPolicy(child);
+                return;
+            }
+            const XMLCh* name = child.GetNode()->getNodeName();
+            if (Equals(name, kTagHostInfo)) {
+                m_hostInfo.Deserialize(child);
+            } else if (Equals(name, kTagSchemaList)) {
+                ReadList(child, kCmlNamespaceURI, kTagSchemaInfo, m_schemas);
+            } else if (Equals(name, kTagContentDateList)) {
+                ReadList(child, kCmlNamespaceURI, kTagContentDate, m_contentDates);
+            } else if (Equals(name, kTagModuleList)) {
+                ReadList(child, kCmlNamespaceURI, kTagModule, m_modules);
+            } else if (Equals(name, kTagUpdateList)) {
+                ReadList(child, kCmlNamespaceURI, kTagUpdate, m_updates);
+            } else if (Equals(name, kTagAgentParameters)) {
+                ReadList(child, kCommonNamespaceURI, kTagParam, m_params);
+            } else if (Equals(name, kTagTaskList)) {
+                ReadList(child, kCmlNamespaceURI, kTagTaskInfo, m_tasks);
+            }
+        });
+    } catch (const xercesc::DOMException& e) {
+        throw DomFailure(kOpParseContent, e);
+    }
+}
+
+template <typename CharT>
+void CAgentInfoContent::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
+    XmlSink<CharT> sink(stream);
+    sink.Attribute(kTagName, m_name, kEscapeAttribute)
+        .Attribute(kTagAgentId, m_agentId, kEscapeAttribute)
+        .Attribute(kTagNamespace, m_namespace, kEscapeNone)
+        .Attribute(kTagVersion, m_version, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagModel, m_model, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagQpkVersion, m_qpkVersion, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagAgentInstallPath, m_agentInstallPath, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagDaemonInstallPath, m_daemonInstallPath, kEscapeAttribute);
+    if (m_agentStatus != kStatusNotSet) WriteStatus(sink, kTagAgentStatus, m_agentStatus);
+    WriteAttributeIfSet(sink, kTagLastQpkPath, m_lastQpkPath, kEscapeAttribute);
+    if (m_qpkStatus != kStatusNotSet) {
+        sink.Ascii(" ").Wide(kTagQpkStatus).Ascii("='");
+        WriteSignedDecimal(sink, static_cast<int32_t>(m_qpkStatus));
+        sink.Ascii("'");
+    }
+    WriteAttributeIfSet(sink, kTagQpkStatusDescription, m_qpkStatusDescription, kEscapeAttribute);
+    WriteAttributeIfSet(sink, kTagGroupnameHint, m_groupnameHint, kEscapeAttribute);
+    WriteFlagIfTrue(sink, kTagUseLocalSettings, m_useLocalSettings);
+    if (!m_sendNewSchemas) sink.Attribute(kTagSendNewSchemas, kTagFalse, kEscapeNone);
+    WriteAttributeIfSet(sink, kTagRegisterAgent, m_registerAgent, kEscapeNone);
+}
+
+template <typename CharT>
+void CAgentInfoContent::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
+    m_hostInfo.Serialize(stream, level);
+    WriteList(stream, level, kTagSchemaList, m_schemas);
+    WriteList(stream, level, kTagContentDateList, m_contentDates);
+    WriteList(stream, level, kTagModuleList, m_modules);
+    WriteList(stream, level, kTagUpdateList, m_updates);
+    if (!m_policies.empty()) {
+        for (const auto& policy : m_policies) policy->Serialize(stream, level);
+    } else {
+        WriteList(stream, level, kTagAgentParameters, m_params);
+    }
+    WriteList(stream, level, kTagTaskList, m_tasks);
+}
+
+void CAgentInfoContent::SerializeAttributes(std::ostream& stream) const { SerializeAttributesImpl(stream); }
+void CAgentInfoContent::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    SerializeAttributesImpl(stream);
+}
+void CAgentInfoContent::SerializeContent(std::ostream& stream, int level) const { SerializeContentImpl(stream, level); }
+void CAgentInfoContent::SerializeContent(std::basic_ostream<char16_t>& stream, int level) const {
+    SerializeContentImpl(stream, level);
+}
+
+// ---- CAgentStartupAnnouncement ----
+
+CAgentStartupAnnouncement::CAgentStartupAnnouncement()
+    : CCmlRequest(nullptr, kTagAgentStartupAnnouncement, true, kCmlNamespaceURI) {}
+
+CAgentStartupAnnouncement::~CAgentStartupAnnouncement() = default;
+
+CAgentStartupAnnouncement& CAgentStartupAnnouncement::operator=(const CAgentStartupAnnouncement& other) {
+    if (this != &other) {
+        // The content copy is the step that can fail; it comes before anything changes.
+        CAgentInfoContent content(other.m_content);
+        CCmlRequest::operator=(other);
+        m_content = std::move(content);
+    }
+    return *this;
+}
+
+CAgentStartupAnnouncement* CAgentStartupAnnouncement::DoClone() const {
+    return CloneOrThrow(*this, kOpCloneAnnouncement).release();
+}
+
+CAgentInfoContent& CAgentStartupAnnouncement::GetContent() { return m_content; }
+const CAgentInfoContent& CAgentStartupAnnouncement::GetContent() const { return m_content; }
+
+bool CAgentStartupAnnouncement::HasContent() const { return m_content.HasContent(); }
+
+void CAgentStartupAnnouncement::CollectNamespaces(NamespaceSet& namespaces) const {
+    CCmlRequest::CollectNamespaces(namespaces);
+    m_content.CollectNamespaces(namespaces);
+}
+
+void CAgentStartupAnnouncement::Deserialize(const CCmlDOM_Element& element) {
+    CCmlRequest::Deserialize(element);
+    m_content.Deserialize(element);
+}
+
+void CAgentStartupAnnouncement::SerializeAttributes(std::ostream& stream) const {
+    CCmlRequest::SerializeAttributes(stream);
+    m_content.SerializeAttributes(stream);
+}
+
+void CAgentStartupAnnouncement::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
+    CCmlRequest::SerializeAttributes(stream);
+    m_content.SerializeAttributes(stream);
+}
+
+void CAgentStartupAnnouncement::SerializeContent(std::ostream& stream, int level) const {
+    m_content.SerializeContent(stream, level);
+}
+
+void CAgentStartupAnnouncement::SerializeContent(std::basic_ostream<char16_t>& stream, int level) const {
+    m_content.SerializeContent(stream, level);
+}
+
+}  // namespace zel::cml
