@@ -290,9 +290,51 @@ Stop DecodeUtf8(Cursor<unsigned char, Out>& c) {
     return stop;
 }
 
-template <bool Strict>
-Stop EncodeUtf16(Cursor<char16_t, char>& c) {
-    const char16_t* p = c.in;
+// Reads one non-ASCII character of UTF-16 text at p: its value, the units it takes and the
+// status it raises (0 when valid). False when the input ends inside a surrogate pair.
+bool ReadUtf16(const char16_t* p, const char16_t* end, char32_t& v, std::size_t& used, uint32_t& status) {
+    v = *p;
+    used = 1;
+    status = 0;
+    if (IsHighSurrogate(v)) {
+        if (end - p == 1) return false;
+        if (IsLowSurrogate(p[1])) {
+            v = ((v - 0xD800) << 10) + (p[1] - 0xDC00) + 0x10000;
+            used = 2;
+        } else {
+            status = ZEL_E_UNICODE_UNPAIRED_SURROGATE;
+        }
+    } else if (IsLowSurrogate(v)) {
+        status = ZEL_E_UNICODE_UNPAIRED_SURROGATE;
+    } else if (IsReserved(v)) {
+        status = ZEL_E_UNICODE_RESERVED_VALUE;
+    }
+    return true;
+}
+
+// The same for UTF-32 text, which never ends inside a character.
+bool ReadUtf32(const char32_t* p, const char32_t* end, char32_t& v, std::size_t& used, uint32_t& status) {
+    v = *p;
+    used = 1;
+    status = 0;
+    if (IsSurrogate(v)) {
+        // UTF-32 text carries no surrogates; a pair is one bad character, not two.
+        if (IsHighSurrogate(v) && end - p > 1 && IsLowSurrogate(p[1])) used = 2;
+        status = ZEL_E_UNICODE_INVALID_UTF32;
+    } else if (IsReserved(v)) {
+        status = ZEL_E_UNICODE_RESERVED_VALUE;
+    } else if (v >= 0x80000000) {
+        status = ZEL_E_UNICODE_INVALID_UTF32;
+    }
+    return true;
+}
+
+// Encodes UTF-16 or UTF-32 text as UTF-8: ASCII runs narrowed in bulk, every other
+// character read by `Read` and written in 1 to 6 bytes, a bad one stopping the strict form
+// or becoming U+FFFD.
+template <bool Strict, typename In, bool (*Read)(const In*, const In*, char32_t&, std::size_t&, uint32_t&)>
+Stop EncodeUtf8(Cursor<In, char>& c) {
+    const In* p = c.in;
     char* o = c.out;
     Stop stop = Stop::End;
     while (p < c.inEnd) {
@@ -306,25 +348,13 @@ Stop EncodeUtf16(Cursor<char16_t, char>& c) {
             }
             continue;
         }
-        char32_t v = *p;
-        std::size_t used = 1;
-        uint32_t status = 0;
-        if (IsHighSurrogate(v)) {
-            if (c.inEnd - p == 1) {
-                c.status = ZEL_E_UNICODE_INCOMPLETE;
-                stop = Stop::Error;
-                break;
-            }
-            if (IsLowSurrogate(p[1])) {
-                v = ((v - 0xD800) << 10) + (p[1] - 0xDC00) + 0x10000;
-                used = 2;
-            } else {
-                status = ZEL_E_UNICODE_UNPAIRED_SURROGATE;
-            }
-        } else if (IsLowSurrogate(v)) {
-            status = ZEL_E_UNICODE_UNPAIRED_SURROGATE;
-        } else if (IsReserved(v)) {
-            status = ZEL_E_UNICODE_RESERVED_VALUE;
+        char32_t v;
+        std::size_t used;
+        uint32_t status;
+        if (!Read(p, c.inEnd, v, used, status)) {
+            c.status = ZEL_E_UNICODE_INCOMPLETE;
+            stop = Stop::Error;
+            break;
         }
         if (status != 0) {
             c.status = status;
@@ -349,53 +379,13 @@ Stop EncodeUtf16(Cursor<char16_t, char>& c) {
 }
 
 template <bool Strict>
+Stop EncodeUtf16(Cursor<char16_t, char>& c) {
+    return EncodeUtf8<Strict, char16_t, ReadUtf16>(c);
+}
+
+template <bool Strict>
 Stop EncodeUtf32(Cursor<char32_t, char>& c) {
-    const char32_t* p = c.in;
-    char* o = c.out;
-    Stop stop = Stop::End;
-    while (p < c.inEnd) {
-        if (*p < 0x80) {
-            char* const runStart = o;
-            NarrowAscii(p, c.inEnd, o, c.outEnd);
-            c.chars += static_cast<std::size_t>(o - runStart);
-            if (o == runStart) {
-                stop = Stop::Room;
-                break;
-            }
-            continue;
-        }
-        char32_t v = *p;
-        std::size_t used = 1;
-        uint32_t status = 0;
-        if (IsSurrogate(v)) {
-            // UTF-32 text carries no surrogates; a pair is one bad character, not two.
-            if (IsHighSurrogate(v) && c.inEnd - p > 1 && IsLowSurrogate(p[1])) used = 2;
-            status = ZEL_E_UNICODE_INVALID_UTF32;
-        } else if (IsReserved(v)) {
-            status = ZEL_E_UNICODE_RESERVED_VALUE;
-        } else if (v >= 0x80000000) {
-            status = ZEL_E_UNICODE_INVALID_UTF32;
-        }
-        if (status != 0) {
-            c.status = status;
-            if (Strict) {
-                stop = Stop::Error;
-                break;
-            }
-            v = kReplacement;
-        }
-        const std::size_t length = Utf8Length(v);
-        if (static_cast<std::size_t>(c.outEnd - o) < length) {
-            stop = Stop::Room;
-            break;
-        }
-        o = PutUtf8(o, v, length);
-        p += used;
-        ++c.chars;
-    }
-    c.in = p;
-    c.out = o;
-    return stop;
+    return EncodeUtf8<Strict, char32_t, ReadUtf32>(c);
 }
 
 // Runs a core over a whole input, appending to `out`. The output is sized once for the
