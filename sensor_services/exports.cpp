@@ -7,6 +7,7 @@
 
 #define SS_EXPORT extern "C" __attribute__((visibility("default")))
 
+using zel::ss::AgentCallbacks;
 using zel::ss::CSensorServices;
 using zel::ss::ExportFrame;
 
@@ -90,3 +91,23 @@ SS_EXPORT uint32_t SS_AddController(const char* name, const char* hostName, cons
 SS_EXPORT uint32_t SS_DeleteController(uint32_t index) {
     return ExportFrame([&](CSensorServices& services) { return services.Binding()->DeleteController(index); });
 }
+
+// The callback registrations: each stores its pointer under the object lock.
+#define SS_REGISTER_EXPORT(Name, Type, slot)                                                              \
+    SS_EXPORT uint32_t Name(Type callback) {                                                               \
+        return ExportFrame(                                                                                \
+            [&](CSensorServices& services) { return services.RegisterCallback(&AgentCallbacks::slot, callback); }); \
+    }
+
+SS_REGISTER_EXPORT(RegisterGetSchemaRequest, SS_SchemaCallback, getSchemaRequest)
+SS_REGISTER_EXPORT(RegisterSetSchemaRequest, SS_SchemaCallback, setSchemaRequest)
+SS_REGISTER_EXPORT(RegisterGetSchemaResponse, SS_SchemaCallback, getSchemaResponse)
+SS_REGISTER_EXPORT(RegisterSetSchemaResponse, SS_SchemaCallback, setSchemaResponse)
+SS_REGISTER_EXPORT(RegisterGetPolicyResponse, SS_PolicyCallback, getPolicyResponse)
+SS_REGISTER_EXPORT(RegisterSetPolicyResponse, SS_PolicyCallback, setPolicyResponse)
+SS_REGISTER_EXPORT(RegisterGenericResponse, SS_GenericResponseCallback, genericResponse)
+SS_REGISTER_EXPORT(RegisterResponseComplete, SS_ResponseCompleteCallback, responseComplete)
+SS_REGISTER_EXPORT(RegisterPingResponse, SS_PingCallback, pingResponse)
+SS_REGISTER_EXPORT(RegisterGroupSettingsResponse, SS_PolicyCallback, groupSettings)
+
+#undef SS_REGISTER_EXPORT

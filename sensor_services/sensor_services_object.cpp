@@ -77,6 +77,7 @@ uint32_t CSensorServices::Cleanup() {
     // and nothing uses it in between.
     m_retryState.reset();
     m_errorCallback = nullptr;
+    m_callbacks = AgentCallbacks{};
     m_pendingHeartbeat.reset();
     m_dumpEnabled = false;
     return CBaseServices::Cleanup();
@@ -108,6 +109,21 @@ uint32_t CSensorServices::RegisterErrorCallback(SS_ErrorCallback callback) {
     return 0;
 }
 
+AgentCallbacks CSensorServices::Callbacks() const {
+    ObjectLock lock(*this);
+    return m_callbacks;
+}
+
+std::string CSensorServices::GroupSettingsVersion() const {
+    ObjectLock lock(*this);
+    return m_groupSettingsVersion;
+}
+
+void CSensorServices::SetGroupSettingsVersion(std::string version) {
+    ObjectLock lock(*this);
+    m_groupSettingsVersion.swap(version);
+}
+
 void CSensorServices::QueueHeartbeatRecord(std::unique_ptr<CHeartbeatRecord> record) {
     std::unique_ptr<CHeartbeatRecord> older;
     {
@@ -133,8 +149,12 @@ void CSensorServices::BeginShutDown() {
     // notifier thread.
     if (CSessionConfigLoader* binding = Binding())
         binding->UnregisterSettingsChanged(&CSensorServices::OnSettingsChanged);
-    // The agent's response callbacks are cleared here once they exist; the error callback
-    // stays until the object is destroyed.
+    // The agent's callbacks go now, so that a reply still in processing calls none of them
+    // once SS_ShutDown has returned; the error callback stays until the object is destroyed.
+    {
+        ObjectLock lock(*this);
+        m_callbacks = AgentCallbacks{};
+    }
     StopDispatch();
 }
 

@@ -16,6 +16,20 @@ namespace zel::ss {
 inline constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
 inline constexpr const char* kHeartbeatMimeType = "application/x-zel-cml-data";
 
+// The agent's callbacks for replies, pings and group settings (null: not registered).
+struct AgentCallbacks {
+    SS_SchemaCallback getSchemaRequest = nullptr;
+    SS_SchemaCallback setSchemaRequest = nullptr;
+    SS_SchemaCallback getSchemaResponse = nullptr;
+    SS_SchemaCallback setSchemaResponse = nullptr;
+    SS_PolicyCallback getPolicyResponse = nullptr;
+    SS_PolicyCallback setPolicyResponse = nullptr;
+    SS_GenericResponseCallback genericResponse = nullptr;
+    SS_ResponseCompleteCallback responseComplete = nullptr;
+    SS_PingCallback pingResponse = nullptr;
+    SS_PolicyCallback groupSettings = nullptr;
+};
+
 class CSensorServices : public CBaseServices {
 public:
     // A new object with no reference; null when out of memory.
@@ -30,6 +44,25 @@ public:
 
     // Stores the error callback (null removes it); 0.
     uint32_t RegisterErrorCallback(SS_ErrorCallback callback);
+
+    // Stores `callback` in `slot` under the object lock (null removes it); 0.
+    template <typename Callback>
+    uint32_t RegisterCallback(Callback AgentCallbacks::*slot, Callback callback) {
+        ObjectLock lock(*this);
+        m_callbacks.*slot = callback;
+        return 0;
+    }
+    // A copy of the callbacks, taken under the object lock; the caller calls them after
+    // the lock is released.
+    AgentCallbacks Callbacks() const;
+
+    // The version of the group settings the agent holds, sent as the token of every
+    // heartbeat's group-settings request ("0" until the controller sent settings).
+    std::string GroupSettingsVersion() const;
+    // Replaces that version, once new settings are saved and loaded.
+    void SetGroupSettingsVersion(std::string version);
+    // The group settings file given to SS_Init.
+    const std::string& GroupSettingsFile() const { return m_groupSettingsFile; }
 
     // Makes `record` the pending heartbeat, destroying one that has not been sent yet.
     void QueueHeartbeatRecord(std::unique_ptr<CHeartbeatRecord> record);
@@ -69,6 +102,8 @@ private:
     std::unique_ptr<svcRetryState> m_retryState;
     std::string m_groupSettingsFile;
     SS_ErrorCallback m_errorCallback = nullptr;
+    AgentCallbacks m_callbacks;
+    std::string m_groupSettingsVersion = "0";
     std::unique_ptr<CHeartbeatRecord> m_pendingHeartbeat;
     bool m_dumpEnabled = false;
 };

@@ -113,6 +113,214 @@ uint32_t SS_AddController(const char* name, const char* hostName, const char* po
 /* Removes the controller at list position index; the module's status. */
 uint32_t SS_DeleteController(uint32_t index);
 
+/* ---- Heartbeat construction ---------------------------------------------------------
+ *
+ * A heartbeat is built through a handle between two posts: CreateHeartbeat makes it, the
+ * setters and adders below fill it, PostHeartbeat hands it to the library (which destroys
+ * it) and FreeHeartbeat destroys one that is not posted. A handle belongs to one thread at
+ * a time and must not be used after PostHeartbeat or FreeHeartbeat.
+ *
+ * Common rules: a required argument that is null (or a required length that is 0) gives
+ * ZEL_E_INVALIDARG; every text argument must end within its first 0x100000 bytes (so at
+ * most 1,048,575 characters), else ZEL_E_INVALIDARG; a handle without its startup
+ * announcement gives ZEL_E_INTERNAL. An optional text that is null leaves its field as it
+ * was; numbers and flags are always stored. Flags are byte-sized booleans (non-zero =
+ * true). A failed call leaves the handle usable; what was attached before stays. XML texts
+ * are read from exactly `length` bytes (no NUL needed); one that cannot be parsed gives
+ * ZEL_E_SS_POLICY_NOT_LOADED (0xC7560012) and changes nothing.
+ *
+ * Identifier buffers (idBuffer, idLength) are optional together. When both are given the
+ * buffer is zero-filled over *idLength bytes; if the new request's identifier (36
+ * characters) fits, it is copied in (NUL-terminated only when the buffer is longer) and
+ * *idLength becomes its length; otherwise the buffer stays zero-filled and *idLength
+ * unchanged. */
+
+/* A heartbeat under construction. */
+typedef struct SS_HeartbeatTag* SS_Heartbeat;
+/* A module entry of a heartbeat, from AddModuleInfo, valid as long as its heartbeat. */
+typedef struct SS_ModuleTag* SS_Module;
+
+/* *outHandle receives a new heartbeat (null on failure) announcing the agent agentId with
+ * its name, namespace URI and version, on a host with address ipAddress. All required.
+ * ZEL_E_NO_VIRTUAL_MEMORY when out of memory. */
+uint32_t CreateHeartbeat(SS_Heartbeat* outHandle, const char* agentId, const char* name, const char* agentNamespace,
+                         const char* version, const char* ipAddress);
+
+/* Destroys a heartbeat that is not posted; null is accepted. Always 0. */
+uint32_t FreeHeartbeat(SS_Heartbeat handle);
+
+/* Sets the agent's state: package version, last package path, package status and its
+ * description, agent status, agent and daemon install paths, model, group name hint, and
+ * whether to use local settings and to register the agent. Whether the agent wants new
+ * schemas is taken from whether a set-schema-request callback is registered now. */
+uint32_t SetBasicAgentInfo(SS_Heartbeat handle, const char* qpkVersion, const char* lastQpkPath, uint32_t qpkStatus,
+                           const char* qpkStatusDescription, uint32_t agentStatus, const char* agentInstallPath,
+                           const char* daemonInstallPath, const char* model, const char* groupnameHint,
+                           uint8_t useLocalSettings, uint8_t registerAgent);
+
+/* The short form of SetBasicAgentInfo: agentStatusText is the agent status as decimal
+ * text (null: 0); unused is not read; the agent is registered. */
+uint32_t SetAgentInfo(SS_Heartbeat handle, const char* qpkVersion, const char* agentStatusText, const char* unused,
+                      const char* agentInstallPath, const char* daemonInstallPath);
+
+/* Sets the host's name, address, operating system, NetBIOS name and domain, and directory
+ * object and group identifiers; unused is not read (the OS version is kept). */
+uint32_t SetHostInfo(SS_Heartbeat handle, const char* hostName, const char* ipAddress, const char* os,
+                     const char* unused, const char* nbname, const char* nbdomain, const char* adObjectId,
+                     const char* adGroupId);
+
+/* Adds a settings schema the agent holds: schemaNamespace and version required, name
+ * optional. */
+uint32_t AddSchemaInfo(SS_Heartbeat handle, const char* name, const char* schemaNamespace, const char* version,
+                       uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent);
+
+/* Adds a module with its name and version (required) and status. description is optional
+ * and not sent. *outModule, if given, receives the module for AddModuleInfoParams. */
+uint32_t AddModuleInfo(SS_Heartbeat handle, const char* name, const char* version, uint32_t status,
+                       const char* description, SS_Module* outModule);
+
+/* Gives a module its parameters from an XML document whose root element holds them as
+ * "param" elements of the "http://schemas.zel.example/cml/common" namespace. */
+uint32_t AddModuleInfoParams(SS_Module module, const char* xml, uint32_t length);
+
+/* Sets the agent's parameters from an XML document as for AddModuleInfoParams. */
+uint32_t AddAgentParams(SS_Heartbeat handle, const char* xml, uint32_t length);
+
+/* Asks for a policy: token is the version the agent holds (null: "0"), name optional,
+ * policyNamespace required, schemaVersion optional. All such calls on one heartbeat share
+ * one get-policy-request; idBuffer receives its identifier. */
+uint32_t AddGetPolicyRequest(SS_Heartbeat handle, const char* token, const char* name, const char* policyNamespace,
+                             const char* schemaVersion, char* idBuffer, uint32_t* idLength);
+
+/* AddGetPolicyRequest without a schema version (schemaVersion is not read). */
+uint32_t AddAgentPolicyInfo(SS_Heartbeat handle, const char* token, const char* name, const char* policyNamespace,
+                            const char* schemaVersion, char* idBuffer, uint32_t* idLength);
+
+/* Adds a set-policy-request read from an XML "set-policy-request" element; idBuffer
+ * receives the new request's identifier. */
+uint32_t AddSetPolicyRequest(SS_Heartbeat handle, const char* xml, uint32_t length, char* idBuffer,
+                             uint32_t* idLength);
+
+/* The same operation as AddSetPolicyRequest, for the agent's optional properties. */
+uint32_t AddOptAgentProperties(SS_Heartbeat handle, const char* xml, uint32_t length, char* idBuffer,
+                               uint32_t* idLength);
+
+/* Asks the controller for a schema document: schemaNamespace required, name and version
+ * optional; idBuffer receives the new request's identifier. */
+uint32_t AddGetSchemaRequest(SS_Heartbeat handle, const char* name, const char* schemaNamespace,
+                             const char* version, char* idBuffer, uint32_t* idLength);
+
+/* Offers the controller a schema document (the XML text of an XML Schema "schema"
+ * element) under name (optional), schemaNamespace and version (required); idBuffer receives
+ * the new request's identifier. */
+uint32_t AddSetSchemaRequest(SS_Heartbeat handle, const char* name, const char* schemaNamespace,
+                             const char* version, uint8_t overwrite, const char* xml, uint32_t length,
+                             char* idBuffer, uint32_t* idLength);
+
+/* Answers the controller's set-policy-request requestId (requestIdLength bytes): one
+ * set-policy-response per heartbeat collects the results. status 0 adds nothing; a
+ * non-zero status adds a policy item (name, version, policyNamespace, status, statusText,
+ * schemaVersion) and marks the response failed. policyNamespace is required. */
+uint32_t AddSetPolicyResponse(SS_Heartbeat handle, const char* name, const char* version,
+                              const char* policyNamespace, uint32_t status, const char* statusText,
+                              const char* schemaVersion, const char* requestId, uint32_t requestIdLength);
+
+/* Answers the controller's get-schema-request requestId with one schema: its name,
+ * schemaNamespace (required), version, result status and text, and the schema document as
+ * XML text (xml may be null when the schema cannot be supplied). Answers for the same
+ * request share one get-schema-response, which is marked failed when a status is
+ * non-zero. */
+uint32_t AddGetSchemaResponse(SS_Heartbeat handle, const char* name, const char* schemaNamespace,
+                              const char* version, uint32_t status, const char* statusText, const char* xml,
+                              uint32_t length, uint8_t overwrite, const char* requestId, uint32_t requestIdLength);
+
+/* Answers the controller's set-schema-request requestId with one schema's result: name,
+ * schemaNamespace (required), version, status and text. One set-schema-response per
+ * heartbeat collects them; a non-zero status marks it failed. */
+uint32_t AddSetSchemaResponse(SS_Heartbeat handle, const char* name, const char* schemaNamespace,
+                              const char* version, uint32_t status, const char* statusText, const char* requestId,
+                              uint32_t requestIdLength);
+
+/* Queues the heartbeat for sending and wakes the dispatch thread (in synchronous mode sends
+ * it at once). The library takes the handle over and destroys it, except when it is null
+ * (ZEL_E_INVALIDARG) or lacks its announcement (ZEL_E_INTERNAL). A heartbeat not yet sent
+ * is replaced. idBuffer receives the heartbeat's message identifier by the rule above.
+ * Each heartbeat also asks for the group settings; when their version cannot be read the
+ * heartbeat is still queued, no send is triggered and that status is returned. */
+uint32_t PostHeartbeat(SS_Heartbeat handle, char* idBuffer, uint32_t* idLength);
+
+/* ---- Replies ---------------------------------------------------------------------------
+ *
+ * The controller's reply to a heartbeat is handed to the callbacks below, on the dispatch
+ * thread (in synchronous mode on the posting thread), with no library lock held, so a
+ * callback may call the exports. Texts are valid during the call only; a missing text is
+ * "" unless said otherwise. requestId is the message's request identifier and
+ * requestIdLength its length; agentId is the agent identifier the reply is addressed to.
+ * last is 1 on the final call of the reply's callbacks for requests and responses, else 0.
+ * Results are ignored. Each Register function replaces the earlier callback (null removes
+ * it) and returns 0. */
+
+/* For schema requests and answers, one call per schema item: name, schemaNamespace and
+ * version of the item; code and text its result (0 and null for requests); schema and
+ * schemaLength the schema document as XML text (null and 0 when none). */
+typedef uint32_t (*SS_SchemaCallback)(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                      const char* agentId, const char* name, const char* schemaNamespace,
+                                      const char* version, uint32_t code, const char* text, const char* schema,
+                                      uint32_t schemaLength, uint32_t last);
+
+/* For policy answers, one call per policy item: token (the policy's version), name,
+ * policyNamespace, schemaVersion, code and text (null when empty) of the item; policy and
+ * policyLength the policy document as XML text (get-policy answers with code 0 only). */
+typedef uint32_t (*SS_PolicyCallback)(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                      const char* agentId, const char* token, const char* name,
+                                      const char* policyNamespace, const char* schemaVersion, uint32_t code,
+                                      const char* text, const char* policy, uint32_t policyLength, uint32_t last);
+
+/* For acknowledgements and error responses: the response's element name, request
+ * identifier, code and text. */
+typedef uint32_t (*SS_GenericResponseCallback)(const char* tagName, const char* requestId, uint32_t status,
+                                               const char* agentId, uint32_t code, const char* text,
+                                               uint32_t last);
+
+/* Once per processed reply: the message identifier of the heartbeat it answers. */
+typedef uint32_t (*SS_ResponseCompleteCallback)(const char* responseTo);
+
+/* The outcome of a ping: its request identifier, 0 or the last post failure, and the
+ * controller's reply (null and 0 after a failure). */
+typedef uint32_t (*SS_PingCallback)(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                    const char* response, uint32_t responseLength);
+
+/* The controller asks for schema documents (code, text, schema: 0, null, null). */
+uint32_t RegisterGetSchemaRequest(SS_SchemaCallback callback);
+/* The controller hands over schema documents to install. Registering one also makes the
+ * next heartbeats tell the controller that the agent takes new schemas. */
+uint32_t RegisterSetSchemaRequest(SS_SchemaCallback callback);
+/* Answers to the agent's get-schema requests. */
+uint32_t RegisterGetSchemaResponse(SS_SchemaCallback callback);
+/* Answers to the agent's set-schema requests (schema: null). */
+uint32_t RegisterSetSchemaResponse(SS_SchemaCallback callback);
+/* Answers to the agent's get-policy requests; the group settings are not among them. */
+uint32_t RegisterGetPolicyResponse(SS_PolicyCallback callback);
+/* Answers to the agent's set-policy requests (policy: null). */
+uint32_t RegisterSetPolicyResponse(SS_PolicyCallback callback);
+/* Acknowledgements and error responses. */
+uint32_t RegisterGenericResponse(SS_GenericResponseCallback callback);
+/* The end of each processed reply. */
+uint32_t RegisterResponseComplete(SS_ResponseCompleteCallback callback);
+
+/* ---- Ping and group settings --------------------------------------------------------- */
+
+/* Queues a ping (replacing one not yet sent) and wakes the dispatch thread; the ping goes
+ * to the current controller and then along the list until one answers, which becomes the
+ * current controller. idBuffer receives the ping's identifier by the rule above. */
+uint32_t PostPing(char* idBuffer, uint32_t* idLength);
+/* The outcome of each ping. Without a callback the reply is not read. */
+uint32_t RegisterPingResponse(SS_PingCallback callback);
+
+/* Called after new group settings from the controller were saved to the group settings
+ * file and loaded: token is their version, policy their document. */
+uint32_t RegisterGroupSettingsResponse(SS_PolicyCallback callback);
+
 #ifdef __cplusplus
 }
 #endif

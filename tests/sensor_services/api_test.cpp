@@ -35,6 +35,10 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
         "SS_RegisterErrorCallback", "SS_LoadLocalProperties", "SS_LoadGroupSettings", "SS_SaveGroupSettings",
         "SS_SetAgentId",    "SS_SetLastGoodAgentId", "SS_SetGroupnameHint",  "SS_ResetToPrimaryController",
         "SS_GetControllerCount", "SS_GetControllerInfo", "SS_AddController", "SS_DeleteController",
+        "RegisterGetSchemaRequest", "RegisterSetSchemaRequest", "RegisterGetSchemaResponse",
+        "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
+        "RegisterGenericResponse", "RegisterResponseComplete", "RegisterPingResponse",
+        "RegisterGroupSettingsResponse",
     };
     EXPECT_EQ(expected, DefinedDynamicSymbols(ZEL_SS_LIBRARY_PATH));
 }
