@@ -1,0 +1,32 @@
+#include "sensor_services/failure_text.h"
+
+#include <cstdio>
+
+#include "SensorIndependence/CmlLib/cml_exception.h"
+#include "runtime/unicode.h"
+
+namespace zel::ss {
+
+std::string HexStatus(uint32_t status) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", status);
+    return text;
+}
+
+std::string ExceptionMessage(const cml::CCmlException& exception) {
+    std::u16string message;
+    exception.Format(message);
+    return zel::ToUtf8(message);
+}
+
+std::string SchemaFailureText(const cml::CSchemaException& exception) {
+    std::string text = "parse failed with schema error. Exception: " + ExceptionMessage(exception);
+    for (const cml::CSchemaIncompatibility& record : exception.GetIncompatibilities()) {
+        text += " Namespace: " + zel::ToUtf8(record.GetNamespaceURI());
+        text += " Parser version: " + zel::ToUtf8(record.GetSupportedVersion());
+        text += " Document version: " + zel::ToUtf8(record.GetDocumentVersion());
+    }
+    return text;
+}
+
+}  // namespace zel::ss
