@@ -10,6 +10,10 @@
 #include "sensor_services/heartbeat_record.h"
 #include "zel/sensor_services.h"
 
+namespace zel::cml {
+class CCmlMessage;
+}
+
 namespace zel::ss {
 
 // The URL path and content type of a heartbeat post.
@@ -63,6 +67,17 @@ public:
     void SetGroupSettingsVersion(std::string version);
     // The group settings file given to SS_Init.
     const std::string& GroupSettingsFile() const { return m_groupSettingsFile; }
+
+    // PostHeartbeat: queues the heartbeat and, when that succeeded, asks for it to be sent
+    // (TriggerDispatch's status). The message is taken over and destroyed unless it is null
+    // or lacks its startup announcement.
+    uint32_t PostHeartbeat(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength);
+    // Turns the heartbeat into the pending record: adds the group-settings request, fills
+    // in the group name hint, copies the message identifier to the agent's buffer, writes
+    // the dump, serialises once and replaces any heartbeat not yet sent. The same
+    // ownership rule as PostHeartbeat. Returns the status of the group-settings request
+    // (the heartbeat is queued even when that failed) or the failure that stopped it.
+    uint32_t QueueHeartbeatRequest(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength);
 
     // Makes `record` the pending heartbeat, destroying one that has not been sent yet.
     void QueueHeartbeatRecord(std::unique_ptr<CHeartbeatRecord> record);

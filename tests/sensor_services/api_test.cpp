@@ -38,7 +38,8 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
         "RegisterGetSchemaRequest", "RegisterSetSchemaRequest", "RegisterGetSchemaResponse",
         "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
         "RegisterGenericResponse", "RegisterResponseComplete", "RegisterPingResponse",
-        "RegisterGroupSettingsResponse",
+        "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat", "AddGetPolicyRequest",
+        "AddAgentPolicyInfo", "PostHeartbeat",
     };
     EXPECT_EQ(expected, DefinedDynamicSymbols(ZEL_SS_LIBRARY_PATH));
 }

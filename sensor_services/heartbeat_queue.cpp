@@ -1,0 +1,98 @@
+// Queueing a heartbeat: from the agent's message to the bytes the dispatch thread posts.
+#include <fstream>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "SensorIndependence/CmlLib/agent_info_content.h"
+#include "SensorIndependence/CmlLib/cml_message.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "runtime/unicode.h"
+#include "sensor_services/failure_text.h"
+#include "sensor_services/heartbeat_builder.h"
+#include "sensor_services/heartbeat_message.h"
+#include "sensor_services/sensor_services_object.h"
+#include "sensor_services/trace_texts.h"
+
+namespace zel::ss {
+
+namespace {
+
+constexpr const char* kQueueWhere = "CSensorServices::QueueHeartbeatRequest()";
+constexpr const char* kHeartbeatDumpFile = "ss_dump_hbreq.txt";
+
+// Releases a text of the session-config module.
+struct ModuleTextRelease {
+    const CSessionConfigLoader* binding;
+    void operator()(char* text) const { binding->Free(text); }
+};
+using ModuleText = std::unique_ptr<char, ModuleTextRelease>;
+
+}  // namespace
+
+uint32_t CSensorServices::PostHeartbeat(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength) {
+    const uint32_t status = QueueHeartbeatRequest(message, idBuffer, idLength);
+    return status == 0 ? TriggerDispatch() : status;
+}
+
+uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* idBuffer, uint32_t* idLength) {
+    const HeartbeatCall call(*this, kQueueWhere);
+    if (!handle) return call.Fail(ZEL_E_INVALIDARG, text::kRequiredParameterNull);
+    // Owned from here; given back to the agent only when it has no announcement.
+    std::unique_ptr<cml::CCmlMessage> message(handle);
+    try {
+        auto record = std::unique_ptr<CHeartbeatRecord>(new (std::nothrow) CHeartbeatRecord);
+        if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
+
+        // Every heartbeat asks for the group settings with the version the agent holds.
+        uint32_t status;
+        std::u16string groupName;
+        {
+            const CSessionConfigLoader* const binding = Binding();
+            char* rawInfo = nullptr;
+            char* rawGroupName = nullptr;
+            status = binding->GetGroupSettingsInfo(0, 0, &rawInfo, &rawGroupName);
+            const ModuleText info(rawInfo, {binding});
+            const ModuleText name(rawGroupName, {binding});
+            if (status == 0) {
+                status = AddGetPolicyRequest(*this, message.get(), GroupSettingsVersion().c_str(), nullptr,
+                                             ToUtf8(cml::kGroupSettingsNamespaceURI).c_str(), info.get(), nullptr,
+                                             nullptr);
+            } else if (TraceEnabled(TraceSink(), SS_TRACE_WARNING)) {
+                AgentTrace(TraceSink(), SS_TRACE_WARNING, kQueueWhere,
+                           (text::kGroupSettingsInfoFailed + HexStatus(status)).c_str());
+            }
+            if (name) groupName = ToUtf16(name.get());
+        }
+
+        cml::CAgentStartupAnnouncement* const announcement = call.Announcement(*message);
+        if (!announcement) {
+            message.release();
+            return ZEL_E_INTERNAL;
+        }
+        cml::CAgentInfoContent& content = announcement->GetContent();
+        if (content.GetGroupnameHint().empty() && !groupName.empty()) content.SetGroupnameHint(groupName.c_str());
+
+        CopyIdentifier(ToUtf8(message->GetMessageId()), idBuffer, idLength);
+
+        if (DumpEnabled()) {
+            std::ofstream dump(kHeartbeatDumpFile, std::ios::binary | std::ios::trunc);
+            if (dump) message->SerializeDocument(dump);
+        }
+
+        std::ostringstream document;
+        message->SerializeDocument(document);
+        const std::string text = document.str();
+        if (!record->Assign(text.data(), static_cast<uint32_t>(text.size()))) return ZEL_E_NO_VIRTUAL_MEMORY;
+
+        QueueHeartbeatRecord(std::move(record));
+        return status;
+    } catch (const std::bad_alloc&) {
+        return ZEL_E_NO_VIRTUAL_MEMORY;
+    } catch (...) {
+        return ZEL_E_INTERNAL;
+    }
+}
+
+}  // namespace zel::ss
