@@ -53,6 +53,16 @@ std::string ModuleFileName(const char* name) {
     return "lib" + file + ".so";
 }
 
+std::string ModuleDirectoryOf(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return std::string();
+    const std::string file(info.dli_fname);
+    const std::string::size_type slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash);
+}
+
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
 void* LoadModule(const char* name, uint32_t& error, std::string& detail) {
     errno = 0;
     void* module = dlopen(ModuleFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);

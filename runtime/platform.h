@@ -23,6 +23,11 @@ void* LoadModule(const char* name, uint32_t& error, std::string& detail);
 void* ModuleSymbol(void* module, const char* name, uint32_t& error);
 void FreeModule(void* module);
 std::string ModuleFileName(const char* name);
+// The directory of the loaded module (library or executable) that holds `address`, or ""
+// when the loader cannot tell.
+std::string ModuleDirectoryOf(const void* address);
+// True when `path` names an existing file.
+bool FileExists(const std::string& path);
 
 struct LocalTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;

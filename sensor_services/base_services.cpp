@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
+#include "runtime/platform.h"
 #include "zel/status_codes.h"
 
 namespace zel::ss {
@@ -12,6 +14,18 @@ namespace zel::ss {
 namespace {
 
 constexpr const char* kInitWhere = "CBaseServices::Init()";
+
+// The directory to load the session-config module from: the one this library was loaded
+// from when the module is there, else "" (the loader's search order, which includes this
+// library's RUNPATH). Naming the directory matters where a sanitizer runtime intercepts
+// dlopen, which hides the calling library's RUNPATH.
+std::string SessionConfigDirectory() {
+    const std::string directory = platform::ModuleDirectoryOf(reinterpret_cast<const void*>(&SessionConfigDirectory));
+    if (directory.empty() ||
+        !platform::FileExists(directory + "/" + platform::ModuleFileName(kSessionConfigLibraryName)))
+        return std::string();
+    return directory;
+}
 constexpr const char* kDispatchWhere = "CBaseServices::_DispatchThread()";
 
 // Keys of the post timeouts, in the order of PostTimeouts.
@@ -119,8 +133,8 @@ uint32_t CBaseServices::Init(uint32_t serviceType, svcRetryState* retryState, co
             Cleanup();
             return ZEL_E_NO_VIRTUAL_MEMORY;
         }
-        uint32_t status = m_binding->Init(nullptr, kSessionConfigLibraryName, agentIdentifier, option, platform,
-                                          trace, true, false);
+        uint32_t status = m_binding->Init(SessionConfigDirectory().c_str(), kSessionConfigLibraryName,
+                                          agentIdentifier, option, platform, trace, true, false);
         if (status != 0) {
             AgentTrace(trace, SS_TRACE_ERROR, kInitWhere, "Failure loading SCS support library");
             Cleanup();
