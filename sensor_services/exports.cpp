@@ -92,6 +92,10 @@ SS_EXPORT uint32_t SS_DeleteController(uint32_t index) {
     return ExportFrame([&](CSensorServices& services) { return services.Binding()->DeleteController(index); });
 }
 
+SS_EXPORT uint32_t PostPing(char* idBuffer, uint32_t* idLength) {
+    return ExportFrame([&](CSensorServices& services) { return services.PostPing(idBuffer, idLength); });
+}
+
 // The callback registrations: each stores its pointer under the object lock.
 #define SS_REGISTER_EXPORT(Name, Type, slot)                                                              \
     SS_EXPORT uint32_t Name(Type callback) {                                                               \

@@ -79,6 +79,7 @@ uint32_t CSensorServices::Cleanup() {
     m_errorCallback = nullptr;
     m_callbacks = AgentCallbacks{};
     m_pendingHeartbeat.reset();
+    m_pendingPing.reset();
     m_dumpEnabled = false;
     return CBaseServices::Cleanup();
 }
@@ -194,7 +195,9 @@ uint32_t CSensorServices::GetControllerInfo(uint32_t index, char** outputs[8]) c
 
 uint32_t CSensorServices::DispatchRequests(int32_t server) {
     if (!Binding()) return ZEL_E_SS_NOT_INITIALIZED;
-    // A pending ping goes out before the heartbeat once pings are supported.
+    // The ping goes first: the controller that answers it takes the heartbeat too. Its
+    // failure is the ping callback's business, not the retry state's.
+    SendPing(server);
     return SendHeartbeat(server);
 }
 

@@ -8,6 +8,7 @@
 
 #include "sensor_services/base_services.h"
 #include "sensor_services/heartbeat_record.h"
+#include "sensor_services/ping.h"
 #include "zel/sensor_services.h"
 
 namespace zel::cml {
@@ -19,6 +20,9 @@ namespace zel::ss {
 // The URL path and content type of a heartbeat post.
 inline constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
 inline constexpr const char* kHeartbeatMimeType = "application/x-zel-cml-data";
+// The URL path and content type of a ping post.
+inline constexpr const char* kPingPath = "/zel/sensor_services/ping";
+inline constexpr const char* kPingMimeType = "application/x-zel-xml-data";
 
 // The agent's callbacks for replies, pings and group settings (null: not registered).
 struct AgentCallbacks {
@@ -86,6 +90,12 @@ public:
     // True when "dumpEnabled" was set to a non-zero number.
     bool DumpEnabled() const;
 
+    // PostPing: queues a ping with a new request identifier (replacing one not yet sent)
+    // and asks for it to be sent; TriggerDispatch's status, ZEL_E_NO_VIRTUAL_MEMORY or
+    // ZEL_E_INTERNAL (no identifier could be made). The identifier goes to idBuffer as for
+    // every identifier buffer of the interface.
+    uint32_t PostPing(char* idBuffer, uint32_t* idLength);
+
     // The first steps of SS_ShutDown on this object: no further settings-changed calls
     // (waits for one in progress), the agent's response callbacks cleared, the dispatch
     // thread told to stop.
@@ -114,12 +124,23 @@ private:
     // heartbeat put back unless a newer one was queued meanwhile.
     uint32_t SendHeartbeat(int32_t server);
 
+    // Posts the pending ping, starting with `server` and walking the controller list until
+    // one accepts it; that controller replaces `server` and becomes the retry state's
+    // current one. 0 when there was none or a controller answered, else the last failure
+    // (after the ping callback was told). Runs outside the object lock.
+    uint32_t SendPing(int32_t& server);
+    // Hands the reply to a ping to the ping callback: 0 without a callback (nothing read)
+    // or after the callback; ZEL_E_INVALIDARG for an empty reply; ZEL_E_SS_BAD_RESPONSE
+    // (traced) when the reply is no XML or names no request identifier.
+    uint32_t HelperProcessPingResponse(const char* response, uint32_t length);
+
     std::unique_ptr<svcRetryState> m_retryState;
     std::string m_groupSettingsFile;
     SS_ErrorCallback m_errorCallback = nullptr;
     AgentCallbacks m_callbacks;
     std::string m_groupSettingsVersion = "0";
     std::unique_ptr<CHeartbeatRecord> m_pendingHeartbeat;
+    std::unique_ptr<CPingRecord> m_pendingPing;
     bool m_dumpEnabled = false;
 };
 

@@ -37,7 +37,7 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
         "SS_GetControllerCount", "SS_GetControllerInfo", "SS_AddController", "SS_DeleteController",
         "RegisterGetSchemaRequest", "RegisterSetSchemaRequest", "RegisterGetSchemaResponse",
         "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
-        "RegisterGenericResponse", "RegisterResponseComplete", "RegisterPingResponse",
+        "RegisterGenericResponse", "RegisterResponseComplete", "PostPing", "RegisterPingResponse",
         "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat", "AddGetPolicyRequest",
         "AddAgentPolicyInfo", "PostHeartbeat",
     };

@@ -1,0 +1,218 @@
+// The ping: queueing (PostPing), the walk along the controller list that sends it, and the
+// reading of the controller's reply.
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/cml_parser.h"
+#include "SensorIndependence/CmlLib/dom_wrappers.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "runtime/guid.h"
+#include "runtime/unicode.h"
+#include "sensor_services/ctrlexc.h"
+#include "sensor_services/failure_text.h"
+#include "sensor_services/heartbeat_message.h"
+#include "sensor_services/sensor_services_object.h"
+#include "sensor_services/trace_texts.h"
+#include "zel/status_codes.h"
+
+namespace zel::ss {
+
+namespace {
+
+constexpr const char* kProcessWhere = "CSensorServices::HelperProcessPingResponse";
+// The name the reply goes by in the parser's error texts.
+constexpr const char16_t* kPingResponseDocument = u"ZEL-SensorServices-Ping-Response";
+// The reply's element that echoes the request identifier (in its "request-id").
+constexpr const char16_t* kPingReplyElement = u"agent-ping";
+// The pause before a busy controller is asked again.
+constexpr std::chrono::milliseconds kBusyPause(500);
+
+// A reply of the session-config module, released when the scope ends.
+struct ModuleResponse {
+    explicit ModuleResponse(const CSessionConfigLoader* owner) : binding(owner) {}
+    ModuleResponse(const ModuleResponse&) = delete;
+    ModuleResponse& operator=(const ModuleResponse&) = delete;
+    ~ModuleResponse() { binding->Free(bytes); }
+
+    const CSessionConfigLoader* binding;
+    char* bytes = nullptr;
+    uint32_t length = 0;
+};
+
+// Replaces the dump file's content with `length` bytes; a file that cannot be written is
+// skipped, since the dump is only a diagnostic aid.
+void WriteDump(const char* fileName, const char* bytes, uint32_t length) {
+    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+    if (out) out.write(bytes, static_cast<std::streamsize>(length));
+}
+
+// The UTF-8 "request-id" of the first "agent-ping" element that has one; false when none has.
+bool FindRequestId(const cml::CCmlParser& parser, std::string& requestId) {
+    const cml::CCmlDOM_Document document = parser.GetDocument();
+    if (document.IsNull()) return false;
+    const cml::CCmlDOM_NodeList elements(document.GetDocument()->getElementsByTagName(kPingReplyElement));
+    for (std::size_t i = 0; i < elements.GetLength(); ++i) {
+        const cml::CCmlDOM_Element element(elements.Item(i));
+        if (!element.HasAttribute(cml::kTagRequestId)) continue;
+        requestId = ToUtf8(element.GetAttribute(cml::kTagRequestId));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+uint32_t CSensorServices::PostPing(char* idBuffer, uint32_t* idLength) {
+    std::unique_ptr<CPingRecord> record(new (std::nothrow) CPingRecord);
+    if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
+
+    jsGuidGenerator guid;
+    if (guid.Generate() != 0) return ZEL_E_INTERNAL;
+    const char* const requestId = guid.Text();
+    const auto requestIdLength = static_cast<uint32_t>(std::strlen(requestId));
+
+    CopyIdentifier(requestId, idBuffer, idLength);
+    if (DumpEnabled()) WriteDump(kPingRequestDumpFile, requestId, requestIdLength);
+    if (!record->Assign(requestId, requestIdLength)) return ZEL_E_NO_VIRTUAL_MEMORY;
+
+    std::unique_ptr<CPingRecord> older;
+    {
+        ObjectLock lock(*this);
+        older = std::move(m_pendingPing);
+        m_pendingPing = std::move(record);
+    }
+    return TriggerDispatch();
+}
+
+uint32_t CSensorServices::SendPing(int32_t& server) {
+    std::unique_ptr<CPingRecord> record;
+    PostTimeouts timeouts;
+    std::vector<int32_t> servers;
+    uint32_t maxServerRetry = 0;
+    {
+        ObjectLock lock(*this);
+        record = std::move(m_pendingPing);
+        if (!record) return 0;
+        timeouts = Timeouts();
+        // The walk runs without the lock; a settings change may reload the retry state's
+        // list meanwhile, so it walks a copy.
+        if (svcRetryState* retryState = RetryState()) {
+            servers = retryState->GetServers();
+            maxServerRetry = retryState->GetMaxServerRetry();
+        }
+    }
+
+    const CSessionConfigLoader* binding = Binding();
+    const int32_t first = server;
+    int32_t current = server;
+    uint32_t busyCount = 0;
+    // Bounds the walk when the first controller has left the list and so never comes round.
+    std::size_t moves = 0;
+    uint32_t status = 0;
+    try {
+        for (;;) {
+            ModuleResponse response(binding);
+            status = binding->PostData(0, current, kPingPath, 0, kPingMimeType, record->Bytes(), record->Length(),
+                                       timeouts.values, &response.bytes, &response.length);
+            if (status == 0) {
+                // An empty answer is a success too, but names no controller to move to.
+                if (response.bytes) {
+                    HelperProcessPingResponse(response.bytes, response.length);
+                    {
+                        ObjectLock lock(*this);
+                        if (svcRetryState* retryState = RetryState()) retryState->SetState(0, current);
+                    }
+                    server = current;
+                }
+                break;
+            }
+            SS_ErrorCallback callback;
+            {
+                ObjectLock lock(*this);
+                callback = m_errorCallback;
+            }
+            if (callback) callback(status, SS_CHANNEL_PING);
+
+            if (status == ZEL_E_SCS_HTTP_BUSY && ++busyCount <= maxServerRetry) {
+                std::this_thread::sleep_for(kBusyPause);
+                continue;
+            }
+            busyCount = 0;
+
+            // The next controller after this one, wrapping round; one no longer listed
+            // starts again from the primary.
+            int32_t position = -1;
+            for (std::size_t i = 0; i < servers.size(); ++i)
+                if (servers[i] == current) position = static_cast<int32_t>(i);
+            const std::size_t next = position < 0 ? 0 : static_cast<std::size_t>(position) + 1;
+            current = servers.empty() ? -1 : servers[next % servers.size()];
+            if (current < 0 || current == first || ++moves > servers.size()) break;
+        }
+    } catch (...) {
+        status = ZEL_E_INTERNAL;
+    }
+
+    if (status != 0) {
+        const SS_PingCallback callback = Callbacks().pingResponse;
+        const std::string requestId(record->Bytes(), record->Length());
+        if (callback) callback(requestId.c_str(), record->Length(), status, nullptr, 0);
+    }
+    return status;
+}
+
+uint32_t CSensorServices::HelperProcessPingResponse(const char* response, uint32_t length) {
+    // Without a callback nobody wants the reply: it is neither dumped nor parsed.
+    if (!Callbacks().pingResponse) return 0;
+    if (!response || length == 0) {
+        AgentTrace(TraceSink(), SS_TRACE_ERROR, kProcessWhere, text::kRequiredParameterNull);
+        return ZEL_E_INVALIDARG;
+    }
+    if (DumpEnabled()) WriteDump(kPingResponseDumpFile, response, length);
+
+    std::string requestId;
+    std::string failure;
+    uint32_t cmlCode = 0;
+    try {
+        cml::CCmlParser parser;
+        const cml::CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(response), length,
+                                               kPingResponseDocument);
+        parser.Parse(input, cml::kParseNonValidating);
+        if (!FindRequestId(parser, requestId))
+            throw CTRLEXC("no request ID specified in response", ZEL_E_SS_BAD_RESPONSE);
+    } catch (const CTRLEXC& exception) {
+        failure = exception.Message();
+    } catch (const cml::CSchemaException& exception) {
+        failure = SchemaFailureText(exception);
+        cmlCode = exception.GetCode();
+    } catch (const cml::CCmlException& exception) {
+        failure = "parse failed with CML error. Exception: " + ExceptionMessage(exception);
+        cmlCode = exception.GetCode();
+    } catch (...) {
+        failure = "parse failed with an unexpected exception";
+    }
+
+    if (!failure.empty()) {
+        // Every failure of this routine is a reply it could not read.
+        const uint32_t status = ZEL_E_SS_BAD_RESPONSE;
+        if (TraceEnabled(TraceSink(), SS_TRACE_ERROR)) {
+            const std::string text =
+                failure + " ERR code: " + HexStatus(status) + " CML code: " + HexStatus(cmlCode);
+            AgentTrace(TraceSink(), SS_TRACE_ERROR, kProcessWhere, text.c_str());
+        }
+        return status;
+    }
+
+    // Read once more: the agent may have removed the callback while the reply was parsed.
+    const SS_PingCallback callback = Callbacks().pingResponse;
+    if (callback)
+        callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), 0, response, length);
+    return 0;
+}
+
+}  // namespace zel::ss
