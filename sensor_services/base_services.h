@@ -99,6 +99,9 @@ protected:
     };
 
     svcRetryState* RetryState() const { return m_retryState; }
+    // True once the dispatch thread was told to stop, so that long work on it can end
+    // early; always false in synchronous mode, where no thread runs.
+    bool StopRequested() const { return HasPlatform() && m_stop.load(); }
 
 private:
     // The process-wide count of objects not yet destroyed.

@@ -139,6 +139,8 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
             }
             if (callback) callback(status, SS_CHANNEL_PING);
 
+            // After SS_ShutDown the walk ends here: its outcome can no longer reach anyone.
+            if (StopRequested()) break;
             if (status == ZEL_E_SCS_HTTP_BUSY && ++busyCount <= maxServerRetry) {
                 std::this_thread::sleep_for(kBusyPause);
                 continue;
