@@ -29,4 +29,10 @@ std::string SchemaFailureText(const cml::CSchemaException& exception) {
     return text;
 }
 
+std::string BoundedLine(const char* format, const std::string& argument) {
+    char line[1024];
+    const int written = std::snprintf(line, sizeof line, format, argument.c_str());
+    return written < 0 ? std::string() : std::string(line);
+}
+
 }  // namespace zel::ss

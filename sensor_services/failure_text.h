@@ -22,4 +22,8 @@ std::string ExceptionMessage(const cml::CCmlException& exception);
 // version: <found>".
 std::string SchemaFailureText(const cml::CSchemaException& exception);
 
+// `format` (a printf format with one %s) applied to `argument`, cut to what a line buffer
+// of 1024 bytes holds (1023 characters).
+std::string BoundedLine(const char* format, const std::string& argument);
+
 }  // namespace zel::ss

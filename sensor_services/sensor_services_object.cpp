@@ -227,9 +227,10 @@ uint32_t CSensorServices::SendHeartbeat(int32_t server) {
                 callback = m_errorCallback;
             }
             if (callback) callback(status, SS_CHANNEL_HEARTBEAT);
+        } else if (response) {
+            // The reply's own failures are traced there; the post stays a success.
+            HelperProcessHeartbeatResponse(response, responseLength);
         }
-        // Reply processing (HelperProcessHeartbeatResponse) is where a successful post's
-        // response goes; until it exists the response is released unread.
     } catch (...) {
         status = ZEL_E_INTERNAL;
     }

@@ -101,6 +101,22 @@ public:
     // thread told to stop.
     void BeginShutDown();
 
+    // Parses and dispatches a reply to a heartbeat (CReplyProcessor); its failures are traced.
+    uint32_t HelperProcessHeartbeatResponse(const char* bytes, uint32_t length);
+
+    // The handler of the group-settings item of a get-policy-response (the get-policy
+    // callback's arguments): saves the settings document, takes its token as the new
+    // version, reloads the settings and tells the agent's group-settings callback. 0 also
+    // for "no change" and "no policy" answers; otherwise the failure, traced.
+    // ZEL_E_SS_NOT_INITIALIZED when the library is not initialised.
+    static uint32_t _GetPropertiesCallback(const char* requestId, uint32_t requestIdLength, uint32_t status,
+                                           const char* agentId, const char* token, const char* name,
+                                           const char* policyNamespace, const char* schemaVersion, uint32_t code,
+                                           const char* itemText, const char* policy, uint32_t policyLength,
+                                           uint32_t last);
+    // Loads the group settings file given to SS_Init again; a failure is only traced.
+    void ReloadGroupSettings() const;
+
     // SS_GetControllerInfo: copies of the controller's texts allocated with SS_Allocate.
     uint32_t GetControllerInfo(uint32_t index, char** outputs[8]) const;
 

@@ -9,4 +9,36 @@ inline constexpr const char* kMissingAnnouncement = "Heartbeat message is missin
 inline constexpr const char* kGroupSettingsInfoFailed =
     "Failure while getting group settings information for heartbeat. Status: ";
 
+// Reply processing.
+inline constexpr const char* kOutOfMemory = "Out of memory";
+inline constexpr const char* kNoEnvelope = "no message envelope in response";
+inline constexpr const char* kNoDestination = "no destination agents specified in response";
+inline constexpr const char* kCastSetSchemaRequest = "could not cast set schema request to correct class";
+inline constexpr const char* kCastGetSchemaRequest = "could not cast get schema request to correct class";
+inline constexpr const char* kCastGetSchemaResponse = "could not cast get schema response to correct class";
+inline constexpr const char* kCastGetPolicyResponse = "could not cast get policy response to correct class";
+inline constexpr const char* kCastSetPolicyResponse = "could not cast set policy response to correct class";
+inline constexpr const char* kCastSetSchemaResponse = "could not cast set schema response to correct class";
+inline constexpr const char* kMessageProcessingFailed = "message processing failed with CML error. Exception: ";
+inline constexpr const char* kErrCode = " ERR code: ";
+inline constexpr const char* kCmlCode = " CML code: ";
+inline constexpr const char* kGenericCallbackFailed =
+    "An exception occurred in the agent's generic response callback function";
+inline constexpr const char* kResponseCompleteCallbackFailed =
+    "An exception occurred in the agent's response-complete callback function";
+// A printf format with one %s: the element name.
+inline constexpr const char* kUnknownMessageFormat = "Unknown CML message received. Tag name: %s";
+
+// Group settings.
+inline constexpr const char* kGroupSettingsErrorStatus = "Error status while processing group settings. Status: ";
+inline constexpr const char* kGroupSettingsErrorCode = "CML error code while processing group settings. Code: ";
+inline constexpr const char* kGroupSettingsErrorText = " Text: ";
+inline constexpr const char* kGroupSettingsMissing =
+    "Error while processing group settings. Group settings missing and no error.";
+inline constexpr const char* kGroupSettingsWriteFailed = "Error writing out group settings. File: ";
+inline constexpr const char* kGroupSettingsWriteStatus = " OSSTAT: ";
+inline constexpr const char* kGroupSettingsWriteErrno = " Err: ";
+// A printf format with one %s: the path.
+inline constexpr const char* kGroupSettingsLoadFailedFormat = "Unable to load group settings file: %s";
+
 }  // namespace zel::ss::text

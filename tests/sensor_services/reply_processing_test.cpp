@@ -1,0 +1,522 @@
+// Processing of the controller's replies: replies written by hand, served by a real HTTP
+// server on 127.0.0.1 to heartbeats posted through the exports, with the real
+// session-config module.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "SensorIndependence/CmlLib/agent_info_content.h"
+#include "SensorIndependence/CmlLib/cml_message.h"
+#include "SensorIndependence/CmlLib/cml_parser.h"
+#include "SensorIndependence/CmlLib/message_base.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "reply_fixture.h"
+#include "runtime/unicode.h"
+#include "sensor_services/ctrlexc.h"
+#include "sensor_services/library.h"
+#include "sensor_services/reply_processing.h"
+#include "sensor_services/sensor_services_object.h"
+#include "zel/sensor_services.h"
+
+namespace zel::ss::test {
+namespace {
+
+constexpr const char* kResponseWhere = "CSensorServices::HelperProcessHeartbeatResponse";
+constexpr const char* kParsedWhere = "CSensorServices::HelperProcessParsedHeartbeatResponse";
+constexpr const char* kUnknownWhere = "CSensorServices::HelperProcessUnknownMessages()";
+constexpr const char* kGenericWhere = "CSensorServices::HelperProcessGenericResponses";
+
+const Callback kAllCallbacks[] = {
+    Callback::kSetSchemaRequest, Callback::kGetSchemaRequest, Callback::kGetSchemaResponse,
+    Callback::kSetSchemaResponse, Callback::kGetPolicyResponse, Callback::kSetPolicyResponse,
+    Callback::kGroupSettings,     Callback::kGeneric,          Callback::kResponseComplete,
+};
+
+void RegisterAll() {
+    for (Callback callback : kAllCallbacks) ASSERT_EQ(0u, RegisterRecorder(callback));
+}
+
+using Texts = std::vector<std::optional<std::string>>;
+
+// A schema document inside a "schema-info" element, and the text the library hands over for
+// it (formatted: one element per line, four blanks per level, the attributes in the order
+// the DOM keeps them, which is by name).
+const char kSchemaElement[] =
+    "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:s' version='1.2.3'>"
+    "<element name='scan'/></schema>";
+const std::string kSchemaText =
+    "<schema targetNamespace='urn:s' version='1.2.3' xmlns='http://www.w3.org/2001/XMLSchema'>\n"
+    "    <element name='scan'/>\n"
+    "</schema>\n";
+const char kPolicyElement[] =
+    "<policy xmlns='urn:p' name='Scan Policy' version='7' schema-version='1.0.0'><setting value='on'/></policy>";
+const std::string kPolicyText =
+    "<policy name='Scan Policy' schema-version='1.0.0' version='7' xmlns='urn:p'>\n"
+    "    <setting value='on'/>\n"
+    "</policy>\n";
+
+// The request identifier "req-é": five characters, six bytes.
+const char kSetSchemaRequestId[] = "req-\xc3\xa9";
+
+std::string MixedReply() {
+    return ReplyDocument(std::string("<set-schema-request request-id='") + kSetSchemaRequestId +
+                             "'><schema-info namespace='urn:s' version='1.2.3' name='Scan \xc3\xa9'>" + kSchemaElement +
+                             "</schema-info></set-schema-request>\n",
+                         std::string("<get-policy-response request-id='req-pol'>"
+                                     "<policy-item name='Scan Policy' namespace='urn:p' schema-version='1.0.0' "
+                                     "token='7'>") +
+                             kPolicyElement +
+                             "</policy-item></get-policy-response>\n"
+                             "<error-response request-id='req-err' code='0xc7380004' text='no such thing'/>\n");
+}
+
+// Parameters: dispatch thread (else synchronous mode), generic-response callback registered.
+class MixedReplyTest : public ReplyTestBase, public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+TEST_P(MixedReplyTest, SchemaThenPolicyThenGenericThenComplete) {
+    const auto [threaded, generic] = GetParam();
+    ReplyServer server({MixedReply()});
+    Start(server, threaded);
+    for (Callback callback : kAllCallbacks) {
+        if (callback == Callback::kGeneric && !generic) continue;
+        ASSERT_EQ(0u, RegisterRecorder(callback));
+    }
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 1, 1));
+
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    ASSERT_EQ(generic ? 4u : 3u, calls.size());
+    const CallRecord& schema = calls[0];
+    EXPECT_EQ(Callback::kSetSchemaRequest, schema.callback);
+    EXPECT_EQ(kSetSchemaRequestId, schema.requestId);
+    EXPECT_EQ(6u, schema.requestIdLength);
+    EXPECT_EQ(0u, schema.status);
+    EXPECT_EQ(kAgentId, schema.agentId);
+    EXPECT_EQ((Texts{"Scan \xc3\xa9", "urn:s", "1.2.3"}), schema.texts);
+    EXPECT_EQ(0u, schema.code);
+    EXPECT_EQ(std::nullopt, schema.text);
+    EXPECT_EQ(kSchemaText, schema.document);
+    EXPECT_EQ(kSchemaText.size(), schema.documentLength);
+    EXPECT_EQ(0u, schema.last);
+
+    const CallRecord& policy = calls[1];
+    EXPECT_EQ(Callback::kGetPolicyResponse, policy.callback);
+    EXPECT_EQ("req-pol", policy.requestId);
+    EXPECT_EQ(7u, policy.requestIdLength);
+    EXPECT_EQ(0u, policy.status);
+    EXPECT_EQ(kAgentId, policy.agentId);
+    EXPECT_EQ((Texts{"7", "Scan Policy", "urn:p", "1.0.0"}), policy.texts);
+    EXPECT_EQ(0u, policy.code);
+    EXPECT_EQ(std::nullopt, policy.text);
+    EXPECT_EQ(kPolicyText, policy.document);
+    EXPECT_EQ(kPolicyText.size(), policy.documentLength);
+    // Final only when no generic call follows.
+    EXPECT_EQ(generic ? 0u : 1u, policy.last);
+
+    if (generic) {
+        const CallRecord& error = calls[2];
+        EXPECT_EQ(Callback::kGeneric, error.callback);
+        EXPECT_EQ((Texts{"error-response"}), error.texts);
+        EXPECT_EQ("req-err", error.requestId);
+        EXPECT_EQ(0u, error.status);
+        EXPECT_EQ(kAgentId, error.agentId);
+        EXPECT_EQ(0xC7380004u, error.code);
+        EXPECT_EQ("no such thing", error.text);
+        EXPECT_EQ(1u, error.last);
+    }
+    EXPECT_EQ(Callback::kResponseComplete, calls.back().callback);
+    EXPECT_EQ("hb-42", calls.back().requestId);
+    // Nothing in the reply asked for an answer.
+    EXPECT_EQ(1u, server.Server().Posts().size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, MixedReplyTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>>& info) {
+                             return std::string(std::get<0>(info.param) ? "DispatchThread" : "Synchronous") +
+                                    (std::get<1>(info.param) ? "WithGeneric" : "WithoutGeneric");
+                         });
+
+class ReplyProcessingTest : public ReplyTestBase {};
+
+TEST_F(ReplyProcessingTest, EveryTypedShapeInGroupOrder) {
+    // Group 1: the get-schema-response; group 2, requests before responses: the
+    // get-schema-request, the set-schema-response, the set-policy-response.
+    ReplyServer server({ReplyDocument(
+        "<get-schema-request request-id='gs'><schema-info namespace='urn:a' version='1.0.0' name='A'/>"
+        "<schema-info namespace='urn:b'/></get-schema-request>\n",
+        std::string("<set-schema-response request-id='ss'/>\n"
+                    "<get-schema-response request-id='gr'>"
+                    "<schema-info namespace='urn:s' version='1.2.3' name='Scan' code='0x47560013' text='none'/>"
+                    "<schema-info namespace='urn:s' version='1.2.3' name='Scan'>") +
+            kSchemaElement +
+            "</schema-info></get-schema-response>\n"
+            "<set-policy-response request-id='sp'><policy-item name='P' namespace='urn:p' code='0xc756000d' "
+            "text='refused' token='3'/></set-policy-response>\n")});
+    Start(server);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 1, 1));
+
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    ASSERT_EQ(7u, calls.size());
+    EXPECT_EQ(Callback::kGetSchemaResponse, calls[0].callback);
+    EXPECT_EQ("gr", calls[0].requestId);
+    EXPECT_EQ((Texts{"Scan", "urn:s", "1.2.3"}), calls[0].texts);
+    EXPECT_EQ(0x47560013u, calls[0].code);
+    EXPECT_EQ("none", calls[0].text);
+    EXPECT_EQ(std::nullopt, calls[0].document);
+    EXPECT_EQ(0u, calls[0].last);
+    EXPECT_EQ(Callback::kGetSchemaResponse, calls[1].callback);
+    EXPECT_EQ(0u, calls[1].code);
+    EXPECT_EQ(std::nullopt, calls[1].text);
+    EXPECT_EQ(kSchemaText, calls[1].document);
+    EXPECT_EQ(0u, calls[1].last);
+
+    EXPECT_EQ(Callback::kGetSchemaRequest, calls[2].callback);
+    EXPECT_EQ("gs", calls[2].requestId);
+    EXPECT_EQ((Texts{"A", "urn:a", "1.0.0"}), calls[2].texts);
+    EXPECT_EQ(Callback::kGetSchemaRequest, calls[3].callback);
+    EXPECT_EQ((Texts{"", "urn:b", ""}), calls[3].texts);
+    for (int i : {2, 3}) {
+        EXPECT_EQ(0u, calls[i].code);
+        EXPECT_EQ(std::nullopt, calls[i].text);
+        EXPECT_EQ(std::nullopt, calls[i].document);
+        EXPECT_EQ(0u, calls[i].documentLength);
+        EXPECT_EQ(0u, calls[i].last);
+    }
+
+    // A set-schema-response without items: one call with nothing but the identifiers.
+    EXPECT_EQ(Callback::kSetSchemaResponse, calls[4].callback);
+    EXPECT_EQ("ss", calls[4].requestId);
+    EXPECT_EQ(2u, calls[4].requestIdLength);
+    EXPECT_EQ(kAgentId, calls[4].agentId);
+    EXPECT_EQ((Texts{std::nullopt, std::nullopt, std::nullopt}), calls[4].texts);
+    EXPECT_EQ(0u, calls[4].code);
+    EXPECT_EQ(0u, calls[4].last);
+
+    EXPECT_EQ(Callback::kSetPolicyResponse, calls[5].callback);
+    EXPECT_EQ("sp", calls[5].requestId);
+    EXPECT_EQ((Texts{"3", "P", "urn:p", ""}), calls[5].texts);
+    EXPECT_EQ(0xC756000Du, calls[5].code);
+    EXPECT_EQ("refused", calls[5].text);
+    EXPECT_EQ(std::nullopt, calls[5].document);
+    EXPECT_EQ(1u, calls[5].last);
+    EXPECT_EQ(Callback::kResponseComplete, calls[6].callback);
+}
+
+TEST_F(ReplyProcessingTest, MessagesOutsideTheCmlNamespaceReachOnlyResponseComplete) {
+    ReplyServer server({ReplyDocument(
+        "<set-schema-request xmlns='urn:other' request-id='o1'><schema-info namespace='urn:s'/>"
+        "</set-schema-request>\n<frobnicate-request xmlns='urn:other' request-id='o2'/>\n",
+        "<error-response xmlns='urn:other' request-id='o3' code='0x1'/>\n")});
+    Start(server);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 1, 1));
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(Callback::kResponseComplete, calls[0].callback);
+    EXPECT_EQ("hb-42", calls[0].requestId);
+    // Not answered either: no error-response heartbeat, no trace.
+    EXPECT_EQ(1u, server.Server().Posts().size());
+    EXPECT_TRUE(m_trace.Lines(kUnknownWhere).empty());
+}
+
+TEST_F(ReplyProcessingTest, AnUnknownRequestWithAnIdentifierIsAnsweredWithAnErrorResponse) {
+    ReplyServer server({ReplyDocument("<frobnicate-request request-id='r-77'/>\n", "")});
+    Start(server);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 2, 2));
+    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: frobnicate-request",
+                               kUnknownWhere));
+
+    const std::vector<ReceivedPost> posts = server.Server().Posts();
+    ASSERT_EQ(2u, posts.size());
+    EXPECT_EQ(kHeartbeatPath, posts[1].path);
+    cml::CCmlParser parser;
+    parser.ParseBuffer(reinterpret_cast<const XMLByte*>(posts[1].body.data()),
+                       static_cast<unsigned>(posts[1].body.size()), cml::kParseNonValidating);
+    cml::CCmlMessage answer;
+    answer.Deserialize(parser.GetEnvelopeElement());
+    ASSERT_EQ(1u, answer.GetResponses().size());
+    const cml::CCmlResponse& error = *answer.GetResponses()[0];
+    EXPECT_EQ(u"error-response", error.GetTagName());
+    EXPECT_EQ(u"http://schemas.zel.example/cml", error.GetNamespaceURI());
+    EXPECT_EQ(u"r-77", error.GetRequestId());
+    EXPECT_EQ(0xC7380004u, error.GetCode());
+    EXPECT_EQ(u"sensor services - unrecognized request", error.GetText());
+    // A heartbeat of its own: new identifiers, the controller as destination, the agent of
+    // the reply in its announcement.
+    EXPECT_EQ(36u, answer.GetMessageId().size());
+    ASSERT_EQ(1u, answer.GetDestinations().size());
+    EXPECT_EQ(u"DesktopController", answer.GetDestinations()[0].GetName());
+    const auto* announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(answer.GetRequests()[0].get());
+    ASSERT_NE(nullptr, announcement);
+    EXPECT_EQ(36u, announcement->GetRequestId().size());
+    EXPECT_EQ(ToUtf16(kAgentId), announcement->GetContent().GetAgentId());
+    EXPECT_EQ(u"Agent One", announcement->GetContent().GetName());
+    EXPECT_EQ(u"urn:agent", announcement->GetContent().GetNamespace());
+
+    // The unknown request reached no callback; both replies completed.
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    EXPECT_EQ(2u, calls.size());
+    EXPECT_EQ(2u, CountOf(calls, Callback::kResponseComplete));
+}
+
+TEST_F(ReplyProcessingTest, AnUnknownRequestWithoutIdentifierIsOnlyTraced) {
+    ReplyServer server({ReplyDocument("<frobnicate-request/>\n", "<mystery-response code='0x1'/>\n")});
+    Start(server);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 1, 1));
+    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: frobnicate-request",
+                               kUnknownWhere));
+    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: mystery-response",
+                               kUnknownWhere));
+    EXPECT_EQ(1u, CallbackLog::Instance().Calls().size());
+    EXPECT_EQ(1u, server.Server().Posts().size());
+}
+
+uint32_t ThrowingGeneric(const char*, const char*, uint32_t, const char*, uint32_t code, const char*, uint32_t) {
+    CallRecord record;
+    record.callback = Callback::kGeneric;
+    record.code = code;
+    CallbackLog::Instance().Add(std::move(record));
+    throw std::runtime_error("agent failure");
+}
+
+uint32_t ThrowingComplete(const char*) { throw std::runtime_error("agent failure"); }
+
+TEST_F(ReplyProcessingTest, ExceptionsFromGenericAndCompleteCallbacksAreTracedAndSkipped) {
+    ReplyServer server({ReplyDocument("", "<error-response request-id='e1' code='0x1'/>\n"
+                                          "<agent-startup-acknowledgement request-id='a1'/>\n")});
+    Start(server);
+    ASSERT_EQ(0u, RegisterGenericResponse(&ThrowingGeneric));
+    ASSERT_EQ(0u, RegisterResponseComplete(&ThrowingComplete));
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(server.Server().WaitForPosts(1));
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(1u, calls[0].code);
+    EXPECT_EQ(0u, calls[1].code);
+    EXPECT_EQ(2, m_trace.Count(SS_TRACE_ERROR,
+                               "An exception occurred in the agent's generic response callback function",
+                               kGenericWhere));
+    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR,
+                               "An exception occurred in the agent's response-complete callback function",
+                               kParsedWhere));
+    EXPECT_TRUE(m_trace.Lines(kResponseWhere).empty());
+}
+
+// A hostile or broken reply: how to build it (given the path of a file that must never be
+// read), and the end of the line the library traces at level 1 under
+// HelperProcessHeartbeatResponse (and, when not empty, the exact line under
+// HelperProcessParsedHeartbeatResponse).
+struct HostileCase {
+    const char* name;
+    std::string (*build)(const std::string& canary);
+    std::string responseTraceSuffix;
+    std::string parsedTrace;
+};
+
+std::string DocumentWithoutEnvelope(const std::string&) {
+    return "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>"
+           "<cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'/></zel>";
+}
+
+// A reply whose envelope sits in a namespace other than "/cml".
+std::string EnvelopeInAnotherNamespace(const std::string&) {
+    std::string document = MixedReply();
+    const std::string cml = "<cml xmlns='http://schemas.zel.example/cml'";
+    document.replace(document.find(cml), cml.size(), "<cml xmlns='urn:not-cml'");
+    return document;
+}
+
+std::string WithoutDestination(const std::string&) {
+    std::string document = MixedReply();
+    const std::size_t start = document.find("      <destination");
+    document.erase(start, document.find('\n', start) + 1 - start);
+    return document;
+}
+
+// A valid reply that would call the agent, made to end 10 MB later without closing.
+std::string TenMegabytesUnclosed(const std::string&) {
+    std::string document = MixedReply();
+    document.erase(document.rfind("</zel>"));
+    document.append(10u << 20, ' ');
+    return document;
+}
+
+// Garbage where the document should start, continuing for 10 MB.
+std::string TenMegabytesOfGarbage(const std::string&) { return std::string(10u << 20, 'x'); }
+
+std::string NotXml(const std::string&) { return "this is no XML at all"; }
+
+std::string ExternalEntity(const std::string& canary) {
+    return "<?xml version='1.0'?>\n<!DOCTYPE zel [<!ENTITY body SYSTEM 'file://" + canary +
+           "'>]>\n<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>&body;</zel>\n";
+}
+
+class HostileReplyTest : public ReplyTestBase, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileReplyTest, IsTracedCallsNothingAndTheNextHeartbeatStillGoesOut) {
+    const HostileCase& hostile = GetParam();
+    TempDir dir;
+    // The entity's target: a reply that would reach the agent if anything read it.
+    WriteFile(dir.File("canary.xml"), MixedReply().substr(MixedReply().find("<cml")));
+    ReplyServer server({hostile.build(dir.File("canary.xml"))});
+    Start(server);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(server.Server().WaitForPosts(1));
+
+    const std::vector<TraceLine> lines = m_trace.Lines(kResponseWhere);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(SS_TRACE_ERROR, lines[0].level);
+    const std::string& message = lines[0].message;
+    ASSERT_GE(message.size(), hostile.responseTraceSuffix.size()) << message;
+    EXPECT_EQ(hostile.responseTraceSuffix, message.substr(message.size() - hostile.responseTraceSuffix.size()))
+        << message;
+    if (hostile.parsedTrace.empty()) {
+        EXPECT_TRUE(m_trace.Lines(kParsedWhere).empty());
+        // The parser's own text names the document.
+        EXPECT_NE(std::string::npos, message.find("ZEL-SensorServices-Heartbeat-Response")) << message;
+    } else {
+        EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, hostile.parsedTrace, kParsedWhere));
+    }
+    EXPECT_TRUE(CallbackLog::Instance().Calls().empty());
+
+    // The post itself succeeded; the next heartbeat goes out and its reply is processed.
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 2, 1));
+    EXPECT_EQ(1u, CallbackLog::Instance().Calls().size());
+}
+
+const std::string kParseFailure = " ERR code: 0xc7380003 CML code: 0xc7380003";
+const std::string kBadResponse = " ERR code: 0xc7560005 CML code: 0x00000000";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HostileReplyTest,
+    ::testing::Values(HostileCase{"NotXml", NotXml, kParseFailure, ""},
+                      HostileCase{"ExternalEntity", ExternalEntity, kParseFailure, ""},
+                      HostileCase{"NoEnvelope", DocumentWithoutEnvelope, kBadResponse,
+                                  "no message envelope in response"},
+                      HostileCase{"EnvelopeOutsideCml", EnvelopeInAnotherNamespace, kBadResponse,
+                                  "no message envelope in response"},
+                      HostileCase{"NoDestination", WithoutDestination, kBadResponse,
+                                  "no destination agents specified in response"},
+                      HostileCase{"TenMegabytesUnclosed", TenMegabytesUnclosed, kParseFailure, ""},
+                      HostileCase{"TenMegabytesOfGarbage", TenMegabytesOfGarbage, kParseFailure, ""}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+TEST_F(ReplyProcessingTest, AReplyOverTheModulesSizeLimitIsAFailedPost) {
+    ReplyServer server({TenMegabytesUnclosed("")});
+    Start(server, false, "[session_config]\nmaxResponseBytes = 1048576\n");
+    RegisterAll();
+    // The module refuses the body: the post fails and nothing of the reply is processed.
+    EXPECT_EQ(0xC7590009u, PostOneHeartbeat());
+    EXPECT_TRUE(CallbackLog::Instance().Calls().empty());
+    EXPECT_TRUE(m_trace.Lines(kResponseWhere).empty());
+}
+
+// Changes the current directory for a scope.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::string& path) {
+        char old[PATH_MAX];
+        if (!::getcwd(old, sizeof old)) throw std::runtime_error("getcwd");
+        m_old = old;
+        if (::chdir(path.c_str()) != 0) throw std::runtime_error("chdir");
+    }
+    ~CurrentDirectory() { (void)::chdir(m_old.c_str()); }
+
+private:
+    std::string m_old;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(ReplyProcessingTest, TheDumpHoldsTheRawBytesOfTheLastReplyEvenWhenItFails) {
+    const std::string broken("<zel>\0\xff\xfe not closed\r\n", 21);
+    ReplyServer server({broken, MixedReply()});
+    TempDir dir;
+    const CurrentDirectory here(dir.File(""));
+    Start(server, false, "dumpEnabled = 1\n");
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    EXPECT_EQ(broken, ReadBytes(dir.File("ss_dump_hbresp.txt")));
+    EXPECT_EQ(1u, m_trace.Lines(kResponseWhere).size());
+
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    EXPECT_EQ(MixedReply(), ReadBytes(dir.File("ss_dump_hbresp.txt")));
+}
+
+TEST_F(ReplyProcessingTest, WithoutDumpEnabledNoDumpIsWritten) {
+    ReplyServer server({MixedReply()});
+    TempDir dir;
+    const CurrentDirectory here(dir.File(""));
+    Start(server);
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    EXPECT_FALSE(std::ifstream(dir.File("ss_dump_hbresp.txt")).good());
+}
+
+// A known tag on an object of another class: the dispatcher refuses it.
+TEST_F(ReplyProcessingTest, AKnownTagOfTheWrongClassStopsTheDispatch) {
+    ReplyServer server({});
+    Start(server);
+    RegisterAll();
+    CSensorServices* services = AcquireServices();
+    ASSERT_NE(nullptr, services);
+    struct Row {
+        const char16_t* tag;
+        bool request;
+        const char* failure;
+    };
+    const Row rows[] = {
+        {cml::kTagSetSchemaRequest, true, "could not cast set schema request to correct class"},
+        {cml::kTagGetSchemaRequest, true, "could not cast get schema request to correct class"},
+        {cml::kTagGetSchemaResponse, false, "could not cast get schema response to correct class"},
+        {cml::kTagGetPolicyResponse, false, "could not cast get policy response to correct class"},
+        {cml::kTagSetPolicyResponse, false, "could not cast set policy response to correct class"},
+        {cml::kTagSetSchemaResponse, false, "could not cast set schema response to correct class"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.failure);
+        const cml::CCmlRequest request(u"r", row.tag, true, cml::kCmlNamespaceURI);
+        const cml::CCmlResponse response(row.tag, 0, nullptr, cml::kCmlNamespaceURI);
+        const MessageList list{row.request ? static_cast<const cml::CMessageBase*>(&request) : &response};
+        try {
+            CReplyProcessor(*services).DispatchTypedMessages(list, kAgentId, true);
+            ADD_FAILURE() << "no exception";
+        } catch (const CTRLEXC& e) {
+            EXPECT_EQ(row.failure, e.Message());
+            EXPECT_EQ(0xC7560005u, e.Status());
+        }
+    }
+    ReleaseServices(services);
+    EXPECT_TRUE(CallbackLog::Instance().Calls().empty());
+}
+
+TEST_F(ReplyProcessingTest, NoBytesIsAnInvalidArgument) {
+    ReplyServer server({});
+    Start(server);
+    CSensorServices* services = AcquireServices();
+    ASSERT_NE(nullptr, services);
+    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(nullptr, 5));
+    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse("x", 0));
+    ReleaseServices(services);
+    EXPECT_EQ(2, m_trace.Count(SS_TRACE_ERROR, "A required input parameter is NULL.", kResponseWhere));
+}
+
+}  // namespace
+}  // namespace zel::ss::test
