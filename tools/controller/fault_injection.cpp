@@ -2,13 +2,22 @@
 
 namespace zel::controller {
 
-bool CFaultInjector::NextFails() {
-    if (m_percent == 0) return false;
-    if (m_percent >= 100) return true;
-    std::lock_guard<std::mutex> guard(m_lock);
-    // mt19937 output is specified exactly, so a seed replays on every platform; the modulo bias
-    // over 2^32 is far below what a test could notice.
-    return m_random() % 100 < m_percent;
+Fault CFaultInjector::Next() {
+    if (m_shares.serviceUnavailable + m_shares.drop + m_shares.malformed == 0) return Fault::kNone;
+    unsigned draw = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // mt19937 output is specified exactly, so a seed replays on every platform; the modulo
+        // bias over 2^32 is far below what a test could notice.
+        draw = static_cast<unsigned>(m_random() % 100);
+    }
+    // One draw picks among the shares laid end to end, so they never overlap.
+    if (draw < m_shares.serviceUnavailable) return Fault::kServiceUnavailable;
+    draw -= m_shares.serviceUnavailable;
+    if (draw < m_shares.drop) return Fault::kDrop;
+    draw -= m_shares.drop;
+    if (draw < m_shares.malformed) return Fault::kMalformed;
+    return Fault::kNone;
 }
 
 }  // namespace zel::controller

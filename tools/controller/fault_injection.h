@@ -1,4 +1,5 @@
-// Deliberate failures for tests: a share of answers refused with 503.
+// Deliberate failures for tests: a share of answers refused with 503, dropped without an
+// answer, or answered with a body that is not XML.
 #pragma once
 
 #include <cstdint>
@@ -7,15 +8,30 @@
 
 namespace zel::controller {
 
+enum class Fault {
+    kNone,
+    kServiceUnavailable,  // answer 503
+    kDrop,                // close the connection without answering
+    kMalformed,           // answer 200 with a body that is not XML
+};
+
+// The percentage of answers given each fault; together at most 100.
+struct FaultShares {
+    unsigned serviceUnavailable = 0;
+    unsigned drop = 0;
+    unsigned malformed = 0;
+};
+
 class CFaultInjector {
 public:
-    // `percent` 0 never fails, 100 always; between, the same seed gives the same sequence.
-    CFaultInjector(unsigned percent, uint32_t seed) : m_percent(percent), m_random(seed) {}
-    // True when this answer is to be a 503.
-    bool NextFails();
+    // Shares of 0 never happen, a share of 100 always; between, the same seed gives the same
+    // sequence.
+    CFaultInjector(FaultShares shares, uint32_t seed) : m_shares(shares), m_random(seed) {}
+    // The fault of the next answer.
+    Fault Next();
 
 private:
-    const unsigned m_percent;
+    const FaultShares m_shares;
     std::mutex m_lock;
     std::mt19937 m_random;
 };

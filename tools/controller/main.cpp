@@ -1,9 +1,10 @@
 // ss-controller: the reference controller. Answers heartbeats and pings of sensor services
-// agents and shows the agents it has seen.
+// agents, delivers requests an operator queued, and shows the agents it has seen.
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "runtime/unicode.h"
@@ -18,6 +19,10 @@ int main(int argc, char* argv[]) {
     if (!options) {
         std::cerr << "ss-controller: " << error << '\n' << Usage();
         return 2;
+    }
+    if (options->help) {
+        std::cout << Usage();
+        return 0;
     }
     GroupSettings settings;
     try {
@@ -35,21 +40,31 @@ int main(int argc, char* argv[]) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A peer that goes away mid-answer (or a dropped connection under TLS, whose library
+    // writes with write()) must fail that one write, not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    CControllerServer server(*options, std::move(settings), std::cout);
-    const int port = server.Bind();
+    std::unique_ptr<CControllerServer> server;
+    try {
+        server = std::make_unique<CControllerServer>(*options, std::move(settings), std::cout);
+    } catch (const std::exception& e) {
+        std::cerr << "ss-controller: " << e.what() << '\n';
+        return 1;
+    }
+    const int port = server->Bind();
     if (port < 0) {
         std::cerr << "ss-controller: cannot listen on " << options->host << ':' << options->port << '\n';
         return 1;
     }
-    std::cout << "listening on " << options->host << ':' << port << std::endl;
+    std::cout << "listening on " << options->host << ':' << port << (options->certificateFile.empty() ? "" : " (https)")
+              << std::endl;
 
     std::thread signalWaiter([&server, &stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        server.Stop();
+        server->Stop();
     });
-    const bool served = server.Serve();
+    const bool served = server->Serve();
     if (!served) {
         // Serve failed without a signal: wake the waiter so that it can be joined.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);

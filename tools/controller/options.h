@@ -5,24 +5,31 @@
 #include <optional>
 #include <string>
 
+#include "tools/controller/fault_injection.h"
+
 namespace zel::controller {
 
 struct ControllerOptions {
+    bool help = false;  // --help: print the usage and exit
     std::string host = "127.0.0.1";
     int port = 8080;  // 0: a free port, printed on the first line of stdout
     std::string groupSettingsFile;  // empty: no group settings
     std::string groupSettingsVersion;  // empty: the document's own version
-    unsigned fail503Percent = 0;
+    std::string schemaDirectory;  // empty: no schema directory
+    std::string certificateFile;  // with keyFile: serve HTTPS
+    std::string keyFile;
+    FaultShares faults;
     uint32_t seed = 1;
     unsigned delayMs = 0;
 };
 
 // Reads --listen ADDRESS:PORT, --group-settings FILE, --group-settings-version N,
-// --fail-503 PERCENT (0-100), --seed N and --delay-ms N. On a bad command line returns nothing
-// and puts the reason in `error`.
+// --schema-dir DIR, --cert FILE, --key FILE, --fail-503 PERCENT, --drop-share PERCENT,
+// --malformed-share PERCENT (the three shares 0-100 and together at most 100), --seed N,
+// --delay-ms N and --help. On a bad command line returns nothing and puts the reason in `error`.
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error);
 
-// The usage text.
+// The usage text with every option explained.
 const char* Usage();
 
 }  // namespace zel::controller

@@ -7,13 +7,14 @@
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
+#include "SensorIndependence/CmlLib/message_factory.h"
 #include "SensorIndependence/CmlLib/policy.h"
+#include "SensorIndependence/CmlLib/schema_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "runtime/unicode.h"
 #include "tools/controller/controller_vocabulary.h"
-#include "zel/status_codes.h"
 
 namespace zel::controller {
 namespace {
@@ -44,41 +45,66 @@ cml::CAgentInfo AgentOf(const cml::CCmlMessage& heartbeat, const cml::CAgentStar
     return agent;
 }
 
-// One answer item per item asked for; the group settings item carries the document unless the
-// agent's token already names the controller's version.
-std::unique_ptr<cml::CGetPolicyResponse> AnswerGetPolicy(const cml::CGetPolicyRequest& request,
-                                                         const GroupSettings& settings, SettingsOutcome& outcome) {
-    auto response = std::make_unique<cml::CGetPolicyResponse>();
-    response->SetRequestId(request.GetRequestId().c_str());
-    for (const auto& asked : request.GetPolicyItems()) {
-        auto item = std::make_unique<cml::CPolicyData>();
-        item->SetName(asked->GetName().c_str());
-        item->SetNamespace(asked->GetNamespace().c_str());
-        item->SetSchemaVersion(asked->GetSchemaVersion().c_str());
-        if (asked->GetNamespace() != cml::kGroupSettingsNamespaceURI || settings.document.empty()) {
-            item->SetCode(ZEL_I_SS_NO_POLICY_AVAILABLE);
-            if (asked->GetNamespace() == cml::kGroupSettingsNamespaceURI) outcome = SettingsOutcome::kUnavailable;
-        } else if (asked->GetToken() == settings.version) {
-            item->SetCode(ZEL_I_SS_NO_POLICY_CHANGE);
-            item->SetToken(settings.version.c_str());
-            outcome = SettingsOutcome::kUnchanged;
-        } else {
-            // Each reply parses its own copy of the document: DOM trees are not shared between
-            // the server's threads.
-            item->ParsePolicy(settings.document.data(), settings.document.size());
-            item->SetVersion(settings.version.c_str());
-            item->SetToken(settings.version.c_str());
-            outcome = SettingsOutcome::kSent;
-        }
-        response->AddPolicyItem(item.release());
+// The token of the group settings item of a get-policy request, if it has one.
+bool SettingsToken(const cml::CGetPolicyRequest& request, std::string& token) {
+    bool found = false;
+    for (const auto& item : request.GetPolicyItems()) {
+        if (item->GetNamespace() != cml::kGroupSettingsNamespaceURI) continue;
+        token = ToUtf8(item->GetToken());
+        found = true;
     }
-    return response;
+    return found;
+}
+
+// Answers the agent's requests in their order; requests the controller has no answer for
+// (status announcements, ...) get none.
+void AnswerRequests(const cml::CCmlMessage& heartbeat, const ReplyContext& context, cml::CCmlMessage& answer,
+                    HeartbeatReply& reply) {
+    static const GroupSettings kNoSettings;
+    const GroupSettings& settings = context.settings != nullptr ? *context.settings : kNoSettings;
+    for (const auto& request : heartbeat.GetRequests()) {
+        if (request->GetNamespaceURI() != cml::kCmlNamespaceURI) continue;
+        if (const auto* announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(request.get())) {
+            auto acknowledgement = std::make_unique<cml::CCmlResponse>(cml::kTagAgentStartupAcknowledgement, 0, u"",
+                                                                       cml::kCmlNamespaceURI);
+            acknowledgement->SetRequestId(announcement->GetRequestId().c_str());
+            answer.AddResponse(std::move(acknowledgement));
+            ReadAnnouncement(announcement->GetContent(), reply.report);
+        } else if (const auto* getPolicy = dynamic_cast<const cml::CGetPolicyRequest*>(request.get())) {
+            if (SettingsToken(*getPolicy, reply.report.settingsToken)) reply.report.askedSettings = true;
+            // A get-policy-response without items cannot be written; an empty request gets none.
+            if (getPolicy->GetPolicyItemCount() > 0) answer.AddResponse(AnswerGetPolicy(*getPolicy, settings, reply.settings));
+        } else if (const auto* setPolicy = dynamic_cast<const cml::CSetPolicyRequest*>(request.get())) {
+            answer.AddResponse(AnswerSetPolicy(*setPolicy, reply.report.policiesSet));
+        } else if (const auto* setSchema = dynamic_cast<const cml::CSetSchemaRequest*>(request.get())) {
+            answer.AddResponse(AnswerSetSchema(*setSchema, context.schemas));
+        } else if (const auto* getSchema = dynamic_cast<const cml::CSchemaRequest*>(request.get())) {
+            // The same class reads "get-schema-info-request", which asks for something else.
+            if (getSchema->GetTagName() == cml::kTagGetSchemaRequest)
+                answer.AddResponse(AnswerGetSchema(*getSchema, context.schemas));
+        }
+    }
+}
+
+// Adds the requests queued for the agent, each read back with the class its tag names.
+void AddQueuedRequests(const ReplyContext& context, const std::string& agentId, cml::CCmlMessage& answer,
+                       HeartbeatReply& reply) {
+    if (!context.takeQueued || agentId.empty()) return;
+    for (QueuedRequest& queued : context.takeQueued(agentId)) {
+        cml::CCmlParser parser;
+        parser.ParseBuffer(reinterpret_cast<const XMLByte*>(queued.element.data()),
+                           static_cast<unsigned>(queued.element.size()), cml::kParseNonValidating);
+        const cml::CCmlDOM_Element root = parser.GetDocumentElement();
+        std::unique_ptr<cml::CCmlRequest> request = cml::CreateRequest(root.GetNodeName());
+        request->Deserialize(root);
+        answer.AddRequest(std::move(request));
+        reply.delivered.push_back(std::move(queued));
+    }
 }
 
 }  // namespace
 
-HeartbeatReply BuildHeartbeatReply(std::string_view body, const GroupSettings& settings,
-                                   const std::u16string& messageId) {
+HeartbeatReply BuildHeartbeatReply(std::string_view body, const ReplyContext& context) {
     if (body.empty()) return Refused("empty heartbeat body");
     cml::XmlInit();
     HeartbeatReply reply;
@@ -91,12 +117,10 @@ HeartbeatReply BuildHeartbeatReply(std::string_view body, const GroupSettings& s
         heartbeat.Deserialize(parser.GetEnvelopeElement());
 
         const cml::CAgentStartupAnnouncement* announcement = nullptr;
-        const cml::CGetPolicyRequest* getPolicy = nullptr;
         for (const auto& request : heartbeat.GetRequests()) {
             if (request->GetNamespaceURI() != cml::kCmlNamespaceURI) continue;
-            if (announcement == nullptr)
-                announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(request.get());
-            if (getPolicy == nullptr) getPolicy = dynamic_cast<const cml::CGetPolicyRequest*>(request.get());
+            announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(request.get());
+            if (announcement != nullptr) break;
         }
 
         cml::CCmlMessage answer;
@@ -106,23 +130,24 @@ HeartbeatReply BuildHeartbeatReply(std::string_view body, const GroupSettings& s
         answer.SetSource(controller);
         const cml::CAgentInfo agent = AgentOf(heartbeat, announcement);
         answer.AddDestination(agent);
-        answer.SetMessageId(messageId.c_str());
+        answer.SetMessageId(context.messageId.c_str());
         answer.SetResponseTo(heartbeat.GetMessageId().c_str());
-        if (announcement != nullptr) {
-            auto acknowledgement = std::make_unique<cml::CCmlResponse>(cml::kTagAgentStartupAcknowledgement, 0,
-                                                                       u"", cml::kCmlNamespaceURI);
-            acknowledgement->SetRequestId(announcement->GetRequestId().c_str());
-            answer.AddResponse(std::move(acknowledgement));
-        }
-        if (getPolicy != nullptr && getPolicy->GetPolicyItemCount() > 0)
-            answer.AddResponse(AnswerGetPolicy(*getPolicy, settings, reply.settings));
+        reply.report.agentId = ToUtf8(agent.GetAgentId());
+        reply.report.agentName = ToUtf8(agent.GetName());
+        reply.report.messageId = ToUtf8(heartbeat.GetMessageId());
+        reply.report.responses = ReadResponses(heartbeat);
+
+        AnswerRequests(heartbeat, context, answer, reply);
+        // Taken last: once taken, the requests are gone from the queue, so nothing that could
+        // still refuse the heartbeat comes after this but writing the reply.
+        AddQueuedRequests(context, reply.report.agentId, answer, reply);
 
         std::ostringstream out;
         answer.SerializeDocument(out);
         reply.contentType = kCmlContentType;
         reply.body = out.str();
-        reply.agentId = ToUtf8(agent.GetAgentId());
-        reply.agentName = ToUtf8(agent.GetName());
+        reply.responsesSent = answer.GetResponses().size();
+        reply.requestsSent = answer.GetRequests().size();
         return reply;
     } catch (const cml::CCmlException& e) {
         return Refused("heartbeat is not a CML document: " + ToUtf8(e.GetDescription() ? e.GetDescription() : u""));

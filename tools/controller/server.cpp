@@ -2,12 +2,16 @@
 
 #include <chrono>
 #include <ctime>
+#include <stdexcept>
 #include <thread>
 
 #include <httplib.h>
 
+#include "runtime/guid.h"
 #include "runtime/unicode.h"
+#include "tools/controller/connection_drop.h"
 #include "tools/controller/controller_vocabulary.h"
+#include "tools/controller/json_text.h"
 #include "tools/controller/reply_builder.h"
 
 namespace zel::controller {
@@ -31,8 +35,17 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-std::string ClientOf(const httplib::Request& request) {
-    return request.remote_addr + ":" + std::to_string(request.remote_port);
+// "1 request", "2 requests".
+std::string Count(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::unique_ptr<httplib::Server> MakeServer(const ControllerOptions& options) {
+    if (options.certificateFile.empty()) return std::make_unique<httplib::Server>();
+    auto server = std::make_unique<httplib::SSLServer>(options.certificateFile.c_str(), options.keyFile.c_str());
+    if (!server->is_valid())
+        throw std::runtime_error("cannot use certificate " + options.certificateFile + " with key " + options.keyFile);
+    return server;
 }
 
 }  // namespace
@@ -50,8 +63,12 @@ CControllerServer::CControllerServer(const ControllerOptions& options, GroupSett
     : m_options(options),
       m_settings(std::move(settings)),
       m_log(log),
-      m_faults(options.fail503Percent, options.seed),
-      m_server(std::make_unique<httplib::Server>()) {
+      m_faults(options.faults, options.seed),
+      m_server(MakeServer(options)) {
+    if (!options.schemaDirectory.empty()) {
+        m_schemas = std::make_unique<CSchemaDirectory>(options.schemaDirectory);
+        if (!m_schemas->IsUsable()) throw std::runtime_error("schema directory " + options.schemaDirectory + " is not a directory");
+    }
     Route();
 }
 
@@ -66,55 +83,113 @@ bool CControllerServer::Serve() { return m_server->listen_after_bind(); }
 
 void CControllerServer::Stop() { m_server->stop(); }
 
-void CControllerServer::Log(const std::string& client, const std::string& endpoint, const std::string& agentId,
-                            const std::string& outcome) {
+void CControllerServer::Log(const std::string& line) {
     std::lock_guard<std::mutex> guard(m_logLock);
-    m_log << UtcTimeText() << ' ' << client << ' ' << endpoint << " agent=" << (agentId.empty() ? "-" : OneLine(agentId))
-          << ' ' << OneLine(outcome) << std::endl;
+    // std::endl flushes: a reader of the pipe sees each exchange as it happens.
+    m_log << OneLine(line) << std::endl;
 }
 
-bool CControllerServer::Inject(const std::string& client, const std::string& endpoint, int& status) {
+bool CControllerServer::Inject(const httplib::Request& request, httplib::Response& response, const std::string& what,
+                               const char* contentType) {
     if (m_options.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(m_options.delayMs));
-    if (!m_faults.NextFails()) return false;
-    status = 503;
-    Log(client, endpoint, "", "503 injected");
+    switch (m_faults.Next()) {
+        case Fault::kNone:
+            return false;
+        case Fault::kServiceUnavailable:
+            break;
+        case Fault::kDrop: {
+            const int connection = FindConnection(request.remote_addr, request.remote_port);
+            if (connection >= 0) {
+                // Logged before the drop: the client may send its next request at once.
+                Log(what + ": dropped (injected)");
+                DropConnection(connection);
+                return true;
+            }
+            // The socket was not found: the nearest failure the client can still see.
+            Log(what + ": drop failed, reply 503 (injected)");
+            response.status = 503;
+            response.set_content("service unavailable\n", kTextContentType);
+            return true;
+        }
+        case Fault::kMalformed:
+            response.status = 200;
+            response.set_content(kMalformedBody, contentType);
+            Log(what + ": reply 200 malformed (injected)");
+            return true;
+    }
+    response.status = 503;
+    response.set_content("service unavailable\n", kTextContentType);
+    Log(what + ": reply 503 (injected)");
     return true;
+}
+
+void CControllerServer::AnswerHeartbeat(const httplib::Request& request, httplib::Response& response) {
+    if (Inject(request, response, "heartbeat", kCmlContentType)) return;
+    ReplyContext context;
+    context.settings = &m_settings;
+    context.schemas = m_schemas.get();
+    context.messageId = u"controller-" + ToUtf16(std::to_string(++m_messageCount));
+    context.takeQueued = [this](const std::string& agentId) { return m_queue.Take(agentId); };
+    const HeartbeatReply reply = BuildHeartbeatReply(request.body, context);
+    response.status = reply.status;
+    response.set_content(reply.body, reply.contentType);
+    if (reply.status != 200) {
+        Log("heartbeat refused: reply " + std::to_string(reply.status) + ", " + reply.error);
+        return;
+    }
+    const std::string versionSent = reply.settings == SettingsOutcome::kSent ? ToUtf8(m_settings.version) : "";
+    m_agents.RecordHeartbeat(reply.report, UtcTimeText(), versionSent);
+    std::string line = "heartbeat from " + reply.report.agentId + " (" + reply.report.agentName + ") message " +
+                       reply.report.messageId + ": reply 200, " + Count(reply.responsesSent, "response") + ", " +
+                       Count(reply.requestsSent, "request") + "; " + OutcomeText(reply.settings) + "; " +
+                       Count(reply.report.responses.size(), "response") + " received";
+    for (const QueuedRequest& delivered : reply.delivered)
+        line += "; delivered " + delivered.tag + " " + delivered.requestId;
+    Log(line);
+}
+
+void CControllerServer::AnswerQueue(const httplib::Request& request, httplib::Response& response) {
+    const std::string agentId = request.get_param_value(kQueueAgentParameter);
+    if (agentId.empty()) {
+        response.status = 400;
+        response.set_content("the agent parameter is missing\n", kTextContentType);
+        Log("queue: reply 400, no agent");
+        return;
+    }
+    PreparedRequest prepared = PrepareQueuedRequest(request.body, ToUtf8(NewGuidText()));
+    if (!prepared.error.empty()) {
+        response.status = 400;
+        response.set_content(prepared.error + "\n", kTextContentType);
+        Log("queue for " + agentId + ": reply 400, " + prepared.error);
+        return;
+    }
+    const std::string tag = prepared.request.tag;
+    const std::string requestId = prepared.request.requestId;
+    m_queue.Add(agentId, std::move(prepared.request));
+    CJsonWriter json;
+    json.BeginObject().Member("request-id", requestId).EndObject();
+    response.set_content(json.Text() + "\n", kJsonContentType);
+    Log("queued " + tag + " " + requestId + " for " + agentId);
 }
 
 void CControllerServer::Route() {
     m_server->Post(kHeartbeatPath, [this](const httplib::Request& request, httplib::Response& response) {
-        const std::string client = ClientOf(request);
-        if (Inject(client, kHeartbeatPath, response.status)) {
-            response.set_content("service unavailable\n", kTextContentType);
-            return;
-        }
-        const std::u16string messageId = u"controller-" + ToUtf16(std::to_string(++m_messageCount));
-        const HeartbeatReply reply = BuildHeartbeatReply(request.body, m_settings, messageId);
-        response.status = reply.status;
-        response.set_content(reply.body, reply.contentType);
-        if (reply.status != 200) {
-            Log(client, kHeartbeatPath, "", std::to_string(reply.status) + " " + reply.error);
-            return;
-        }
-        const std::string versionSent =
-            reply.settings == SettingsOutcome::kSent ? ToUtf8(m_settings.version) : std::string();
-        m_agents.RecordHeartbeat(reply.agentId, reply.agentName, UtcTimeText(), versionSent);
-        Log(client, kHeartbeatPath, reply.agentId, "200 " + std::string(OutcomeText(reply.settings)));
+        AnswerHeartbeat(request, response);
     });
     m_server->Post(kPingPath, [this](const httplib::Request& request, httplib::Response& response) {
-        const std::string client = ClientOf(request);
-        if (Inject(client, kPingPath, response.status)) {
-            response.set_content("service unavailable\n", kTextContentType);
-            return;
-        }
+        const std::string what = "ping " + request.body;
+        if (Inject(request, response, what, kXmlContentType)) return;
         const PingReply reply = BuildPingReply(request.body);
         response.status = reply.status;
         response.set_content(reply.body, reply.contentType);
-        Log(client, kPingPath, "", "200 ping");
+        Log(what + ": " + std::to_string(reply.status));
     });
-    m_server->Get(kAgentsPath, [this](const httplib::Request& request, httplib::Response& response) {
+    m_server->Get(kAgentsPath, [this](const httplib::Request&, httplib::Response& response) {
         response.set_content(m_agents.ToJson(), kJsonContentType);
-        Log(ClientOf(request), kAgentsPath, "", "200");
+        Log("agents: 200");
+    });
+    m_server->Post(kQueuePath, [this](const httplib::Request& request, httplib::Response& response) {
+        AnswerQueue(request, response);
     });
 }
 

@@ -1,0 +1,280 @@
+// The controller's smaller parts: JSON text, the agent registry, options, fault shares, the
+// schema directory's names and the checking of queued requests.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "controller/test_files.h"
+#include "tools/controller/agent_registry.h"
+#include "tools/controller/fault_injection.h"
+#include "tools/controller/group_settings.h"
+#include "tools/controller/json_text.h"
+#include "tools/controller/options.h"
+#include "tools/controller/request_queue.h"
+#include "tools/controller/schema_directory.h"
+
+namespace zel::controller {
+namespace {
+
+TEST(GroupSettingsFile, VersionDefaultsToTheDocumentsOwn) {
+    EXPECT_EQ(LoadGroupSettings(ZEL_EXAMPLES_DIR "/group_settings.xml", u"").version, u"3");
+    EXPECT_THROW(LoadGroupSettings(ZEL_EXAMPLES_DIR "/local.properties", u""), std::runtime_error);
+    EXPECT_THROW(LoadGroupSettings(ZEL_EXAMPLES_DIR "/no-such-file.xml", u""), std::runtime_error);
+}
+
+TEST(JsonText, EscapesQuotesBackslashesAndControls) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"", "\"\""},
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"\n\r\t\b\f", "\"\\n\\r\\t\\b\\f\""},
+        {std::string("\x01\x1f", 2), "\"\\u0001\\u001f\""},
+        {"\xc3\xa9", "\"\xc3\xa9\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.in), c.out) << c.in;
+}
+
+TEST(JsonText, WriterPlacesCommasAtEveryDepth) {
+    CJsonWriter json;
+    json.BeginObject().Member("a", "x").Key("b").BeginArray();
+    json.BeginObject().EndObject().Number(7).BeginArray().EndArray().Code(0xC7380004);
+    json.EndArray().Key("c").Number(0).EndObject();
+    EXPECT_EQ(json.Text(), "{\"a\":\"x\",\"b\":[{},7,[],\"0xc7380004\"],\"c\":0}");
+}
+
+TEST(AgentRegistry, JsonShowsHeartbeatsReportsAndResponses) {
+    CAgentRegistry registry;
+    HeartbeatReport two;
+    two.agentId = "A-\"2\"";
+    two.agentName = "two";
+    two.messageId = "m-1";
+    registry.RecordHeartbeat(two, "2026-01-01T00:00:00Z", "");
+
+    HeartbeatReport first;
+    first.agentId = "A-1";
+    first.agentName = "one";
+    first.messageId = "m-2";
+    first.announced = true;
+    first.agentVersion = "9.1";
+    first.modules = {{"scanner", "4.0"}};
+    first.askedSettings = true;
+    first.settingsToken = "3";
+    first.policiesSet = {{"P", "urn:p", "1"}};
+    first.responses = {{"error-response", "q-1", 0xC7380004, "bad", {}}};
+    registry.RecordHeartbeat(first, "2026-01-01T00:00:01Z", "7");
+
+    // A later heartbeat without announcement or settings request keeps what the first said;
+    // a policy set again replaces the one of the same namespace and name.
+    HeartbeatReport second;
+    second.agentId = "A-1";
+    second.agentName = "one";
+    second.messageId = "m-3";
+    second.policiesSet = {{"P", "urn:p", "2"}};
+    second.responses = {{"set-schema-response", "q-2", 0, "", {{"s", "urn:s", 0xC7210003}}}};
+    registry.RecordHeartbeat(second, "2026-01-01T00:00:02Z", "");
+
+    EXPECT_EQ(registry.ToJson(),
+              "{\"agents\":["
+              "{\"agent_id\":\"A-\\\"2\\\"\",\"name\":\"two\","
+              "\"last_heartbeat\":{\"message_id\":\"m-1\",\"time\":\"2026-01-01T00:00:00Z\"},"
+              "\"agent_version\":\"\",\"modules\":[],\"group_settings_token\":\"\",\"group_settings_version\":\"\","
+              "\"heartbeats\":1,\"policies_set\":[],\"responses\":[]},"
+              "{\"agent_id\":\"A-1\",\"name\":\"one\","
+              "\"last_heartbeat\":{\"message_id\":\"m-3\",\"time\":\"2026-01-01T00:00:02Z\"},"
+              "\"agent_version\":\"9.1\",\"modules\":[{\"name\":\"scanner\",\"version\":\"4.0\"}],"
+              "\"group_settings_token\":\"3\",\"group_settings_version\":\"7\",\"heartbeats\":2,"
+              "\"policies_set\":[{\"name\":\"P\",\"namespace\":\"urn:p\",\"version\":\"2\"}],"
+              "\"responses\":["
+              "{\"tag\":\"error-response\",\"request_id\":\"q-1\",\"code\":\"0xc7380004\",\"text\":\"bad\",\"items\":[]},"
+              "{\"tag\":\"set-schema-response\",\"request_id\":\"q-2\",\"code\":\"0x00000000\",\"text\":\"\","
+              "\"items\":[{\"name\":\"s\",\"namespace\":\"urn:s\",\"code\":\"0xc7210003\"}]}"
+              "]}"
+              "]}\n");
+}
+
+TEST(AgentRegistry, KeepsOnlyTheNewestResponses) {
+    CAgentRegistry registry;
+    HeartbeatReport report;
+    report.agentId = "A-1";
+    for (std::size_t i = 0; i < CAgentRegistry::kMaxResponsesKept + 5; ++i)
+        report.responses.push_back({"error-response", "r-" + std::to_string(i), 0, "", {}});
+    registry.RecordHeartbeat(report, "t", "");
+    const auto records = registry.Snapshot();
+    const auto& kept = records.at("A-1").responses;
+    ASSERT_EQ(kept.size(), CAgentRegistry::kMaxResponsesKept);
+    EXPECT_EQ(kept.front().requestId, "r-5");
+    EXPECT_EQ(kept.back().requestId, "r-" + std::to_string(CAgentRegistry::kMaxResponsesKept + 4));
+}
+
+TEST(ControllerOptions, ReadsEveryOption) {
+    std::string error;
+    const char* good[] = {"ss-controller", "--listen", "0.0.0.0:0", "--group-settings", "g.xml",
+                          "--group-settings-version", "9", "--schema-dir", "/s", "--cert", "c.pem",
+                          "--key", "k.pem", "--fail-503", "25", "--drop-share", "10", "--malformed-share", "5",
+                          "--seed", "4", "--delay-ms", "10"};
+    const auto options = ParseOptions(static_cast<int>(std::size(good)), good, error);
+    ASSERT_TRUE(options.has_value()) << error;
+    EXPECT_FALSE(options->help);
+    EXPECT_EQ(options->host, "0.0.0.0");
+    EXPECT_EQ(options->port, 0);
+    EXPECT_EQ(options->groupSettingsFile, "g.xml");
+    EXPECT_EQ(options->groupSettingsVersion, "9");
+    EXPECT_EQ(options->schemaDirectory, "/s");
+    EXPECT_EQ(options->certificateFile, "c.pem");
+    EXPECT_EQ(options->keyFile, "k.pem");
+    EXPECT_EQ(options->faults.serviceUnavailable, 25u);
+    EXPECT_EQ(options->faults.drop, 10u);
+    EXPECT_EQ(options->faults.malformed, 5u);
+    EXPECT_EQ(options->seed, 4u);
+    EXPECT_EQ(options->delayMs, 10u);
+
+    const char* help[] = {"ss-controller", "--seed", "2", "--help"};
+    const auto helped = ParseOptions(static_cast<int>(std::size(help)), help, error);
+    ASSERT_TRUE(helped.has_value());
+    EXPECT_TRUE(helped->help);
+    for (const char* option : {"--schema-dir", "--cert", "--key", "--drop-share", "--malformed-share", "--help"})
+        EXPECT_NE(std::string(Usage()).find(option), std::string::npos) << option;
+}
+
+TEST(ControllerOptions, RefusesBadCommandLines) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"ss-controller", "--listen", "8080"},
+        {"ss-controller", "--listen", "h:99999"},
+        {"ss-controller", "--fail-503", "101"},
+        {"ss-controller", "--fail-503", "-1"},
+        {"ss-controller", "--drop-share", "x"},
+        {"ss-controller", "--delay-ms"},
+        {"ss-controller", "--frobnicate", "1"},
+        {"ss-controller", "--group-settings-version", ""},
+        {"ss-controller", "--schema-dir", ""},
+        {"ss-controller", "--cert", "c.pem"},
+        {"ss-controller", "--key", "k.pem"},
+        {"ss-controller", "--fail-503", "50", "--drop-share", "30", "--malformed-share", "21"},
+    };
+    for (const auto& argv : bad) {
+        std::string error;
+        EXPECT_FALSE(ParseOptions(static_cast<int>(argv.size()), argv.data(), error).has_value()) << argv[1];
+        EXPECT_FALSE(error.empty()) << argv[1];
+    }
+}
+
+TEST(FaultInjector, SharesAreExactAtTheEndsAndReplayableBetween) {
+    CFaultInjector never({0, 0, 0}, 1);
+    const struct {
+        FaultShares shares;
+        Fault fault;
+    } always[] = {
+        {{100, 0, 0}, Fault::kServiceUnavailable},
+        {{0, 100, 0}, Fault::kDrop},
+        {{0, 0, 100}, Fault::kMalformed},
+    };
+    for (const auto& c : always) {
+        CFaultInjector injector(c.shares, 7);
+        for (int i = 0; i < 200; ++i) ASSERT_EQ(injector.Next(), c.fault);
+    }
+    CFaultInjector first({30, 20, 10}, 42);
+    CFaultInjector second({30, 20, 10}, 42);
+    int counts[4] = {};
+    for (int i = 0; i < 2000; ++i) {
+        EXPECT_EQ(never.Next(), Fault::kNone);
+        const Fault fault = first.Next();
+        EXPECT_EQ(fault, second.Next()) << i;
+        ++counts[static_cast<int>(fault)];
+    }
+    // Expected 800 / 600 / 400 / 200 of 2000; the bounds are far outside the seed's spread.
+    EXPECT_GT(counts[static_cast<int>(Fault::kNone)], 650);
+    EXPECT_LT(counts[static_cast<int>(Fault::kNone)], 950);
+    EXPECT_GT(counts[static_cast<int>(Fault::kServiceUnavailable)], 450);
+    EXPECT_LT(counts[static_cast<int>(Fault::kServiceUnavailable)], 750);
+    EXPECT_GT(counts[static_cast<int>(Fault::kDrop)], 280);
+    EXPECT_LT(counts[static_cast<int>(Fault::kDrop)], 520);
+    EXPECT_GT(counts[static_cast<int>(Fault::kMalformed)], 120);
+    EXPECT_LT(counts[static_cast<int>(Fault::kMalformed)], 280);
+}
+
+TEST(SchemaDirectory, NamesStayInsideTheDirectory) {
+    const struct {
+        std::string name;
+        bool safe;
+    } cases[] = {
+        {"plain", true},          {"with space-and.dots", true}, {"\xc3\xa9t\xc3\xa9", true},
+        {"", false},              {".", false},                  {"..", false},
+        {"../up", false},         {"a/b", false},                {"a\\b", false},
+        {".hidden", false},       {std::string("a\0b", 3), false}, {"tab\there", false},
+        {std::string(201, 'x'), false}, {std::string(200, 'x'), true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CSchemaDirectory::IsSafeName(c.name), c.safe) << c.name;
+}
+
+TEST(SchemaDirectory, StoreReplacesAndLoadReadsBack) {
+    testing::TempDir root;
+    const CSchemaDirectory schemas(root.Path());
+    EXPECT_TRUE(schemas.IsUsable());
+    EXPECT_FALSE(CSchemaDirectory(root.File("missing")).IsUsable());
+    EXPECT_EQ(schemas.Load("s").code, 0xC7210095u);
+    EXPECT_EQ(schemas.Store("s", "first"), 0u);
+    EXPECT_EQ(schemas.Store("s", "second"), 0u);
+    const SchemaFile file = schemas.Load("s");
+    EXPECT_EQ(file.code, 0u);
+    EXPECT_EQ(file.document, "second");
+    EXPECT_EQ(testing::ReadFile(root.File("s.xsd")), "second");
+    EXPECT_EQ(schemas.Store("../s", "x"), 0xC7210003u);
+    EXPECT_EQ(schemas.Load("../s").code, 0xC7210003u);
+    EXPECT_EQ(CSchemaDirectory(root.File("missing")).Store("s", "x"), 0xC0000004u);
+}
+
+TEST(QueuedRequest, IsCheckedAndGivenAnIdentifier) {
+    const struct {
+        const char* body;
+        bool accepted;
+        const char* tag;
+        const char* requestId;
+    } cases[] = {
+        {"<get-schema-request xmlns='http://schemas.zel.example/cml' request-id='mine'/>", true, "get-schema-request",
+         "mine"},
+        {"<get-schema-request xmlns='http://schemas.zel.example/cml'/>", true, "get-schema-request", "new-id"},
+        {"<reset-agent-request xmlns='http://schemas.zel.example/cml' request-id=''/>", true, "reset-agent-request",
+         "new-id"},
+        {"", false, "", ""},
+        {"not xml", false, "", ""},
+        {"<get-schema-request xmlns='http://schemas.zel.example/cml'>", false, "", ""},
+        {"<get-schema-request/>", false, "", ""},
+        {"<get-schema-request xmlns='urn:other'/>", false, "", ""},
+        // A set-schema item without a document cannot be written.
+        {"<set-schema-request xmlns='http://schemas.zel.example/cml'><schema-info namespace='urn:x' name='x'/>"
+         "</set-schema-request>",
+         false, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const PreparedRequest prepared = PrepareQueuedRequest(c.body, "new-id");
+        EXPECT_EQ(prepared.error.empty(), c.accepted) << prepared.error;
+        EXPECT_EQ(prepared.request.tag, c.tag);
+        EXPECT_EQ(prepared.request.requestId, c.requestId);
+        if (c.accepted) {
+            EXPECT_NE(prepared.request.element.find(std::string("request-id='") + c.requestId + "'"), std::string::npos)
+                << prepared.request.element;
+        }
+    }
+}
+
+TEST(QueuedRequest, QueueHandsEachRequestOutOnceInOrder) {
+    CRequestQueue queue;
+    queue.Add("A", {"t", "1", "<t/>"});
+    queue.Add("B", {"t", "2", "<t/>"});
+    queue.Add("A", {"t", "3", "<t/>"});
+    EXPECT_EQ(queue.Count("A"), 2u);
+    const std::vector<QueuedRequest> taken = queue.Take("A");
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].requestId, "1");
+    EXPECT_EQ(taken[1].requestId, "3");
+    EXPECT_TRUE(queue.Take("A").empty());
+    EXPECT_EQ(queue.Count("B"), 1u);
+}
+
+}  // namespace
+}  // namespace zel::controller
