@@ -22,7 +22,7 @@ bool ReadNumber(const std::string& text, unsigned long max, unsigned long& value
 const char* Usage() {
     return "usage: ss-controller [--listen ADDRESS:PORT] [--group-settings FILE]\n"
            "                     [--group-settings-version N] [--fail-503 PERCENT] [--seed N]\n"
-           "                     [--delay-ms N]\n";
+           "                     [--fail-503-first N] [--delay-ms N]\n";
 }
 
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error) {
@@ -57,6 +57,12 @@ std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[]
                 return std::nullopt;
             }
             options.fail503Percent = static_cast<unsigned>(number);
+        } else if (name == "--fail-503-first") {
+            if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
+                error = "--fail-503-first wants a number, got " + value;
+                return std::nullopt;
+            }
+            options.fail503First = static_cast<unsigned>(number);
         } else if (name == "--seed") {
             if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
                 error = "--seed wants a number, got " + value;

@@ -13,13 +13,14 @@ struct ControllerOptions {
     std::string groupSettingsFile;  // empty: no group settings
     std::string groupSettingsVersion;  // empty: the document's own version
     unsigned fail503Percent = 0;
+    unsigned fail503First = 0;  // answers refused with 503 before the percentage applies
     uint32_t seed = 1;
     unsigned delayMs = 0;
 };
 
 // Reads --listen ADDRESS:PORT, --group-settings FILE, --group-settings-version N,
-// --fail-503 PERCENT (0-100), --seed N and --delay-ms N. On a bad command line returns nothing
-// and puts the reason in `error`.
+// --fail-503 PERCENT (0-100), --fail-503-first N, --seed N and --delay-ms N. On a bad command
+// line returns nothing and puts the reason in `error`.
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error);
 
 // The usage text.

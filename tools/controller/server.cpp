@@ -50,7 +50,7 @@ CControllerServer::CControllerServer(const ControllerOptions& options, GroupSett
     : m_options(options),
       m_settings(std::move(settings)),
       m_log(log),
-      m_faults(options.fail503Percent, options.seed),
+      m_faults(options.fail503Percent, options.seed, options.fail503First),
       m_server(std::make_unique<httplib::Server>()) {
     Route();
 }
