@@ -3,6 +3,12 @@
 namespace zel::controller {
 
 Fault CFaultInjector::Next() {
+    // Counted down without the lock: concurrent answers each take one of the scripted
+    // failures and never more than there are.
+    unsigned left = m_firstFailuresLeft.load();
+    while (left > 0) {
+        if (m_firstFailuresLeft.compare_exchange_weak(left, left - 1)) return Fault::kServiceUnavailable;
+    }
     if (m_shares.serviceUnavailable + m_shares.drop + m_shares.malformed == 0) return Fault::kNone;
     unsigned draw = 0;
     {

@@ -1,7 +1,8 @@
-// Deliberate failures for tests: a share of answers refused with 503, dropped without an
-// answer, or answered with a body that is not XML.
+// Deliberate failures for tests: the first answers refused with 503, or a share of answers
+// refused with 503, dropped without an answer, or answered with a body that is not XML.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <random>
@@ -25,13 +26,15 @@ struct FaultShares {
 class CFaultInjector {
 public:
     // Shares of 0 never happen, a share of 100 always; between, the same seed gives the same
-    // sequence.
-    CFaultInjector(FaultShares shares, uint32_t seed) : m_shares(shares), m_random(seed) {}
+    // sequence. The first `failFirst` answers are 503 whatever the shares and draw nothing.
+    CFaultInjector(FaultShares shares, uint32_t seed, unsigned failFirst = 0)
+        : m_shares(shares), m_firstFailuresLeft(failFirst), m_random(seed) {}
     // The fault of the next answer.
     Fault Next();
 
 private:
     const FaultShares m_shares;
+    std::atomic<unsigned> m_firstFailuresLeft;
     std::mutex m_lock;
     std::mt19937 m_random;
 };

@@ -57,6 +57,14 @@ bool ReadOption(const std::string& name, const std::string& value, ControllerOpt
     if (name == "--fail-503") return ReadShare(name, value, options.faults.serviceUnavailable, error);
     if (name == "--drop-share") return ReadShare(name, value, options.faults.drop, error);
     if (name == "--malformed-share") return ReadShare(name, value, options.faults.malformed, error);
+    if (name == "--fail-503-first") {
+        if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
+            error = "--fail-503-first wants a number, got " + value;
+            return false;
+        }
+        options.fail503First = static_cast<unsigned>(number);
+        return true;
+    }
     if (name == "--seed") {
         if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
             error = "--seed wants a number, got " + value;
@@ -93,6 +101,7 @@ const char* Usage() {
            "  --drop-share PERCENT         close this share of connections without an answer\n"
            "  --malformed-share PERCENT    answer this share with 200 and a body that is not XML\n"
            "                               (the three shares together at most 100)\n"
+           "  --fail-503-first N           answer the first N heartbeats and pings with 503\n"
            "  --seed N                     seed of the fault choice (default 1)\n"
            "  --delay-ms N                 wait N ms before answering a heartbeat or ping\n"
            "  --help                       print this text\n"

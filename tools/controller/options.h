@@ -19,13 +19,15 @@ struct ControllerOptions {
     std::string certificateFile;  // with keyFile: serve HTTPS
     std::string keyFile;
     FaultShares faults;
+    unsigned fail503First = 0;  // answers refused with 503 before the shares apply
     uint32_t seed = 1;
     unsigned delayMs = 0;
 };
 
 // Reads --listen ADDRESS:PORT, --group-settings FILE, --group-settings-version N,
 // --schema-dir DIR, --cert FILE, --key FILE, --fail-503 PERCENT, --drop-share PERCENT,
-// --malformed-share PERCENT (the three shares 0-100 and together at most 100), --seed N,
+// --malformed-share PERCENT (the three shares 0-100 and together at most 100),
+// --fail-503-first N, --seed N,
 // --delay-ms N and --help. On a bad command line returns nothing and puts the reason in `error`.
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error);
 

@@ -63,12 +63,14 @@ CControllerServer::CControllerServer(const ControllerOptions& options, GroupSett
     : m_options(options),
       m_settings(std::move(settings)),
       m_log(log),
-      m_faults(options.faults, options.seed),
+      m_faults(options.faults, options.seed, options.fail503First),
       m_server(MakeServer(options)) {
     if (!options.schemaDirectory.empty()) {
         m_schemas = std::make_unique<CSchemaDirectory>(options.schemaDirectory);
         if (!m_schemas->IsUsable()) throw std::runtime_error("schema directory " + options.schemaDirectory + " is not a directory");
     }
+    // Without it every small answer waits for the client's delayed acknowledgement (~40 ms).
+    m_server->set_tcp_nodelay(true);
     Route();
 }
 

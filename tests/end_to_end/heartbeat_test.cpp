@@ -1,0 +1,436 @@
+// The shared library, driven through its exported interface as an agent drives it, against the
+// real ss-controller on 127.0.0.1: heartbeats built by the agent reach the controller, with the
+// dispatch thread of the POSIX platform services and in synchronous mode, also after refusals,
+// with the primary controller down, and with no controller at first.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sensor_services/services_fixture.h"
+#include "support/controller_process.h"
+#include "zel/platform_posix.h"
+#include "zel/sensor_services.h"
+
+namespace zel::ss::test {
+namespace {
+
+using zel::test::ControllerProcess;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kDispatchWhere = "CBaseServices::_DispatchThread()";
+const std::string kWaitWithoutLimit = "Waiting on dispatch event with timeout = 4294967295";
+const std::string kSendingTo = "Sending requests to server ";
+
+// The agent the heartbeats announce; every field differs from the library's own defaults.
+struct AgentFields {
+    const char* id;
+    const char* name;
+    const char* agentNamespace;
+    const char* version;
+    const char* ipAddress;
+};
+constexpr AgentFields kAgent = {"5a3c9e2f-7b1d-4e08-9c6a-2f4b8d1e0a77", "End-to-end Agent",
+                                "http://schemas.zel.example/agents/e2e", "4.2.17", "127.0.0.42"};
+
+struct ErrorReport {
+    uint32_t status;
+    uint32_t channel;
+    bool operator==(const ErrorReport& other) const { return status == other.status && channel == other.channel; }
+};
+
+void PrintTo(const ErrorReport& report, std::ostream* out) {
+    *out << std::hex << "(0x" << report.status << ", " << report.channel << ")";
+}
+
+// What the error callback received; the callback is a plain function, so this is shared.
+class ErrorLog {
+public:
+    static ErrorLog& Instance() {
+        static ErrorLog log;
+        return log;
+    }
+    static uint32_t Callback(uint32_t status, uint32_t channel) {
+        ErrorLog& log = Instance();
+        std::lock_guard<std::mutex> lock(log.m_mutex);
+        log.m_reports.push_back({status, channel});
+        return 0;
+    }
+    std::vector<ErrorReport> Reports() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ErrorReport> m_reports;
+};
+
+// A loopback port that is bound but never listened on: connections to it are refused, and no
+// other program can take it while this object lives.
+class RefusingPort {
+public:
+    RefusingPort() : m_socket(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_socket >= 0 && bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~RefusingPort() {
+        if (m_socket >= 0) close(m_socket);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const { return m_port; }
+
+private:
+    int m_socket;
+    int m_port = 0;
+};
+
+struct Exchange {
+    std::string request;
+    int status = 0;
+    std::string reply;
+    Clock::time_point arrived;
+    Clock::time_point answered;
+};
+
+// A pass-through in front of a controller that keeps each request the controller received and
+// the reply it gave, so that a test can see which heartbeat arrived and what it was answered.
+class Tap {
+public:
+    explicit Tap(int controllerPort)
+        : m_server([this, controllerPort](const httplib::Request& request, httplib::Response& response) {
+              Exchange exchange{request.body, 0, {}, Clock::now(), {}};
+              httplib::Client controller("127.0.0.1", controllerPort);
+              const auto answer = controller.Post(request.path, request.body, request.get_header_value("Content-Type"));
+              exchange.status = answer ? answer->status : 502;
+              if (answer) exchange.reply = answer->body;
+              response.status = exchange.status;
+              response.set_content(exchange.reply, answer ? answer->get_header_value("Content-Type") : "text/plain");
+              exchange.answered = Clock::now();
+              std::lock_guard<std::mutex> lock(m_mutex);
+              m_exchanges.push_back(std::move(exchange));
+          }) {}
+
+    int Port() const { return m_server.Port(); }
+    std::vector<Exchange> Exchanges() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_exchanges;
+    }
+    bool WaitForExchanges(std::size_t count) const {
+        return Eventually([&] { return Exchanges().size() >= count; });
+    }
+
+private:
+    // Declared before the server, which stops (and ends its handlers) first.
+    mutable std::mutex m_mutex;
+    std::vector<Exchange> m_exchanges;
+    RecordingServer m_server;
+};
+
+bool Contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+std::string GroupSettings(const std::vector<int>& ports) {
+    std::string text =
+        "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+        "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Default Group'\n"
+        "        version='3' schema-version='1.0.0'>\n"
+        "    <controller-list>\n";
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        text += "        <controller-info name='controller-" + std::to_string(i) + "' host-name='127.0.0.1' port='" +
+                std::to_string(ports[i]) + "'/>\n";
+    return text + "    </controller-list>\n</policy>\n";
+}
+
+// The agent's record in the controller's GET /admin/agents document (up to the next agent's);
+// empty when the agent is not there or the document could not be fetched.
+std::string AgentRecord(const ControllerProcess& controller, const std::string& agentId) {
+    httplib::Client client("127.0.0.1", controller.Port());
+    const auto answer = client.Get("/admin/agents");
+    if (!answer || answer->status != 200) return "";
+    const std::size_t start = answer->body.find("{\"agent_id\":\"" + agentId + "\"");
+    if (start == std::string::npos) return "";
+    // The record holds nested objects: it ends where the next agent's record starts.
+    const std::size_t end = answer->body.find("{\"agent_id\":", start + 1);
+    return answer->body.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+bool HasHeartbeats(const ControllerProcess& controller, int count) {
+    return Contains(AgentRecord(controller, kAgent.id), "\"heartbeats\":" + std::to_string(count) + ",");
+}
+
+// Builds the agent's heartbeat and posts it; the message identifier goes to `messageId`.
+uint32_t PostAgentHeartbeat(std::string& messageId) {
+    SS_Heartbeat heartbeat = nullptr;
+    const uint32_t created =
+        CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version, kAgent.ipAddress);
+    EXPECT_EQ(0u, created);
+    if (created != 0) return created;
+    char id[64];
+    uint32_t idLength = sizeof id;
+    const uint32_t status = PostHeartbeat(heartbeat, id, &idLength);
+    EXPECT_EQ(36u, idLength);
+    messageId.assign(id, idLength < sizeof id ? idLength : 0);
+    return status;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override { ErrorLog::Instance().Clear(); }
+
+    // The dispatch thread of the stopped instance may still trace; a start in synchronous
+    // mode waits until it has ended, and its stop has no thread to wait for. The library's
+    // connections are closed before the controllers stop.
+    void TearDown() override {
+        EXPECT_EQ(0u, SS_ShutDown());
+        if (!m_filesWritten) return;
+        EXPECT_EQ(0u, SS_Init("3.0", PropertyFile().c_str(), GroupSettingsFile().c_str(), kAgentId, 0, nullptr,
+                              nullptr));
+        EXPECT_EQ(0u, SS_ShutDown());
+    }
+
+    ControllerProcess& StartController(const std::vector<std::string>& arguments = {}) {
+        std::vector<std::string> all = {"--group-settings", ZEL_EXAMPLES_DIR "/group_settings.xml",
+                                        "--group-settings-version", "7"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        m_controllers.push_back(std::make_unique<ControllerProcess>(SS_CONTROLLER_PATH, all));
+        EXPECT_GT(m_controllers.back()->Port(), 0) << "ss-controller did not start";
+        return *m_controllers.back();
+    }
+
+    Tap& StartTap(const ControllerProcess& controller) {
+        m_taps.push_back(std::make_unique<Tap>(controller.Port()));
+        return *m_taps.back();
+    }
+
+    // Starts the library on a controller list of `ports`; `threaded` selects the POSIX
+    // platform services, else synchronous mode.
+    void StartLibrary(const std::vector<int>& ports, bool threaded, const std::string& properties = "") {
+        WriteFile(GroupSettingsFile(), GroupSettings(ports));
+        WriteFile(PropertyFile(), "[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
+        m_filesWritten = true;
+        ASSERT_EQ(0u, SS_Init("3.0", PropertyFile().c_str(), GroupSettingsFile().c_str(), kAgentId, 0,
+                              threaded ? ZEL_PosixPlatformServices() : nullptr, m_trace.Sink()));
+        ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
+        // A post before the thread's first state would fold into that state; waiting for the
+        // thread to sit idle gives every test the same sequence of waits.
+        if (threaded) {
+            ASSERT_TRUE(IdleFor(1));
+        }
+    }
+
+    // True once the dispatch thread is back to waiting without a limit for the `times`th time:
+    // the first wait follows its start, every later one the end of a series of sends.
+    bool IdleFor(int times) const {
+        return Eventually([&] { return m_trace.Count(8, kWaitWithoutLimit, kDispatchWhere) >= times; });
+    }
+
+    // The server identifiers of the dispatch thread's sends, in order.
+    std::vector<int> ServersSentTo() const {
+        std::vector<int> servers;
+        for (const TraceLine& line : m_trace.Lines(kDispatchWhere)) {
+            if (line.message.rfind(kSendingTo, 0) == 0)
+                servers.push_back(std::stoi(line.message.substr(kSendingTo.size())));
+        }
+        return servers;
+    }
+
+    std::string PropertyFile() const { return m_dir.File("agent.properties"); }
+    std::string GroupSettingsFile() const { return m_dir.File("group.xml"); }
+
+    TempDir m_dir;
+    bool m_filesWritten = false;
+    TraceRecorder m_trace;
+    std::vector<std::unique_ptr<ControllerProcess>> m_controllers;
+    std::vector<std::unique_ptr<Tap>> m_taps;
+};
+
+// The parameter: true runs with the POSIX platform services (dispatch thread), false in
+// synchronous mode.
+class HeartbeatContentTest : public EndToEndTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeartbeatContentTest, TheControllerRecordsTheAgentThatWasBuilt) {
+    ControllerProcess& controller = StartController();
+    Tap& tap = StartTap(controller);
+    StartLibrary({tap.Port()}, GetParam());
+
+    std::string messageId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_EQ(36u, messageId.size());
+
+    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 1); })) << AgentRecord(controller, kAgent.id);
+    const std::string record = AgentRecord(controller, kAgent.id);
+    EXPECT_EQ(0u, record.find(std::string("{\"agent_id\":\"") + kAgent.id + "\",\"name\":\"" + kAgent.name + "\","))
+        << record;
+    // The heartbeat asked for the group settings with the library's initial token, which
+    // differs from the controller's version: the document was sent.
+    EXPECT_TRUE(Contains(record, "\"group_settings_version\":\"7\"")) << record;
+    EXPECT_TRUE(controller.WaitForLogLines(std::string("heartbeat from ") + kAgent.id + " (" + kAgent.name +
+                                           ") message " + messageId + ": reply 200",
+                                           1));
+    EXPECT_TRUE(Contains(record, "\"message_id\":\"" + messageId + "\"")) << record;
+    EXPECT_TRUE(Contains(record, std::string("\"agent_version\":\"") + kAgent.version + "\"")) << record;
+
+    // The controller counts the heartbeat before the tap has its answer.
+    ASSERT_TRUE(tap.WaitForExchanges(1));
+    ASSERT_EQ(1u, tap.Exchanges().size());
+    const Exchange exchange = tap.Exchanges()[0];
+    EXPECT_EQ(200, exchange.status);
+    // The bytes the controller received carry every field the agent gave.
+    for (const char* field : {kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version, kAgent.ipAddress})
+        EXPECT_TRUE(Contains(exchange.request, std::string("'") + field + "'")) << field << "\n" << exchange.request;
+    EXPECT_TRUE(Contains(exchange.request, "message-id='" + messageId + "'")) << exchange.request;
+    // The controller answers the message whose identifier PostHeartbeat returned, addressed to
+    // the agent it announced.
+    EXPECT_TRUE(Contains(exchange.reply, "response-to='" + messageId + "'")) << exchange.reply;
+    for (const char* field : {kAgent.id, kAgent.name, kAgent.agentNamespace})
+        EXPECT_TRUE(Contains(exchange.reply, std::string("'") + field + "'")) << field << "\n" << exchange.reply;
+    EXPECT_TRUE(Contains(exchange.reply, "agent-startup-acknowledgement")) << exchange.reply;
+    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HeartbeatContentTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "DispatchThread" : "Synchronous";
+                         });
+
+TEST_F(EndToEndTest, TwoPostsWhileTheThreadWaitsSendOnlyTheSecond) {
+    ControllerProcess& controller = StartController({"--fail-503-first", "1"});
+    Tap& tap = StartTap(controller);
+    StartLibrary({tap.Port()}, true, "retryInterval = 1000\n");
+
+    // The refused first heartbeat puts the retry state into a finite wait.
+    std::string refusedId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(refusedId));
+    ASSERT_TRUE(Eventually([&] {
+        return m_trace.Count(8, "Waiting on dispatch event with timeout = 1000", kDispatchWhere) == 1;
+    }));
+
+    // Neither post wakes the thread: both replace the pending heartbeat and wait for the delay.
+    std::string firstId;
+    std::string secondId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(firstId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(secondId));
+    ASSERT_NE(firstId, secondId);
+    // Send, then one more turn at once for the immediate flag, then idle.
+    ASSERT_TRUE(IdleFor(2));
+
+    const std::vector<Exchange> exchanges = tap.Exchanges();
+    ASSERT_EQ(2u, exchanges.size());
+    EXPECT_EQ(503, exchanges[0].status);
+    EXPECT_TRUE(Contains(exchanges[0].request, "message-id='" + refusedId + "'"));
+    EXPECT_EQ(200, exchanges[1].status);
+    EXPECT_TRUE(Contains(exchanges[1].request, "message-id='" + secondId + "'"));
+    EXPECT_FALSE(Contains(exchanges[1].request, firstId));
+    EXPECT_TRUE(Contains(exchanges[1].reply, "response-to='" + secondId + "'")) << exchanges[1].reply;
+    // Sent when the back-off ended, not when posted.
+    EXPECT_GE(exchanges[1].arrived - exchanges[0].answered, std::chrono::milliseconds(900));
+
+    EXPECT_TRUE(HasHeartbeats(controller, 1)) << AgentRecord(controller, kAgent.id);
+    EXPECT_EQ((std::vector<ErrorReport>{{0xC7590013, 1}}), ErrorLog::Instance().Reports());
+}
+
+TEST_F(EndToEndTest, WithThePrimaryDownTheHeartbeatReachesTheSecondary) {
+    const RefusingPort primary;
+    ASSERT_GT(primary.Port(), 0);
+    ControllerProcess& secondary = StartController();
+    StartLibrary({primary.Port(), secondary.Port()}, true, "retryInterval = 20\nmaxServerRetry = 2\n");
+    uint32_t count = 0;
+    ASSERT_EQ(0u, SS_GetControllerCount(&count));
+    ASSERT_EQ(2u, count);
+
+    std::string messageId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(secondary, 1); })) << AgentRecord(secondary, kAgent.id);
+    ASSERT_TRUE(IdleFor(2));
+
+    // Two refused connections on the primary, then the move to the secondary.
+    EXPECT_EQ((std::vector<ErrorReport>{{0xC7590009, 1}, {0xC7590009, 1}}), ErrorLog::Instance().Reports());
+    const std::vector<int> servers = ServersSentTo();
+    ASSERT_EQ(3u, servers.size()) << ::testing::PrintToString(servers);
+    EXPECT_EQ(servers[0], servers[1]);
+    EXPECT_NE(servers[1], servers[2]);
+    EXPECT_TRUE(secondary.WaitForLogLines(std::string("heartbeat from ") + kAgent.id, 1));
+}
+
+TEST_F(EndToEndTest, AControllerThatRefusesTwiceGetsTheThirdTry) {
+    ControllerProcess& controller = StartController({"--fail-503-first", "2"});
+    StartLibrary({controller.Port()}, true, "retryInterval = 20\n");
+
+    std::string messageId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 1); })) << AgentRecord(controller, kAgent.id);
+    ASSERT_TRUE(IdleFor(2));
+
+    EXPECT_EQ((std::vector<ErrorReport>{{0xC7590013, 1}, {0xC7590013, 1}}), ErrorLog::Instance().Reports());
+    // Every try went to the one controller: two refusals, then the accepted heartbeat.
+    const std::vector<int> servers = ServersSentTo();
+    ASSERT_EQ(3u, servers.size()) << ::testing::PrintToString(servers);
+    EXPECT_EQ(servers[0], servers[1]);
+    EXPECT_EQ(servers[1], servers[2]);
+    ASSERT_TRUE(controller.WaitForLogLines(std::string("heartbeat from ") + kAgent.id, 1));
+    std::vector<std::string> heartbeatLines;
+    for (const std::string& line : controller.LogLines())
+        if (line.rfind("heartbeat", 0) == 0) heartbeatLines.push_back(line);
+    ASSERT_EQ(3u, heartbeatLines.size()) << ::testing::PrintToString(heartbeatLines);
+    EXPECT_EQ("heartbeat: reply 503 (injected)", heartbeatLines[0]);
+    EXPECT_EQ("heartbeat: reply 503 (injected)", heartbeatLines[1]);
+    EXPECT_TRUE(Contains(heartbeatLines[2], std::string("heartbeat from ") + kAgent.id + " (" + kAgent.name +
+                                                ") message " + messageId + ": reply 200"))
+        << heartbeatLines[2];
+}
+
+TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdded) {
+    ControllerProcess& controller = StartController();
+    Tap& tap = StartTap(controller);
+    StartLibrary({}, false);
+
+    std::string orphanId;
+    EXPECT_EQ(0xC7210009u, PostAgentHeartbeat(orphanId));
+    ASSERT_EQ(36u, orphanId.size());
+
+    const std::string port = std::to_string(tap.Port());
+    ASSERT_EQ(0u, SS_AddController("e2e", "127.0.0.1", port.c_str(), "http", nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr));
+    // The retry state learns of the new controller on the module's notifier thread; until
+    // then there is still nothing to send to, and nothing is sent.
+    std::string deliveredId;
+    ASSERT_TRUE(Eventually([&] {
+        EXPECT_EQ(0u, SS_ResetToPrimaryController());
+        const uint32_t status = PostAgentHeartbeat(deliveredId);
+        EXPECT_TRUE(status == 0 || status == ZEL_E_INVALID_HANDLE) << std::hex << status;
+        return status == 0;
+    }));
+
+    // In synchronous mode the post has completed when PostHeartbeat returns.
+    const std::vector<Exchange> exchanges = tap.Exchanges();
+    ASSERT_EQ(1u, exchanges.size());
+    EXPECT_EQ(200, exchanges[0].status);
+    EXPECT_TRUE(Contains(exchanges[0].request, "message-id='" + deliveredId + "'"));
+    EXPECT_TRUE(Contains(exchanges[0].reply, "response-to='" + deliveredId + "'"));
+    EXPECT_FALSE(Contains(exchanges[0].request, orphanId));
+    EXPECT_TRUE(HasHeartbeats(controller, 1)) << AgentRecord(controller, kAgent.id);
+    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+}
+
+}  // namespace
+}  // namespace zel::ss::test
