@@ -39,7 +39,10 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
         "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
         "RegisterGenericResponse", "RegisterResponseComplete", "RegisterPingResponse",
         "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat", "AddGetPolicyRequest",
-        "AddAgentPolicyInfo", "PostHeartbeat",
+        "AddAgentPolicyInfo", "PostHeartbeat", "SetBasicAgentInfo", "SetAgentInfo", "SetHostInfo", "AddSchemaInfo",
+        "AddModuleInfo", "AddModuleInfoParams", "AddAgentParams", "AddOptAgentProperties", "AddSetPolicyRequest",
+        "AddGetSchemaRequest", "AddSetSchemaRequest", "AddSetPolicyResponse", "AddGetSchemaResponse",
+        "AddSetSchemaResponse",
     };
     EXPECT_EQ(expected, DefinedDynamicSymbols(ZEL_SS_LIBRARY_PATH));
 }
