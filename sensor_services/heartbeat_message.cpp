@@ -45,8 +45,17 @@ void CopyIdentifier(const std::string& identifier, char* buffer, uint32_t* lengt
 
 std::u16string WideText(const char* text) { return text ? ToUtf16(text) : std::u16string(); }
 
+std::u16string WideText(const char* text, uint32_t length) {
+    return text ? ToUtf16(std::string(text, strnlen(text, length))) : std::u16string();
+}
+
 uint32_t HeartbeatCall::Require(std::initializer_list<const void*> required) const {
     const bool missing = std::any_of(required.begin(), required.end(), [](const void* p) { return p == nullptr; });
+    return missing ? Fail(ZEL_E_INVALIDARG, text::kRequiredParameterNull) : 0;
+}
+
+uint32_t HeartbeatCall::RequireLengths(std::initializer_list<uint32_t> lengths) const {
+    const bool missing = std::any_of(lengths.begin(), lengths.end(), [](uint32_t length) { return length == 0; });
     return missing ? Fail(ZEL_E_INVALIDARG, text::kRequiredParameterNull) : 0;
 }
 

@@ -43,6 +43,9 @@ void CopyIdentifier(const std::string& identifier, char* buffer, uint32_t* lengt
 
 // UTF-8 argument text as the wide text CML objects hold (null gives the empty text).
 std::u16string WideText(const char* text);
+// The wide text of `length` bytes of UTF-8 at `text`, ending early at a NUL (an agent may
+// count the terminator in).
+std::u16string WideText(const char* text, uint32_t length);
 
 // One call of a heartbeat export: its trace location and the checks every export makes.
 // A failed check has been traced at level 1 when it returns its status.
@@ -52,6 +55,8 @@ public:
 
     // ZEL_E_INVALIDARG when one of `required` is null, else 0.
     uint32_t Require(std::initializer_list<const void*> required) const;
+    // ZEL_E_INVALIDARG when one of the required `lengths` is 0, else 0.
+    uint32_t RequireLengths(std::initializer_list<uint32_t> lengths) const;
     // ZEL_E_INVALIDARG when one of `texts` does not end within kTextArgumentLimit bytes
     // (null texts pass), else 0.
     uint32_t CheckLengths(std::initializer_list<const char*> texts) const;

@@ -121,8 +121,9 @@ uint32_t SS_DeleteController(uint32_t index);
  * a time and must not be used after PostHeartbeat or FreeHeartbeat.
  *
  * Common rules: a required argument that is null (or a required length that is 0) gives
- * ZEL_E_INVALIDARG; every text argument must end within its first 0x100000 bytes (so at
- * most 1,048,575 characters), else ZEL_E_INVALIDARG; a handle without its startup
+ * ZEL_E_INVALIDARG; every NUL-terminated text argument must end within its first 0x100000
+ * bytes (so at most 1,048,575 characters), else ZEL_E_INVALIDARG (texts that come with a
+ * length, the XML texts and requestId, are read over that length instead); a handle without its startup
  * announcement gives ZEL_E_INTERNAL. An optional text that is null leaves its field as it
  * was; numbers and flags are always stored. Flags are byte-sized booleans (non-zero =
  * true). A failed call leaves the handle usable; what was attached before stays. XML texts
@@ -137,7 +138,9 @@ uint32_t SS_DeleteController(uint32_t index);
 
 /* A heartbeat under construction. */
 typedef struct SS_HeartbeatTag* SS_Heartbeat;
-/* A module entry of a heartbeat, from AddModuleInfo, valid as long as its heartbeat. */
+/* A module entry of a heartbeat, from AddModuleInfo. Valid until the next AddModuleInfo on
+ * the same heartbeat (which may move the modules) and never after the heartbeat is posted
+ * or freed: give a module its parameters before adding the next one. */
 typedef struct SS_ModuleTag* SS_Module;
 
 /* *outHandle receives a new heartbeat (null on failure) announcing the agent agentId with
@@ -174,16 +177,19 @@ uint32_t SetHostInfo(SS_Heartbeat handle, const char* hostName, const char* ipAd
 uint32_t AddSchemaInfo(SS_Heartbeat handle, const char* name, const char* schemaNamespace, const char* version,
                        uint8_t root, uint8_t cpeEditable, uint8_t overwrite, uint8_t getFromAgent);
 
-/* Adds a module with its name and version (required) and status. description is optional
- * and not sent. *outModule, if given, receives the module for AddModuleInfoParams. */
+/* Adds a module with its name and version (required) and status (0x47380022: none).
+ * description is optional and not sent. *outModule, if given, receives the module for
+ * AddModuleInfoParams (null on failure). */
 uint32_t AddModuleInfo(SS_Heartbeat handle, const char* name, const char* version, uint32_t status,
                        const char* description, SS_Module* outModule);
 
-/* Gives a module its parameters from an XML document whose root element holds them as
- * "param" elements of the "http://schemas.zel.example/cml/common" namespace. */
+/* Appends to a module's parameters those of an XML document: the root element's children
+ * that are "param" elements of the "http://schemas.zel.example/cml/common" namespace
+ * (attributes name, value and optional ordinal), in document order; other children are
+ * skipped. */
 uint32_t AddModuleInfoParams(SS_Module module, const char* xml, uint32_t length);
 
-/* Sets the agent's parameters from an XML document as for AddModuleInfoParams. */
+/* Appends to the agent's parameters those of an XML document, as AddModuleInfoParams. */
 uint32_t AddAgentParams(SS_Heartbeat handle, const char* xml, uint32_t length);
 
 /* Asks for a policy: token is the version the agent holds (null: "0"), name optional,
@@ -196,8 +202,9 @@ uint32_t AddGetPolicyRequest(SS_Heartbeat handle, const char* token, const char*
 uint32_t AddAgentPolicyInfo(SS_Heartbeat handle, const char* token, const char* name, const char* policyNamespace,
                             const char* schemaVersion, char* idBuffer, uint32_t* idLength);
 
-/* Adds a set-policy-request read from an XML "set-policy-request" element; idBuffer
- * receives the new request's identifier. */
+/* Adds a set-policy-request read from an XML "set-policy-request" element, whose child
+ * elements are the policies to set. The request gets a new identifier (one in the text is
+ * not kept), which idBuffer receives. */
 uint32_t AddSetPolicyRequest(SS_Heartbeat handle, const char* xml, uint32_t length, char* idBuffer,
                              uint32_t* idLength);
 
@@ -217,10 +224,12 @@ uint32_t AddSetSchemaRequest(SS_Heartbeat handle, const char* name, const char* 
                              const char* version, uint8_t overwrite, const char* xml, uint32_t length,
                              char* idBuffer, uint32_t* idLength);
 
-/* Answers the controller's set-policy-request requestId (requestIdLength bytes): one
- * set-policy-response per heartbeat collects the results. status 0 adds nothing; a
- * non-zero status adds a policy item (name, version, policyNamespace, status, statusText,
- * schemaVersion) and marks the response failed. policyNamespace is required. */
+/* Answers the controller's set-policy-request requestId (requestIdLength bytes, or up to a
+ * NUL within them): one set-policy-response per heartbeat collects the results; the first
+ * call's requestId names it. status 0 adds nothing; a non-zero status adds a policy item
+ * (name, version, policyNamespace, status, statusText, schemaVersion) and marks the
+ * response failed. policyNamespace is required. A response that holds no item cannot be
+ * written: PostHeartbeat then fails with ZEL_E_INTERNAL (and still takes the handle). */
 uint32_t AddSetPolicyResponse(SS_Heartbeat handle, const char* name, const char* version,
                               const char* policyNamespace, uint32_t status, const char* statusText,
                               const char* schemaVersion, const char* requestId, uint32_t requestIdLength);
@@ -236,7 +245,8 @@ uint32_t AddGetSchemaResponse(SS_Heartbeat handle, const char* name, const char*
 
 /* Answers the controller's set-schema-request requestId with one schema's result: name,
  * schemaNamespace (required), version, status and text. One set-schema-response per
- * heartbeat collects them; a non-zero status marks it failed. */
+ * heartbeat collects them (the first call's requestId names it); a non-zero status marks
+ * it failed. */
 uint32_t AddSetSchemaResponse(SS_Heartbeat handle, const char* name, const char* schemaNamespace,
                               const char* version, uint32_t status, const char* statusText, const char* requestId,
                               uint32_t requestIdLength);

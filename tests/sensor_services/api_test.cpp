@@ -39,8 +39,12 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
         "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
         "RegisterGenericResponse", "RegisterResponseComplete", "PostPing", "RegisterPingResponse",
         "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat", "AddGetPolicyRequest",
-        "AddAgentPolicyInfo", "PostHeartbeat",
+        "AddAgentPolicyInfo", "PostHeartbeat", "SetBasicAgentInfo", "SetAgentInfo", "SetHostInfo", "AddSchemaInfo",
+        "AddModuleInfo", "AddModuleInfoParams", "AddAgentParams", "AddOptAgentProperties", "AddSetPolicyRequest",
+        "AddGetSchemaRequest", "AddSetSchemaRequest", "AddSetPolicyResponse", "AddGetSchemaResponse",
+        "AddSetSchemaResponse",
     };
+    ASSERT_EQ(46u, expected.size());
     EXPECT_EQ(expected, DefinedDynamicSymbols(ZEL_SS_LIBRARY_PATH));
 }
 
