@@ -68,6 +68,13 @@ CBaseServices::CBaseServices() {
 
 CBaseServices::~CBaseServices() = default;
 
+bool CBaseServices::WaitUntilNoneAlive(std::chrono::milliseconds limit) {
+    if (t_onDispatchThread) return false;
+    Census& census = LiveObjects();
+    std::unique_lock<std::mutex> lock(census.mutex);
+    return census.allGone.wait_for(lock, limit, [&] { return census.alive == 0; });
+}
+
 void CBaseServices::WaitUntilNoneAlive() {
     if (t_onDispatchThread) return;
     Census& census = LiveObjects();

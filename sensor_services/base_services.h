@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,8 @@ public:
     // Blocks until every services object created so far has been destroyed; returns at
     // once on a dispatch thread, whose own object cannot go while it waits.
     static void WaitUntilNoneAlive();
+    // The same with a limit; false when objects were still alive when it passed.
+    static bool WaitUntilNoneAlive(std::chrono::milliseconds limit);
 
     // The agent's trace sink, or null.
     const SS_TraceSink* TraceSink() const override { return m_trace; }

@@ -1,6 +1,8 @@
 #include "sensor_services/library.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -17,6 +19,8 @@ constexpr const char* kInitWhere = "SS_Init()";
 constexpr const char* kInterfaceVersion = "3.0";
 constexpr std::size_t kAgentIdLength = 36;
 constexpr std::size_t kValidationMessageSize = 512;
+// How long the process exit waits for a dispatch thread still finishing.
+constexpr std::chrono::seconds kExitWaitLimit(5);
 
 // The process-wide state. `published` and `platform` change only under `mutex`, which is
 // held just long enough to read or swap them (and to add the caller's reference).
@@ -110,6 +114,15 @@ uint32_t InitializeLibrary(const char* version, const char* localPropertyFile, c
     // An object shut down earlier may still be cleaning up (its dispatch thread ends on
     // its own); the module it started must be stopped before a new one starts it.
     CBaseServices::WaitUntilNoneAlive();
+
+    // An agent that exits right after SS_ShutDown would otherwise destroy the static objects
+    // of this library, Xerces and libcurl under a dispatch thread still finishing its
+    // clean-up. The exit waits for that thread a bounded time (one post may still be in
+    // flight). atexit from a shared library is tied to the library, so unloading it first
+    // is safe.
+    static std::once_flag exitWaitRegistered;
+    std::call_once(exitWaitRegistered,
+                   [] { std::atexit([] { CBaseServices::WaitUntilNoneAlive(kExitWaitLimit); }); });
 
     CSensorServices* const services = CSensorServices::Create();
     if (!services) return ZEL_E_NO_VIRTUAL_MEMORY;

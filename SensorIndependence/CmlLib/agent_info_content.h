@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -571,7 +572,9 @@ private:
 
 using SchemaInfoVector = std::vector<CSchemaInfo>;
 using ContentDateVector = std::vector<CContentDate>;
-using ModuleInfoVector = std::vector<CModuleInfo>;
+// A deque: adding a module never moves the ones added before, so a module handed out by
+// the heartbeat exports stays valid while more are added.
+using ModuleInfoVector = std::deque<CModuleInfo>;
 using UpdateInfoVector = std::vector<CUpdateInfo>;
 using TaskInfoVector = std::vector<CTaskInfoItem>;
 

@@ -186,7 +186,6 @@ CCmlMessage BuildMessage(const WideHeartbeat& h) {
     }
     for (const auto& d : h.dates) content.AddContentDate(d.first.c_str(), d.second.c_str());
     // The counts are known up front, as they are when the agent hands over its arrays.
-    content.GetModules().reserve(h.modules.size());
     for (const auto& m : h.modules) {
         CModuleInfo module;
         module.GetParams().reserve(m.params.size());

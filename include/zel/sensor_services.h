@@ -138,9 +138,8 @@ uint32_t SS_DeleteController(uint32_t index);
 
 /* A heartbeat under construction. */
 typedef struct SS_HeartbeatTag* SS_Heartbeat;
-/* A module entry of a heartbeat, from AddModuleInfo. Valid until the next AddModuleInfo on
- * the same heartbeat (which may move the modules) and never after the heartbeat is posted
- * or freed: give a module its parameters before adding the next one. */
+/* A module entry of a heartbeat, from AddModuleInfo; valid until the heartbeat is posted or
+ * freed. */
 typedef struct SS_ModuleTag* SS_Module;
 
 /* *outHandle receives a new heartbeat (null on failure) announcing the agent agentId with

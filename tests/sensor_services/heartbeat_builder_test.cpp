@@ -630,9 +630,12 @@ TEST_F(HeartbeatBuilderTest, AModuleHandleReachesTheStoredModule) {
     EXPECT_EQ(0xC7210003u, AddModuleInfo(heartbeat.get(), "m", "1", 0, std::string(0x100000, 'x').c_str(), &module));
     EXPECT_EQ(nullptr, module);
     ASSERT_EQ(0u, AddModuleInfo(heartbeat.get(), "m", "1", 0x47380022u, "not sent", &module));
+    // Modules added later must not move the first one away from its handle.
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(0u, AddModuleInfo(heartbeat.get(), "later", "2", 0, nullptr, nullptr));
     ASSERT_EQ(0u, AddModuleInfoParams(module, kParamsXml, Length(kParamsXml)));
     const cml::CAgentInfoContent& content = Content(heartbeat.get());
-    ASSERT_EQ(1u, content.GetModuleCount());
+    ASSERT_EQ(41u, content.GetModuleCount());
+    EXPECT_EQ(0u, content.GetModules()[1].GetParamCount());
     EXPECT_EQ(2u, content.GetModules()[0].GetParamCount());
     EXPECT_EQ(0x47380022u, content.GetModules()[0].GetStatus());
     EXPECT_EQ(u"http://schemas.zel.example/cml", content.GetModules()[0].GetNamespaceURI());
