@@ -11,24 +11,13 @@
 
 #include "connection/agent_trace.h"
 #include "connection/session_config_loader.h"
+#include "support/temp_dir.h"
 
 namespace zel::conn::test {
 
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
-// A fresh directory under the system's temporary directory, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    // The path of `name` inside the directory.
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using zel::test::TempDir;
 
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);

@@ -4,23 +4,11 @@
 
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace zel::controller::testing {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    // The path of `name` inside the directory.
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using zel::test::TempDir;
 
 void WriteFile(const std::string& path, const std::string& text);
 // The whole file; empty when it cannot be read.

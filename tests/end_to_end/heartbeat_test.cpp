@@ -1,7 +1,8 @@
 // The shared library, driven through its exported interface as an agent drives it, against the
 // real ss-controller on 127.0.0.1: heartbeats built by the agent reach the controller, with the
 // dispatch thread of the POSIX platform services and in synchronous mode, also after refusals,
-// with the primary controller down, and with no controller at first.
+// with the primary controller down, and with no controller at first; and the controller's
+// reply reaches the agent's callbacks in order while the library keeps the group settings.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,43 +44,6 @@ struct AgentFields {
 };
 constexpr AgentFields kAgent = {"5a3c9e2f-7b1d-4e08-9c6a-2f4b8d1e0a77", "End-to-end Agent",
                                 "http://schemas.zel.example/agents/e2e", "4.2.17", "127.0.0.42"};
-
-struct ErrorReport {
-    uint32_t status;
-    uint32_t channel;
-    bool operator==(const ErrorReport& other) const { return status == other.status && channel == other.channel; }
-};
-
-void PrintTo(const ErrorReport& report, std::ostream* out) {
-    *out << std::hex << "(0x" << report.status << ", " << report.channel << ")";
-}
-
-// What the error callback received; the callback is a plain function, so this is shared.
-class ErrorLog {
-public:
-    static ErrorLog& Instance() {
-        static ErrorLog log;
-        return log;
-    }
-    static uint32_t Callback(uint32_t status, uint32_t channel) {
-        ErrorLog& log = Instance();
-        std::lock_guard<std::mutex> lock(log.m_mutex);
-        log.m_reports.push_back({status, channel});
-        return 0;
-    }
-    std::vector<ErrorReport> Reports() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reports;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_reports.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<ErrorReport> m_reports;
-};
 
 // A loopback port that is bound but never listened on: connections to it are refused, and no
 // other program can take it while this object lives.
@@ -430,6 +395,141 @@ TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdd
     EXPECT_FALSE(Contains(exchanges[0].request, orphanId));
     EXPECT_TRUE(HasHeartbeats(controller, 1)) << AgentRecord(controller, kAgent.id);
     EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+}
+
+// The agent's callbacks in the order they ran, one line each (plain functions, so shared).
+class CallbackLog {
+public:
+    static CallbackLog& Instance() {
+        static CallbackLog log;
+        return log;
+    }
+    void Add(std::string line) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.push_back(std::move(line));
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.clear();
+    }
+
+    static uint32_t OnSetSchemaRequest(const char*, uint32_t, uint32_t, const char* agentId, const char*,
+                                       const char* schemaNamespace, const char*, uint32_t, const char*,
+                                       const char* schema, uint32_t schemaLength, uint32_t last) {
+        Instance().Add(std::string("set-schema-request ") + agentId + " " + schemaNamespace + " " +
+                       std::to_string(schema && schemaLength > 0) + " last=" + std::to_string(last));
+        return 0;
+    }
+    static uint32_t OnGetPolicyResponse(const char*, uint32_t, uint32_t, const char*, const char*, const char*,
+                                        const char* policyNamespace, const char*, uint32_t code, const char*,
+                                        const char*, uint32_t, uint32_t last) {
+        char line[256];
+        std::snprintf(line, sizeof line, "get-policy-response %s 0x%08x last=%u", policyNamespace, code, last);
+        Instance().Add(line);
+        return 0;
+    }
+    static uint32_t OnGroupSettings(const char*, uint32_t, uint32_t status, const char*, const char* token,
+                                    const char*, const char*, const char*, uint32_t code, const char*,
+                                    const char* policy, uint32_t policyLength, uint32_t) {
+        Instance().Add("group-settings token=" + std::string(token) + " status=" + std::to_string(status) +
+                       " code=" + std::to_string(code) + " document=" + std::to_string(policy && policyLength > 0));
+        return 0;
+    }
+    static uint32_t OnGeneric(const char* tagName, const char*, uint32_t, const char*, uint32_t code, const char*,
+                              uint32_t last) {
+        Instance().Add(std::string("generic ") + tagName + " " + std::to_string(code) +
+                       " last=" + std::to_string(last));
+        return 0;
+    }
+    static uint32_t OnResponseComplete(const char* responseTo) {
+        Instance().Add(std::string("complete ") + responseTo);
+        return 0;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+// Queues one request element for the agent at the controller; its request id.
+std::string QueueRequest(const ControllerProcess& controller, const std::string& element) {
+    httplib::Client client("127.0.0.1", controller.Port());
+    const auto answer = client.Post((std::string("/admin/queue?agent=") + kAgent.id).c_str(), element,
+                                    "application/x-zel-cml-data");
+    EXPECT_TRUE(answer && answer->status == 200) << (answer ? answer->body : "no answer");
+    if (!answer) return "";
+    const std::size_t start = answer->body.find(":\"");
+    return start == std::string::npos ? "" : answer->body.substr(start + 2, 36);
+}
+
+TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopCloses) {
+    // The controller hands out group settings version 9 that list it and a second controller;
+    // its port is chosen first so that the document can name it.
+    int port = 0;
+    {
+        const RefusingPort reserved;
+        port = reserved.Port();
+    }
+    const RefusingPort second;
+    WriteFile(m_dir.File("served.xml"), GroupSettings({port, second.Port()}));
+    ControllerProcess& served =
+        StartController({"--listen", "127.0.0.1:" + std::to_string(port), "--group-settings",
+                         m_dir.File("served.xml"), "--group-settings-version", "9"});
+    ASSERT_EQ(port, served.Port());
+    StartLibrary({served.Port()}, true);
+    CallbackLog::Instance().Clear();
+    ASSERT_EQ(0u, RegisterSetSchemaRequest(&CallbackLog::OnSetSchemaRequest));
+    ASSERT_EQ(0u, RegisterGetPolicyResponse(&CallbackLog::OnGetPolicyResponse));
+    ASSERT_EQ(0u, RegisterGroupSettingsResponse(&CallbackLog::OnGroupSettings));
+    ASSERT_EQ(0u, RegisterGenericResponse(&CallbackLog::OnGeneric));
+    ASSERT_EQ(0u, RegisterResponseComplete(&CallbackLog::OnResponseComplete));
+
+    QueueRequest(served,
+                 "<set-schema-request xmlns='http://schemas.zel.example/cml'><schema-info name='s' "
+                 "namespace='urn:e2e:schema' version='1'><schema xmlns='http://www.w3.org/2001/XMLSchema' "
+                 "version='1'/></schema-info></set-schema-request>");
+    const std::string unknownId = QueueRequest(served, "<reboot-request xmlns='http://schemas.zel.example/cml'/>");
+    QueueRequest(served, "<status-request xmlns='urn:not-cml'/>");
+
+    SS_Heartbeat heartbeat = nullptr;
+    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version,
+                                  kAgent.ipAddress));
+    ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "1", "scan", "urn:e2e:policy", "1.0", nullptr, nullptr));
+    char id[36];
+    uint32_t idLength = sizeof id;
+    ASSERT_EQ(0u, PostHeartbeat(heartbeat, id, &idLength));
+    const std::string messageId(id, idLength);
+
+    // Schema requests first, then the policy answers (the group settings item goes to the
+    // library, which saves and loads it and then tells the agent), then the acknowledgement.
+    ASSERT_TRUE(Eventually([] { return CallbackLog::Instance().Lines().size() >= 5; }));
+    EXPECT_EQ((std::vector<std::string>{
+                  std::string("set-schema-request ") + kAgent.id + " urn:e2e:schema 1 last=0",
+                  "get-policy-response urn:e2e:policy 0x47560013 last=0",
+                  "group-settings token=9 status=0 code=0 document=1",
+                  "generic agent-startup-acknowledgement 0 last=1",
+                  "complete " + messageId,
+              }),
+              CallbackLog::Instance().Lines());
+
+    // The settings were saved and loaded: the module now lists both controllers.
+    uint32_t count = 0;
+    ASSERT_EQ(0u, SS_GetControllerCount(&count));
+    EXPECT_EQ(2u, count);
+
+    // The unknown request was answered in a heartbeat of the library's own, which the
+    // controller recorded, and which asked for the settings with the new version.
+    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(served, 2); })) << AgentRecord(served, kAgent.id);
+    const std::string record = AgentRecord(served, kAgent.id);
+    EXPECT_TRUE(Contains(record, "\"error-response\"")) << record;
+    EXPECT_TRUE(Contains(record, unknownId)) << record;
+    EXPECT_TRUE(Contains(record, "0xc7380004")) << record;
+    EXPECT_TRUE(Contains(record, "\"group_settings_token\":\"9\"")) << record;
+    EXPECT_TRUE(served.WaitForLogLines("settings unchanged", 1));
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "zel/status_codes.h"
 
 namespace {
 
+using zel::test::TempDir;
 using zel::zelUnicode;
 
 std::string B(std::initializer_list<int> bytes) {
@@ -651,22 +653,6 @@ TEST(UnicodeFacet, InSplitsASupplementaryCharacterOverOneUnitBuffers) {
     EXPECT_GE(cvt.max_length(), 4);
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("zel_unicode_" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::filesystem::path File(const char* name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::locale Utf8Locale() { return std::locale(std::locale::classic(), new zelUnicode); }
 

@@ -20,39 +20,6 @@ namespace {
 constexpr const char* kPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kMimeType = "application/x-zel-cml-data";
 
-struct ErrorReport {
-    uint32_t status;
-    uint32_t channel;
-    std::thread::id thread;
-};
-
-// What the error callback received; the callback is a plain function, so this is shared.
-class ErrorLog {
-public:
-    static ErrorLog& Instance() {
-        static ErrorLog log;
-        return log;
-    }
-    static uint32_t Callback(uint32_t status, uint32_t channel) {
-        ErrorLog& log = Instance();
-        std::lock_guard<std::mutex> lock(log.m_mutex);
-        log.m_reports.push_back({status, channel, std::this_thread::get_id()});
-        return 0;
-    }
-    std::vector<ErrorReport> Reports() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reports;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_reports.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<ErrorReport> m_reports;
-};
-
 bool Pending() {
     bool pending = false;
     EXPECT_EQ(0u, GetHeartbeatPending(pending));

@@ -20,17 +20,6 @@ const bool g_modulePreloaded = dlopen(ZEL_SCS_MODULE_PATH, RTLD_NOW | RTLD_LOCAL
 }  // namespace
 #endif
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zel-ss-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -138,5 +127,31 @@ std::size_t ThreadCount() { return EntriesOf("/proc/self/task"); }
 
 // The iterator's own descriptor is counted in every call alike.
 std::size_t DescriptorCount() { return EntriesOf("/proc/self/fd"); }
+
+void PrintTo(const ErrorReport& report, std::ostream* out) {
+    *out << std::hex << "(0x" << report.status << ", " << std::dec << report.channel << ")";
+}
+
+ErrorLog& ErrorLog::Instance() {
+    static ErrorLog log;
+    return log;
+}
+
+uint32_t ErrorLog::Callback(uint32_t status, uint32_t channel) {
+    ErrorLog& log = Instance();
+    std::lock_guard<std::mutex> lock(log.m_mutex);
+    log.m_reports.push_back({status, channel, std::this_thread::get_id()});
+    return 0;
+}
+
+std::vector<ErrorReport> ErrorLog::Reports() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_reports;
+}
+
+void ErrorLog::Clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reports.clear();
+}
 
 }  // namespace zel::ss::test

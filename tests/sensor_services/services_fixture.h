@@ -14,24 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "zel/platform_services.h"
 
 namespace zel::ss::test {
 
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
-// A fresh directory under the system's temporary directory, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using zel::test::TempDir;
 
 void WriteFile(const std::string& path, const std::string& text);
 
@@ -103,6 +93,29 @@ public:
 
 private:
     TempDir m_dir;
+};
+
+// One call of the error callback.
+struct ErrorReport {
+    uint32_t status;
+    uint32_t channel;
+    std::thread::id thread{};  // where the callback ran (not compared)
+    bool operator==(const ErrorReport& other) const { return status == other.status && channel == other.channel; }
+};
+void PrintTo(const ErrorReport& report, std::ostream* out);
+
+// What the error callback received; the callback is a plain function, so the log is shared.
+class ErrorLog {
+public:
+    static ErrorLog& Instance();
+    // The function to register with SS_RegisterErrorCallback.
+    static uint32_t Callback(uint32_t status, uint32_t channel);
+    std::vector<ErrorReport> Reports() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ErrorReport> m_reports;
 };
 
 // Polls `condition` every few milliseconds for up to 20 s.

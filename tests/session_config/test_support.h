@@ -13,23 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace zel::scs::test {
 
-// A fresh directory under the system's temporary directory, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    // The names in the directory, sorted.
-    std::vector<std::string> Entries() const;
-
-private:
-    std::string m_path;
-};
+using zel::test::TempDir;
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
