@@ -192,11 +192,11 @@ int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     int result = 0;
     {
-        // The controller answers every heartbeat with its group settings document, as it does
-        // for an agent that has not taken them yet.
-        zel::test::ControllerProcess controller(
-            SS_CONTROLLER_PATH,
-            {"--group-settings", ZEL_EXAMPLES_DIR "/group_settings.xml", "--group-settings-version", "7"});
+        // The controller serves no group settings: a settings document would replace the
+        // library's controller list with the one it names. Each reply acknowledges the
+        // announcement and answers the group-settings request with "no policy", which the
+        // library parses and dispatches like any reply.
+        zel::test::ControllerProcess controller(SS_CONTROLLER_PATH, {});
         if (controller.Port() <= 0) {
             std::fprintf(stderr, "ss-controller did not start\n");
             result = 1;
