@@ -4,6 +4,7 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "runtime/unicode.h"
+#include "sensor_services/trace_texts.h"
 
 namespace zel::ss {
 
@@ -20,11 +21,11 @@ std::string ExceptionMessage(const cml::CCmlException& exception) {
 }
 
 std::string SchemaFailureText(const cml::CSchemaException& exception) {
-    std::string text = "parse failed with schema error. Exception: " + ExceptionMessage(exception);
+    std::string text = text::kSchemaParseFailed + ExceptionMessage(exception);
     for (const cml::CSchemaIncompatibility& record : exception.GetIncompatibilities()) {
-        text += " Namespace: " + zel::ToUtf8(record.GetNamespaceURI());
-        text += " Parser version: " + zel::ToUtf8(record.GetSupportedVersion());
-        text += " Document version: " + zel::ToUtf8(record.GetDocumentVersion());
+        text += text::kNamespaceLabel + zel::ToUtf8(record.GetNamespaceURI());
+        text += text::kParserVersionLabel + zel::ToUtf8(record.GetSupportedVersion());
+        text += text::kDocumentVersionLabel + zel::ToUtf8(record.GetDocumentVersion());
     }
     return text;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "connection/agent_trace.h"
@@ -20,8 +21,9 @@ namespace {
 
 constexpr const char* kHandlerWhere = "CSensorServices::_GetPropertiesCallback()";
 constexpr const char* kReloadWhere = "CSensorServices::ReloadGroupSettings()";
-// The permissions of a group settings file that did not exist before.
-constexpr mode_t kNewFileMode = 0644;
+// The permissions of a group settings file that did not exist before: owner only, as the
+// session-config module saves them, since the settings may carry controller credentials.
+constexpr mode_t kNewFileMode = 0600;
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -49,18 +51,49 @@ int WriteAll(int fd, const char* bytes, std::size_t length) {
     return 0;
 }
 
-}  // namespace
-
-uint32_t ReplaceFileContents(const std::string& path, const char* bytes, uint32_t length, int& error) {
-    const std::string directory = DirectoryOf(path);
-    std::string temporary = directory + "/." + BaseNameOf(path) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+// Truncates and writes the file where it is: the way to change a file in a directory the
+// agent may not create files in. Not atomic, so only the fallback.
+uint32_t RewriteInPlace(const std::string& path, const char* bytes, uint32_t length, int& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
         return ZEL_E_OPEN_FAILED;
     }
+    int failure = WriteAll(fd, bytes, length);
+    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    error = failure;
+    return failure == 0 ? 0 : ZEL_E_WRITE_FAULT;
+}
+
+}  // namespace
+
+uint32_t ReplaceFileContents(const std::string& requested, const char* bytes, uint32_t length, int& error) {
+    // A link is followed, so that its target is what changes.
+    std::string path = requested;
+    if (char* const resolved = ::realpath(requested.c_str(), nullptr)) {
+        path = resolved;
+        std::free(resolved);
+    }
+    // The checks an in-place open for writing makes, before anything is written.
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : kNewFileMode;
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
+        error = S_ISDIR(old.st_mode) ? EISDIR : errno;
+        return ZEL_E_OPEN_FAILED;
+    }
+
+    const std::string directory = DirectoryOf(path);
+    std::string temporary = directory + "/." + BaseNameOf(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        // A directory the agent may not write to still holds a file it may rewrite.
+        if (exists && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return RewriteInPlace(path, bytes, length, error);
+        error = errno;
+        return ZEL_E_OPEN_FAILED;
+    }
+    const mode_t mode = exists ? (old.st_mode & 07777) : kNewFileMode;
     int failure = ::fchmod(fd, mode) == 0 ? 0 : errno;
     if (failure == 0) failure = WriteAll(fd, bytes, length);
     if (failure == 0 && ::fsync(fd) != 0) failure = errno;

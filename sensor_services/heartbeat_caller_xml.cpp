@@ -103,6 +103,11 @@ uint32_t AddPolicyRequest(const HeartbeatCall& call, cml::CCmlMessage* handle, c
                               [&](const cml::CCmlDOM_Element& root) {
                                   auto request = std::make_unique<cml::CSetPolicyRequest>();
                                   request->Deserialize(root);
+                                  // A request without a policy could never be written: refused
+                                  // here, so that it cannot spoil the whole heartbeat later.
+                                  if (request->GetPolicySourceCount() == 0)
+                                      throw cml::CCmlException(u"Reading set-policy-request", u"No policy specified",
+                                                               ZEL_E_CML_INVALID_POLICY_CONTAINER);
                                   // Whatever the root was called, the agent asks to set these
                                   // policies, as a request of its own.
                                   request->SetTagName(cml::kTagSetPolicyRequest);

@@ -39,8 +39,10 @@ uint32_t CSensorServices::PostHeartbeat(cml::CCmlMessage* message, char* idBuffe
 uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* idBuffer, uint32_t* idLength) {
     const HeartbeatCall call(*this, kQueueWhere);
     if (!handle) return call.Fail(ZEL_E_INVALIDARG, text::kRequiredParameterNull);
-    // Owned from here; given back to the agent only when it has no announcement.
-    std::unique_ptr<cml::CCmlMessage> message(handle);
+    // A heartbeat with its announcement is the library's from here, whatever happens; one
+    // without stays the agent's (its absence is traced below, where the lookup belongs).
+    std::unique_ptr<cml::CCmlMessage> owned(FindAnnouncement(*handle) ? handle : nullptr);
+    cml::CCmlMessage* const message = handle;
     try {
         auto record = std::unique_ptr<CHeartbeatRecord>(new (std::nothrow) CHeartbeatRecord);
         if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
@@ -56,7 +58,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
             const ModuleText info(rawInfo, {binding});
             const ModuleText name(rawGroupName, {binding});
             if (status == 0) {
-                status = AddGetPolicyRequest(*this, message.get(), GroupSettingsVersion().c_str(), nullptr,
+                status = AddGetPolicyRequest(*this, message, GroupSettingsVersion().c_str(), nullptr,
                                              ToUtf8(cml::kGroupSettingsNamespaceURI).c_str(), info.get(), nullptr,
                                              nullptr);
             } else if (TraceEnabled(TraceSink(), SS_TRACE_WARNING)) {
@@ -67,29 +69,25 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
         }
 
         cml::CAgentStartupAnnouncement* const announcement = call.Announcement(*message);
-        if (!announcement) {
-            message.release();
-            return ZEL_E_INTERNAL;
-        }
+        if (!announcement) return ZEL_E_INTERNAL;
         cml::CAgentInfoContent& content = announcement->GetContent();
         if (content.GetGroupnameHint().empty() && !groupName.empty()) content.SetGroupnameHint(groupName.c_str());
 
         CopyIdentifier(ToUtf8(message->GetMessageId()), idBuffer, idLength);
 
-        if (DumpEnabled()) {
-            std::ofstream dump(kHeartbeatDumpFile, std::ios::binary | std::ios::trunc);
-            if (dump) message->SerializeDocument(dump);
-        }
-
+        // One serialisation serves the record and the dump, which is written only once the
+        // document could be written at all: it always holds the last queued heartbeat.
         std::ostringstream document;
         message->SerializeDocument(document);
         const std::string text = document.str();
         if (!record->Assign(text.data(), static_cast<uint32_t>(text.size()))) return ZEL_E_NO_VIRTUAL_MEMORY;
+        if (DumpEnabled()) {
+            std::ofstream dump(kHeartbeatDumpFile, std::ios::binary | std::ios::trunc);
+            if (dump) dump.write(text.data(), static_cast<std::streamsize>(text.size()));
+        }
 
         QueueHeartbeatRecord(std::move(record));
         return status;
-    } catch (const std::bad_alloc&) {
-        return ZEL_E_NO_VIRTUAL_MEMORY;
     } catch (...) {
         return ZEL_E_INTERNAL;
     }

@@ -72,14 +72,13 @@ uint32_t CSensorServices::PostPing(char* idBuffer, uint32_t* idLength) {
     std::unique_ptr<CPingRecord> record(new (std::nothrow) CPingRecord);
     if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
 
-    jsGuidGenerator guid;
-    if (guid.Generate() != 0) return ZEL_E_INTERNAL;
-    const char* const requestId = guid.Text();
-    const auto requestIdLength = static_cast<uint32_t>(std::strlen(requestId));
+    // Empty when no identifier could be made; the ping still goes out.
+    const std::string requestId = ToUtf8(NewGuidText());
+    const auto requestIdLength = static_cast<uint32_t>(requestId.size());
 
     CopyIdentifier(requestId, idBuffer, idLength);
-    if (DumpEnabled()) WriteDump(kPingRequestDumpFile, requestId, requestIdLength);
-    if (!record->Assign(requestId, requestIdLength)) return ZEL_E_NO_VIRTUAL_MEMORY;
+    if (DumpEnabled()) WriteDump(kPingRequestDumpFile, requestId.data(), requestIdLength);
+    if (!record->Assign(requestId.data(), requestIdLength)) return ZEL_E_NO_VIRTUAL_MEMORY;
 
     std::unique_ptr<CPingRecord> older;
     {
@@ -123,12 +122,14 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
             if (status == 0) {
                 // An empty answer is a success too, but names no controller to move to.
                 if (response.bytes) {
-                    HelperProcessPingResponse(response.bytes, response.length);
+                    // The controller that answered is the current one before the agent hears
+                    // of it, so that nothing the callback does can undo that.
                     {
                         ObjectLock lock(*this);
                         if (svcRetryState* retryState = RetryState()) retryState->SetState(0, current);
                     }
                     server = current;
+                    HelperProcessPingResponse(response.bytes, response.length);
                 }
                 break;
             }
@@ -161,9 +162,8 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
     }
 
     if (status != 0) {
-        const SS_PingCallback callback = Callbacks().pingResponse;
         const std::string requestId(record->Bytes(), record->Length());
-        if (callback) callback(requestId.c_str(), record->Length(), status, nullptr, 0);
+        CallPingCallback(requestId, status, nullptr, 0);
     }
     return status;
 }
@@ -186,17 +186,17 @@ uint32_t CSensorServices::HelperProcessPingResponse(const char* response, uint32
                                                kPingResponseDocument);
         parser.Parse(input, cml::kParseNonValidating);
         if (!FindRequestId(parser, requestId))
-            throw CTRLEXC("no request ID specified in response", ZEL_E_SS_BAD_RESPONSE);
+            throw CTRLEXC(text::kNoPingRequestId, ZEL_E_SS_BAD_RESPONSE);
     } catch (const CTRLEXC& exception) {
         failure = exception.Message();
     } catch (const cml::CSchemaException& exception) {
         failure = SchemaFailureText(exception);
         cmlCode = exception.GetCode();
     } catch (const cml::CCmlException& exception) {
-        failure = "parse failed with CML error. Exception: " + ExceptionMessage(exception);
+        failure = text::kCmlParseFailed + ExceptionMessage(exception);
         cmlCode = exception.GetCode();
     } catch (...) {
-        failure = "parse failed with an unexpected exception";
+        failure = text::kUnexpectedParseFailure;
     }
 
     if (!failure.empty()) {
@@ -204,17 +204,27 @@ uint32_t CSensorServices::HelperProcessPingResponse(const char* response, uint32
         const uint32_t status = ZEL_E_SS_BAD_RESPONSE;
         if (TraceEnabled(TraceSink(), SS_TRACE_ERROR)) {
             const std::string text =
-                failure + " ERR code: " + HexStatus(status) + " CML code: " + HexStatus(cmlCode);
+                failure + text::kErrCodeLabel + HexStatus(status) + text::kCmlCodeLabel + HexStatus(cmlCode);
             AgentTrace(TraceSink(), SS_TRACE_ERROR, kProcessWhere, text.c_str());
         }
         return status;
     }
 
-    // Read once more: the agent may have removed the callback while the reply was parsed.
-    const SS_PingCallback callback = Callbacks().pingResponse;
-    if (callback)
-        callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), 0, response, length);
+    CallPingCallback(requestId, 0, response, length);
     return 0;
+}
+
+void CSensorServices::CallPingCallback(const std::string& requestId, uint32_t status, const char* response,
+                                       uint32_t length) {
+    // Read now: the agent may have removed the callback while the reply was parsed.
+    const SS_PingCallback callback = Callbacks().pingResponse;
+    if (!callback) return;
+    // What the agent's code throws must not end the walk or the dispatch thread.
+    try {
+        callback(requestId.c_str(), static_cast<uint32_t>(requestId.size()), status, response, length);
+    } catch (...) {
+        AgentTrace(TraceSink(), SS_TRACE_ERROR, kProcessWhere, text::kPingCallbackFailed);
+    }
 }
 
 }  // namespace zel::ss

@@ -145,7 +145,7 @@ uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint
     }
     if (status != 0 && TraceEnabled(sink, SS_TRACE_ERROR)) {
         AgentTrace(sink, SS_TRACE_ERROR, kResponseWhere,
-                   (message + text::kErrCode + HexStatus(status) + text::kCmlCode + HexStatus(cmlCode)).c_str());
+                   (message + text::kErrCodeLabel + HexStatus(status) + text::kCmlCodeLabel + HexStatus(cmlCode)).c_str());
     }
     return status;
 }
@@ -219,8 +219,8 @@ uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDO
     } catch (const cml::CCmlException& e) {
         if (TraceEnabled(sink, SS_TRACE_ERROR)) {
             AgentTrace(sink, SS_TRACE_ERROR, kParsedWhere,
-                       (text::kMessageProcessingFailed + ExceptionMessage(e) + text::kErrCode +
-                        HexStatus(ZEL_E_SS_BAD_RESPONSE) + text::kCmlCode + HexStatus(e.GetCode()))
+                       (text::kMessageProcessingFailed + ExceptionMessage(e) + text::kErrCodeLabel +
+                        HexStatus(ZEL_E_SS_BAD_RESPONSE) + text::kCmlCodeLabel + HexStatus(e.GetCode()))
                            .c_str());
         }
         return ZEL_E_SS_BAD_RESPONSE;

@@ -135,9 +135,10 @@ private:
     CSensorServices() = default;
     ~CSensorServices() override = default;
 
-    // Posts the pending heartbeat to `server`: 0 when there was none or the post
-    // succeeded; the post's failure otherwise, after the error callback was told and the
-    // heartbeat put back unless a newer one was queued meanwhile.
+    // Posts the pending heartbeat to `server` and hands a reply to reply processing: 0 when
+    // there was none or the post succeeded; the post's failure otherwise, after the error
+    // callback was told; ZEL_E_INTERNAL when something threw on the way. On failure the
+    // heartbeat is put back unless a newer one was queued meanwhile.
     uint32_t SendHeartbeat(int32_t server);
 
     // Posts the pending ping, starting with `server` and walking the controller list until
@@ -149,6 +150,9 @@ private:
     // or after the callback; ZEL_E_INVALIDARG for an empty reply; ZEL_E_SS_BAD_RESPONSE
     // (traced) when the reply is no XML or names no request identifier.
     uint32_t HelperProcessPingResponse(const char* response, uint32_t length);
+    // Calls the agent's ping callback, if one is registered, with no lock held; an exception
+    // from it is traced and goes no further.
+    void CallPingCallback(const std::string& requestId, uint32_t status, const char* response, uint32_t length);
 
     std::unique_ptr<svcRetryState> m_retryState;
     std::string m_groupSettingsFile;

@@ -13,6 +13,10 @@ inline constexpr const char* kSchemaRootMissing = "parsed schema but document ro
 inline constexpr const char* kCmlParseFailed = "parse failed with CML error. Exception: ";
 inline constexpr const char* kCmlCodeLabel = " CML code: ";
 inline constexpr const char* kErrCodeLabel = " ERR code: ";
+inline constexpr const char* kSchemaParseFailed = "parse failed with schema error. Exception: ";
+inline constexpr const char* kNamespaceLabel = " Namespace: ";
+inline constexpr const char* kParserVersionLabel = " Parser version: ";
+inline constexpr const char* kDocumentVersionLabel = " Document version: ";
 inline constexpr const char* kGroupSettingsInfoFailed =
     "Failure while getting group settings information for heartbeat. Status: ";
 
@@ -27,14 +31,17 @@ inline constexpr const char* kCastGetPolicyResponse = "could not cast get policy
 inline constexpr const char* kCastSetPolicyResponse = "could not cast set policy response to correct class";
 inline constexpr const char* kCastSetSchemaResponse = "could not cast set schema response to correct class";
 inline constexpr const char* kMessageProcessingFailed = "message processing failed with CML error. Exception: ";
-inline constexpr const char* kErrCode = " ERR code: ";
-inline constexpr const char* kCmlCode = " CML code: ";
 inline constexpr const char* kGenericCallbackFailed =
     "An exception occurred in the agent's generic response callback function";
 inline constexpr const char* kResponseCompleteCallbackFailed =
     "An exception occurred in the agent's response-complete callback function";
 // A printf format with one %s: the element name.
 inline constexpr const char* kUnknownMessageFormat = "Unknown CML message received. Tag name: %s";
+
+// Ping.
+inline constexpr const char* kNoPingRequestId = "no request ID specified in response";
+inline constexpr const char* kUnexpectedParseFailure = "parse failed with an unexpected exception";
+inline constexpr const char* kPingCallbackFailed = "An exception occurred in the agent's ping callback function";
 
 // Group settings.
 inline constexpr const char* kGroupSettingsErrorStatus = "Error status while processing group settings. Status: ";

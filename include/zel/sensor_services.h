@@ -265,8 +265,13 @@ uint32_t PostHeartbeat(SS_Heartbeat handle, char* idBuffer, uint32_t* idLength);
  * callback may call the exports. Texts are valid during the call only; a missing text is
  * "" unless said otherwise. requestId is the message's request identifier and
  * requestIdLength its length; agentId is the agent identifier the reply is addressed to.
- * last is 1 on the final call of the reply's callbacks for requests and responses, else 0.
- * Results are ignored. Each Register function replaces the earlier callback (null removes
+ * A reply is handed over in batches, in this order: schema requests and schema documents,
+ * then answers to policy and schema requests, then acknowledgements and error responses.
+ * last is 1 on the call for the final message or item of a batch after which no later
+ * batch calls a callback that is registered, else 0 (the group-settings item of a policy
+ * answer is not handed over: the item before it then counts as the final one). An answer
+ * without items gives one call whose item arguments are all null or 0. Results are
+ * ignored. Each Register function replaces the earlier callback (null removes
  * it) and returns 0. */
 
 /* For schema requests and answers, one call per schema item: name, schemaNamespace and

@@ -246,7 +246,7 @@ TEST_P(UnwritableSettingsTest, KeepTheVersionAndAreTraced) {
     const bool parentIsFile = GetParam() == Obstacle::kParentIsAFile;
     const std::string expected = "Error writing out group settings. File: " + path + " OSSTAT: " +
                                  (parentIsFile ? "0xc7210021 Err: " + std::to_string(ENOTDIR)
-                                               : "0xc0000004 Err: " + std::to_string(EISDIR));
+                                               : "0xc7210021 Err: " + std::to_string(EISDIR));
     EXPECT_EQ(1, m_trace.Count(SS_TRACE_WARNING, expected, kHandlerWhere))
         << ::testing::PrintToString(m_trace.Lines(kHandlerWhere).size());
     const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
@@ -307,9 +307,19 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesAndKeepsThePermissions) {
     EXPECT_EQ(0604u, st.st_mode & 07777);
     EXPECT_EQ((std::vector<std::string>{"settings.xml"}), Names(dir.File("")));
 
-    // A file that did not exist is created.
+    // A file that did not exist is created, for its owner only.
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("fresh.xml"), "abc", 3, error));
     EXPECT_EQ("abc", ReadBytes(dir.File("fresh.xml")));
+    ASSERT_EQ(0, ::stat(dir.File("fresh.xml").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+
+    // A link is followed: its target changes and the link stays a link.
+    ASSERT_EQ(0, ::symlink(path.c_str(), dir.File("link.xml").c_str()));
+    EXPECT_EQ(0u, ReplaceFileContents(dir.File("link.xml"), "via link", 8, error));
+    EXPECT_EQ("via link", ReadBytes(path));
+    struct stat link {};
+    ASSERT_EQ(0, ::lstat(dir.File("link.xml").c_str(), &link));
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
 }
 
 TEST(ReplaceFileContents, FailuresNameTheStepAndLeaveNothingBehind) {
@@ -323,7 +333,7 @@ TEST(ReplaceFileContents, FailuresNameTheStepAndLeaveNothingBehind) {
 
     ASSERT_EQ(0, ::mkdir(dir.File("taken").c_str(), 0755));
     WriteFile(dir.File("taken") + "/inside", "x");
-    EXPECT_EQ(0xC0000004u, ReplaceFileContents(dir.File("taken"), "abc", 3, error));
+    EXPECT_EQ(0xC7210021u, ReplaceFileContents(dir.File("taken"), "abc", 3, error));
     EXPECT_EQ(EISDIR, error);
     EXPECT_EQ((std::vector<std::string>{"plain", "taken"}), Names(dir.File("")));
 }

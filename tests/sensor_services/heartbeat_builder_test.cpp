@@ -469,6 +469,22 @@ TEST_F(HeartbeatBuilderTest, XmlThatCannotBeParsedLeavesTheHeartbeatAsItWas) {
     }
 }
 
+TEST_F(HeartbeatBuilderTest, ASetPolicyRequestWithoutPolicyIsRefusedBeforeItCanSpoilTheHeartbeat) {
+    Heartbeat heartbeat = NewHeartbeat();
+    const std::string empty = "<set-policy-request xmlns='http://schemas.zel.example/cml'/>";
+    EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(heartbeat.get(), empty.data(), static_cast<uint32_t>(empty.size()), nullptr, nullptr));
+    EXPECT_EQ(1u, m_trace.Count(SS_TRACE_ERROR,
+                                "parse failed with CML error. Exception: Reading set-policy-request:  No policy "
+                                "specified; error = 0xc7380009 CML code: 0xc7380009 ERR code: 0xc7380009",
+                                "CSensorServices::AddSetPolicyRequest()"));
+    // The heartbeat can still be written and queued (the post itself finds no controller).
+    const uint32_t posted = PostHeartbeat(heartbeat.release(), nullptr, nullptr);
+    EXPECT_NE(0xC7210005u, posted);
+    bool pending = false;
+    ASSERT_EQ(0u, GetHeartbeatPending(pending));
+    EXPECT_EQ(posted != 0, pending);
+}
+
 TEST_F(HeartbeatBuilderTest, ParametersFromXmlAreAppendedInDocumentOrder) {
     const Heartbeat heartbeat = NewHeartbeat();
     SS_Module module = nullptr;

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -343,6 +344,38 @@ TEST_F(PingTest, InSynchronousModeThePingIsSentOnTheCallersThread) {
     ASSERT_EQ(1u, Pings().size());
     EXPECT_EQ(id, Pings()[0].requestId);
     EXPECT_EQ(std::this_thread::get_id(), Pings()[0].thread);
+}
+
+uint32_t ThrowingOnPing(const char* id, uint32_t idLength, uint32_t status, const char* response, uint32_t length) {
+    OnPing(id, idLength, status, response, length);
+    throw std::runtime_error("the agent's callback failed");
+}
+
+TEST_F(PingTest, AnExceptionFromThePingCallbackIsTracedAndGoesNoFurther) {
+    // One controller that answers, one that is busy (and is asked only once).
+    RecordingServer answering(Answer);
+    RecordingServer busy([](const httplib::Request&, httplib::Response& response) { response.status = 503; });
+    for (const int port : {answering.Port(), busy.Port()}) {
+        SCOPED_TRACE(port == answering.Port() ? "answered" : "failed");
+        {
+            std::lock_guard<std::mutex> lock(g_log.mutex);
+            g_log.pings.clear();
+        }
+        Start({port}, "maxServerRetry = 0\n", false, false);
+        ASSERT_EQ(0u, RegisterPingResponse(&ThrowingOnPing));
+        const auto traced = [&] {
+            return m_trace.Count(SS_TRACE_ERROR, "An exception occurred in the agent's ping callback function",
+                                 "CSensorServices::HelperProcessPingResponse");
+        };
+        const int before = traced();
+        char id[36];
+        uint32_t length = sizeof id;
+        EXPECT_EQ(0u, PostPing(id, &length));
+        ASSERT_EQ(1u, Pings().size());
+        EXPECT_EQ(port == answering.Port() ? 0u : 0xC7590013u, Pings()[0].status);
+        EXPECT_EQ(before + 1, traced());
+        EXPECT_EQ(0u, SS_ShutDown());
+    }
 }
 
 }  // namespace
