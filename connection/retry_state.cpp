@@ -22,12 +22,6 @@ constexpr const char* kKeyRetryPrimaryServer = "retryPrimaryServer";
 
 int64_t SystemClock() { return static_cast<int64_t>(std::time(nullptr)); }
 
-// Releases a buffer of the module through the binding that handed it out.
-struct ModuleBufferRelease {
-    const CSessionConfigLoader* binding;
-    void operator()(void* block) const { binding->Free(block); }
-};
-
 }  // namespace
 
 const char* ServiceSectionName(uint32_t serviceType) {
@@ -62,7 +56,7 @@ uint32_t svcRetryState::GetServiceType() const { return m_serviceType; }
 void svcRetryState::ReadSetting(const char* key, uint32_t& field) const {
     char* text = nullptr;
     const uint32_t status = m_binding->RetrieveLocalProperty(m_sectionName.c_str(), key, &text);
-    const std::unique_ptr<char, ModuleBufferRelease> release(text, ModuleBufferRelease{m_binding});
+    const ModuleText release(text, ModuleRelease{m_binding});
     // atoi, so that a negative value wraps the way the settings have always been read.
     if (status == 0 && text) field = static_cast<uint32_t>(std::atoi(text));
 }
@@ -77,7 +71,7 @@ uint32_t svcRetryState::Reload() {
     int32_t* servers = nullptr;
     uint32_t count = 0;
     const uint32_t status = m_binding->GetDestinations(0, &servers, &count);
-    const std::unique_ptr<int32_t, ModuleBufferRelease> release(servers, ModuleBufferRelease{m_binding});
+    const std::unique_ptr<int32_t, ModuleRelease> release(servers, ModuleRelease{m_binding});
     if (status != 0) {
         AgentTraceF(SinkOf(m_traceOwner), SS_TRACE_INFO, kReloadWhere,
                     "Unable to get server list for service type %d", static_cast<int>(m_serviceType));

@@ -99,4 +99,12 @@ private:
     std::unique_ptr<SessionConfigEntries> m_entries;
 };
 
+// Gives a text or buffer the session-config module handed out back to the module.
+struct ModuleRelease {
+    const CSessionConfigLoader* binding;
+    void operator()(void* block) const { binding->Free(block); }
+};
+// A text or buffer of the session-config module, released when it goes out of scope.
+using ModuleText = std::unique_ptr<char, ModuleRelease>;
+
 }  // namespace zel

@@ -229,11 +229,11 @@ uint32_t CBaseServices::LoadSettings(uint32_t serviceType) {
     const char* section = ServiceSectionName(serviceType);
     uint32_t status = 0;
     for (std::size_t i = 0; i < 3; ++i) {
-        char* value = nullptr;
-        status = m_binding->RetrieveLocalProperty(section, kTimeoutKeys[i], &value);
+        char* raw = nullptr;
+        status = m_binding->RetrieveLocalProperty(section, kTimeoutKeys[i], &raw);
+        const ModuleText value(raw, {m_binding.get()});
         // atoi: leading digits count, a text without them reads as 0.
-        if (status == 0 && value) m_timeouts.values[i] = static_cast<uint32_t>(std::atoi(value));
-        m_binding->Free(value);
+        if (status == 0 && value) m_timeouts.values[i] = static_cast<uint32_t>(std::atoi(value.get()));
     }
     return status;
 }

@@ -1,5 +1,4 @@
 // Queueing a heartbeat: from the agent's message to the bytes the dispatch thread posts.
-#include <fstream>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -9,6 +8,7 @@
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "runtime/unicode.h"
+#include "sensor_services/dump_file.h"
 #include "sensor_services/failure_text.h"
 #include "sensor_services/heartbeat_builder.h"
 #include "sensor_services/heartbeat_message.h"
@@ -21,13 +21,6 @@ namespace {
 
 constexpr const char* kQueueWhere = "CSensorServices::QueueHeartbeatRequest()";
 constexpr const char* kHeartbeatDumpFile = "ss_dump_hbreq.txt";
-
-// Releases a text of the session-config module.
-struct ModuleTextRelease {
-    const CSessionConfigLoader* binding;
-    void operator()(char* text) const { binding->Free(text); }
-};
-using ModuleText = std::unique_ptr<char, ModuleTextRelease>;
 
 }  // namespace
 
@@ -81,10 +74,7 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
         message->SerializeDocument(document);
         const std::string text = document.str();
         if (!record->Assign(text.data(), static_cast<uint32_t>(text.size()))) return ZEL_E_NO_VIRTUAL_MEMORY;
-        if (DumpEnabled()) {
-            std::ofstream dump(kHeartbeatDumpFile, std::ios::binary | std::ios::trunc);
-            if (dump) dump.write(text.data(), static_cast<std::streamsize>(text.size()));
-        }
+        if (DumpEnabled()) WriteDumpFile(kHeartbeatDumpFile, text.data(), text.size());
 
         QueueHeartbeatRecord(std::move(record));
         return status;

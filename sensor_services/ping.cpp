@@ -2,7 +2,6 @@
 // reading of the controller's reply.
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "runtime/guid.h"
 #include "runtime/unicode.h"
 #include "sensor_services/ctrlexc.h"
+#include "sensor_services/dump_file.h"
 #include "sensor_services/failure_text.h"
 #include "sensor_services/heartbeat_message.h"
 #include "sensor_services/sensor_services_object.h"
@@ -32,25 +32,6 @@ constexpr const char16_t* kPingResponseDocument = u"ZEL-SensorServices-Ping-Resp
 constexpr const char16_t* kPingReplyElement = u"agent-ping";
 // The pause before a busy controller is asked again.
 constexpr std::chrono::milliseconds kBusyPause(500);
-
-// A reply of the session-config module, released when the scope ends.
-struct ModuleResponse {
-    explicit ModuleResponse(const CSessionConfigLoader* owner) : binding(owner) {}
-    ModuleResponse(const ModuleResponse&) = delete;
-    ModuleResponse& operator=(const ModuleResponse&) = delete;
-    ~ModuleResponse() { binding->Free(bytes); }
-
-    const CSessionConfigLoader* binding;
-    char* bytes = nullptr;
-    uint32_t length = 0;
-};
-
-// Replaces the dump file's content with `length` bytes; a file that cannot be written is
-// skipped, since the dump is only a diagnostic aid.
-void WriteDump(const char* fileName, const char* bytes, uint32_t length) {
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (out) out.write(bytes, static_cast<std::streamsize>(length));
-}
 
 // The UTF-8 "request-id" of the first "agent-ping" element that has one; false when none has.
 bool FindRequestId(const cml::CCmlParser& parser, std::string& requestId) {
@@ -77,7 +58,7 @@ uint32_t CSensorServices::PostPing(char* idBuffer, uint32_t* idLength) {
     const auto requestIdLength = static_cast<uint32_t>(requestId.size());
 
     CopyIdentifier(requestId, idBuffer, idLength);
-    if (DumpEnabled()) WriteDump(kPingRequestDumpFile, requestId.data(), requestIdLength);
+    if (DumpEnabled()) WriteDumpFile(kPingRequestDumpFile, requestId.data(), requestIdLength);
     if (!record->Assign(requestId.data(), requestIdLength)) return ZEL_E_NO_VIRTUAL_MEMORY;
 
     std::unique_ptr<CPingRecord> older;
@@ -116,12 +97,14 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
     uint32_t status = 0;
     try {
         for (;;) {
-            ModuleResponse response(binding);
+            char* raw = nullptr;
+            uint32_t responseLength = 0;
             status = binding->PostData(0, current, kPingPath, 0, kPingMimeType, record->Bytes(), record->Length(),
-                                       timeouts.values, &response.bytes, &response.length);
+                                       timeouts.values, &raw, &responseLength);
+            const ModuleText response(raw, {binding});
             if (status == 0) {
                 // An empty answer is a success too, but names no controller to move to.
-                if (response.bytes) {
+                if (response) {
                     // The controller that answered is the current one before the agent hears
                     // of it, so that nothing the callback does can undo that.
                     {
@@ -129,16 +112,11 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
                         if (svcRetryState* retryState = RetryState()) retryState->SetState(0, current);
                     }
                     server = current;
-                    HelperProcessPingResponse(response.bytes, response.length);
+                    HelperProcessPingResponse(response.get(), responseLength);
                 }
                 break;
             }
-            SS_ErrorCallback callback;
-            {
-                ObjectLock lock(*this);
-                callback = m_errorCallback;
-            }
-            if (callback) callback(status, SS_CHANNEL_PING);
+            ReportPostFailure(status, SS_CHANNEL_PING);
 
             // After SS_ShutDown the walk ends here: its outcome can no longer reach anyone.
             if (StopRequested()) break;
@@ -175,7 +153,7 @@ uint32_t CSensorServices::HelperProcessPingResponse(const char* response, uint32
         AgentTrace(TraceSink(), SS_TRACE_ERROR, kProcessWhere, text::kRequiredParameterNull);
         return ZEL_E_INVALIDARG;
     }
-    if (DumpEnabled()) WriteDump(kPingResponseDumpFile, response, length);
+    if (DumpEnabled()) WriteDumpFile(kPingResponseDumpFile, response, length);
 
     std::string requestId;
     std::string failure;

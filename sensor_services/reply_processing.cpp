@@ -1,6 +1,5 @@
 #include "sensor_services/reply_processing.h"
 
-#include <fstream>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -16,6 +15,7 @@
 #include "connection/agent_trace.h"
 #include "runtime/unicode.h"
 #include "sensor_services/ctrlexc.h"
+#include "sensor_services/dump_file.h"
 #include "sensor_services/failure_text.h"
 #include "sensor_services/heartbeat_message.h"
 #include "sensor_services/sensor_services_object.h"
@@ -120,7 +120,7 @@ uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint
         AgentTrace(sink, SS_TRACE_ERROR, kResponseWhere, text::kRequiredParameterNull);
         return ZEL_E_INVALIDARG;
     }
-    if (m_services.DumpEnabled()) DumpReply(bytes, length);
+    if (m_services.DumpEnabled()) WriteDumpFile(kHeartbeatResponseDumpFile, bytes, length);
 
     std::string message;
     uint32_t status = 0;
@@ -148,11 +148,6 @@ uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint
                    (message + text::kErrCodeLabel + HexStatus(status) + text::kCmlCodeLabel + HexStatus(cmlCode)).c_str());
     }
     return status;
-}
-
-void CReplyProcessor::DumpReply(const char* bytes, uint32_t length) const {
-    std::ofstream dump(kHeartbeatResponseDumpFile, std::ios::binary | std::ios::trunc);
-    if (dump) dump.write(bytes, length);
 }
 
 uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDOM_Element& root) {

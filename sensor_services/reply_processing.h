@@ -81,8 +81,6 @@ private:
                              const std::string& agentId, bool last);
     void OnSetPolicyResponse(const cml::CSetPolicyResponse& response, const std::string& requestId,
                              const std::string& agentId, bool last);
-    // Writes the reply's bytes to the dump file; failures are ignored.
-    void DumpReply(const char* bytes, uint32_t length) const;
 
     CSensorServices& m_services;
 };

@@ -17,13 +17,6 @@ constexpr const char* kSsInitWhere = "SS_Init()";
 constexpr const char* kDumpEnabledKey = "dumpEnabled";
 constexpr std::size_t kControllerFieldCount = 8;
 
-// Releases a text or buffer of the session-config module.
-struct ModuleRelease {
-    const CSessionConfigLoader* binding;
-    void operator()(char* block) const { binding->Free(block); }
-};
-using ModuleText = std::unique_ptr<char, ModuleRelease>;
-
 }  // namespace
 
 CSensorServices* CSensorServices::Create() noexcept { return new (std::nothrow) CSensorServices; }
@@ -201,6 +194,15 @@ uint32_t CSensorServices::DispatchRequests(int32_t server) {
     return SendHeartbeat(server);
 }
 
+void CSensorServices::ReportPostFailure(uint32_t status, uint32_t channel) const {
+    SS_ErrorCallback callback;
+    {
+        ObjectLock lock(*this);
+        callback = m_errorCallback;
+    }
+    if (callback) callback(status, channel);
+}
+
 uint32_t CSensorServices::SendHeartbeat(int32_t server) {
     std::unique_ptr<CHeartbeatRecord> record;
     PostTimeouts timeouts;
@@ -214,27 +216,22 @@ uint32_t CSensorServices::SendHeartbeat(int32_t server) {
     // No lock is held from here to the end of the post: the post may take long and the
     // error callback may call exports.
     const CSessionConfigLoader* binding = Binding();
-    char* response = nullptr;
-    uint32_t responseLength = 0;
     uint32_t status;
     try {
+        char* raw = nullptr;
+        uint32_t responseLength = 0;
         status = binding->PostData(0, server, kHeartbeatPath, 0, kHeartbeatMimeType, record->Bytes(),
-                                   record->Length(), timeouts.values, &response, &responseLength);
+                                   record->Length(), timeouts.values, &raw, &responseLength);
+        const ModuleText response(raw, {binding});
         if (status != 0) {
-            SS_ErrorCallback callback;
-            {
-                ObjectLock lock(*this);
-                callback = m_errorCallback;
-            }
-            if (callback) callback(status, SS_CHANNEL_HEARTBEAT);
+            ReportPostFailure(status, SS_CHANNEL_HEARTBEAT);
         } else if (response) {
             // The reply's own failures are traced there; the post stays a success.
-            HelperProcessHeartbeatResponse(response, responseLength);
+            HelperProcessHeartbeatResponse(response.get(), responseLength);
         }
     } catch (...) {
         status = ZEL_E_INTERNAL;
     }
-    binding->Free(response);
 
     if (status != 0) {
         ObjectLock lock(*this);

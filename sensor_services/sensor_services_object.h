@@ -140,6 +140,9 @@ private:
     // callback was told; ZEL_E_INTERNAL when something threw on the way. On failure the
     // heartbeat is put back unless a newer one was queued meanwhile.
     uint32_t SendHeartbeat(int32_t server);
+    // Tells the agent's error callback, if one is registered, that a post on `channel`
+    // failed with `status`; the callback runs without the object lock.
+    void ReportPostFailure(uint32_t status, uint32_t channel) const;
 
     // Posts the pending ping, starting with `server` and walking the controller list until
     // one accepts it; that controller replaces `server` and becomes the retry state's
