@@ -207,4 +207,13 @@ uint32_t GetPostTimeouts(uint32_t (&timeouts)[3]) {
     });
 }
 
+uint32_t ProcessHeartbeatReply(const char* bytes, uint32_t length) {
+    return ExportFrame(
+        [&](CSensorServices& services) { return services.HelperProcessHeartbeatResponse(bytes, length); });
+}
+
+uint32_t ProcessPingReply(const char* bytes, uint32_t length) {
+    return ExportFrame([&](CSensorServices& services) { return services.HelperProcessPingResponse(bytes, length); });
+}
+
 }  // namespace zel::ss

@@ -103,6 +103,10 @@ public:
 
     // Parses and dispatches a reply to a heartbeat (CReplyProcessor); its failures are traced.
     uint32_t HelperProcessHeartbeatResponse(const char* bytes, uint32_t length);
+    // Hands the reply to a ping to the ping callback: 0 without a callback (nothing read)
+    // or after the callback; ZEL_E_INVALIDARG for an empty reply; ZEL_E_SS_BAD_RESPONSE
+    // (traced) when the reply is no XML or names no request identifier.
+    uint32_t HelperProcessPingResponse(const char* response, uint32_t length);
 
     // The handler of the group-settings item of a get-policy-response (the get-policy
     // callback's arguments): saves the settings document, takes its token as the new
@@ -149,10 +153,6 @@ private:
     // current one. 0 when there was none or a controller answered, else the last failure
     // (after the ping callback was told). Runs outside the object lock.
     uint32_t SendPing(int32_t& server);
-    // Hands the reply to a ping to the ping callback: 0 without a callback (nothing read)
-    // or after the callback; ZEL_E_INVALIDARG for an empty reply; ZEL_E_SS_BAD_RESPONSE
-    // (traced) when the reply is no XML or names no request identifier.
-    uint32_t HelperProcessPingResponse(const char* response, uint32_t length);
     // Calls the agent's ping callback, if one is registered, with no lock held; an exception
     // from it is traced and goes no further.
     void CallPingCallback(const std::string& requestId, uint32_t status, const char* response, uint32_t length);
