@@ -14,12 +14,6 @@ constexpr const char16_t* kOpClone = u"Cloning agent info object";
 constexpr const char16_t* kOpDeserialize = u"Processing agent-info element";
 
 std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
-
-// Adds " name='value'" only for a non-empty value.
-template <typename CharT>
-void AttributeIfSet(XmlSink<CharT>& sink, const char16_t* name, const std::u16string& value, EscapeMode mode) {
-    if (!value.empty()) sink.Attribute(name, value, mode);
-}
 }  // namespace
 
 CAgentInfo::CAgentInfo() : m_tagName(kTagAgentInfo) {}
@@ -107,14 +101,13 @@ void CAgentInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) con
 template <typename CharT>
 void CAgentInfo::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    // "namespace" and "ip-address" are written as they are; the others escaped.
-    AttributeIfSet(sink, kTagName, m_name, kEscapeAttribute);
-    AttributeIfSet(sink, kTagNamespace, m_namespace, kEscapeNone);
-    AttributeIfSet(sink, kTagIpAddress, m_ipAddress, kEscapeNone);
-    AttributeIfSet(sink, kTagHostName, m_hostName, kEscapeAttribute);
-    AttributeIfSet(sink, kTagAgentId, m_agentId, kEscapeAttribute);
-    AttributeIfSet(sink, kTagAuthToken, m_authToken, kEscapeAttribute);
-    AttributeIfSet(sink, kTagAuthHash, m_authHash, kEscapeAttribute);
+    sink.AttributeIfSet(kTagName, m_name);
+    sink.AttributeIfSet(kTagNamespace, m_namespace);
+    sink.AttributeIfSet(kTagIpAddress, m_ipAddress);
+    sink.AttributeIfSet(kTagHostName, m_hostName);
+    sink.AttributeIfSet(kTagAgentId, m_agentId);
+    sink.AttributeIfSet(kTagAuthToken, m_authToken);
+    sink.AttributeIfSet(kTagAuthHash, m_authHash);
 }
 
 template <typename CharT>
@@ -124,8 +117,8 @@ void CAgentInfo::SerializeContentImpl(std::basic_ostream<CharT>& stream, int lev
             .Indent(level)
             .Ascii("<")
             .Wide(kTagAgentGroup)
-            .Attribute(kTagXmlns, kPropertyNamespaceURI, kEscapeNone)
-            .Attribute(kTagName, group, kEscapeAttribute)
+            .Attribute(kTagXmlns, kPropertyNamespaceURI)
+            .Attribute(kTagName, group)
             .Ascii("/>")
             .EndLine();
     }

@@ -160,20 +160,15 @@ const std::u16string& StatusTextOf(uint32_t code) {
 }
 
 template <typename CharT>
-void WriteAttributeIfSet(XmlSink<CharT>& sink, const char16_t* name, const std::u16string& value, EscapeMode mode) {
-    if (!value.empty()) sink.Attribute(name, value, mode);
-}
-
-template <typename CharT>
 void WriteFlagIfTrue(XmlSink<CharT>& sink, const char16_t* name, bool flag) {
-    if (flag) sink.Attribute(name, kTagTrue, kEscapeNone);
+    if (flag) sink.Attribute(name, kTagTrue);
 }
 
-// " name='0x<hex>' status-text='<text>'", the text unescaped.
+// " name='0x<hex>' status-text='<text>'".
 template <typename CharT>
 void WriteStatus(XmlSink<CharT>& sink, const char16_t* name, uint32_t code) {
     sink.Ascii(" ").Wide(name).Ascii("='0x").Hex(code).Ascii("'");
-    sink.Attribute(kTagStatusText, StatusTextOf(code), kEscapeNone);
+    sink.Attribute(kTagStatusText, StatusTextOf(code));
 }
 
 template <typename CharT>
@@ -355,15 +350,15 @@ void CHostInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) cons
 
 template <typename CharT>
 void CHostInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI, kEscapeNone)
-        .Attribute(kTagOs, m_os, kEscapeAttribute)
-        .Attribute(kTagVersion, m_version, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagIpAddress, m_ipAddress, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagHostName, m_hostName, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagNbname, m_nbName, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagNbdomain, m_nbDomain, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagAdObjectId, m_adObjectId, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagAdGroupId, m_adGroupId, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI)
+        .Attribute(kTagOs, m_os)
+        .Attribute(kTagVersion, m_version);
+    sink.AttributeIfSet(kTagIpAddress, m_ipAddress);
+    sink.AttributeIfSet(kTagHostName, m_hostName);
+    sink.AttributeIfSet(kTagNbname, m_nbName);
+    sink.AttributeIfSet(kTagNbdomain, m_nbDomain);
+    sink.AttributeIfSet(kTagAdObjectId, m_adObjectId);
+    sink.AttributeIfSet(kTagAdGroupId, m_adGroupId);
 }
 
 void CHostInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -419,9 +414,9 @@ void CSchemaInfo::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CSchemaInfo::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagNamespace, m_namespace, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagName, m_name, kEscapeAttribute);
+    sink.Attribute(kTagNamespace, m_namespace);
+    sink.AttributeIfSet(kTagVersion, m_version);
+    sink.AttributeIfSet(kTagName, m_name);
     WriteFlagIfTrue(sink, kTagOverwrite, m_overwrite);
     WriteFlagIfTrue(sink, kTagRoot, m_root);
     WriteFlagIfTrue(sink, kTagCpeEditable, m_cpeEditable);
@@ -494,9 +489,9 @@ void CContentDate::SerializeImpl(std::basic_ostream<CharT>& stream, int level) c
 
 template <typename CharT>
 void CContentDate::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
-        .Attribute(kTagIdentity, m_identity, kEscapeAttribute)
-        .Attribute(kTagDate, m_date, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
+        .Attribute(kTagIdentity, m_identity)
+        .Attribute(kTagDate, m_date);
 }
 
 void CContentDate::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -574,9 +569,9 @@ void CNameValuePair::SerializeImpl(std::basic_ostream<CharT>& stream, int level)
 
 template <typename CharT>
 void CNameValuePair::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
-        .Attribute(kTagName, m_name, kEscapeAttribute)
-        .Attribute(kTagValue, m_value, kEscapeAttribute);
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
+        .Attribute(kTagName, m_name)
+        .Attribute(kTagValue, m_value);
     if (m_ordinal != kNoOrdinal) {
         sink.Ascii(" ").Wide(kTagOrdinal).Ascii("='");
         WriteSignedDecimal(sink, m_ordinal);
@@ -748,9 +743,9 @@ void CModuleInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
 
 template <typename CharT>
 void CModuleInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone)
-        .Attribute(kTagName, m_name, kEscapeAttribute)
-        .Attribute(kTagVersion, m_version, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
+        .Attribute(kTagName, m_name)
+        .Attribute(kTagVersion, m_version);
     if (m_status != kStatusNotSet) WriteStatus(sink, kTagStatus, m_status);
 }
 
@@ -832,10 +827,10 @@ void CUpdateInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
 
 template <typename CharT>
 void CUpdateInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get(), kEscapeNone);
-    WriteAttributeIfSet(sink, kTagModule, m_module, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagType, m_type, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI.Get());
+    sink.AttributeIfSet(kTagModule, m_module);
+    sink.AttributeIfSet(kTagType, m_type);
+    sink.AttributeIfSet(kTagVersion, m_version);
 }
 
 void CUpdateInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -912,11 +907,11 @@ void CTaskDescriptorContent::SerializeImpl(std::basic_ostream<CharT>& stream, in
 
 template <typename CharT>
 void CTaskDescriptorContent::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagNamespace, m_namespace, kEscapeNone);
+    sink.Attribute(kTagNamespace, m_namespace);
     // A bound of exactly one is the schema's default and is left out.
-    if (!m_minOccurs.empty() && m_minOccurs != kOne) sink.Attribute(kTagMinOccurs, m_minOccurs, kEscapeNone);
-    if (!m_maxOccurs.empty() && m_maxOccurs != kOne) sink.Attribute(kTagMaxOccurs, m_maxOccurs, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagIdentity, m_identity, kEscapeNone);
+    if (!m_minOccurs.empty() && m_minOccurs != kOne) sink.Attribute(kTagMinOccurs, m_minOccurs);
+    if (!m_maxOccurs.empty() && m_maxOccurs != kOne) sink.Attribute(kTagMaxOccurs, m_maxOccurs);
+    sink.AttributeIfSet(kTagIdentity, m_identity);
     WriteFlagIfTrue(sink, kTagPolicyRef, m_policyRef);
     WriteFlagIfTrue(sink, kTagGlobal, m_global);
 }
@@ -995,7 +990,7 @@ void CTaskInfoItem::SerializeImpl(std::basic_ostream<CharT>& stream, int level) 
 
 template <typename CharT>
 void CTaskInfoItem::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagAction, m_action, kEscapeAttribute).Attribute(kTagMessage, m_message, kEscapeAttribute);
+    sink.Attribute(kTagAction, m_action).Attribute(kTagMessage, m_message);
 }
 
 void CTaskInfoItem::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -1280,26 +1275,26 @@ void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CAgentInfoContent::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagName, m_name, kEscapeAttribute)
-        .Attribute(kTagAgentId, m_agentId, kEscapeAttribute)
-        .Attribute(kTagNamespace, m_namespace, kEscapeNone)
-        .Attribute(kTagVersion, m_version, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagModel, m_model, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagQpkVersion, m_qpkVersion, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagAgentInstallPath, m_agentInstallPath, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagDaemonInstallPath, m_daemonInstallPath, kEscapeAttribute);
+    sink.Attribute(kTagName, m_name)
+        .Attribute(kTagAgentId, m_agentId)
+        .Attribute(kTagNamespace, m_namespace)
+        .Attribute(kTagVersion, m_version);
+    sink.AttributeIfSet(kTagModel, m_model);
+    sink.AttributeIfSet(kTagQpkVersion, m_qpkVersion);
+    sink.AttributeIfSet(kTagAgentInstallPath, m_agentInstallPath);
+    sink.AttributeIfSet(kTagDaemonInstallPath, m_daemonInstallPath);
     if (m_agentStatus != kStatusNotSet) WriteStatus(sink, kTagAgentStatus, m_agentStatus);
-    WriteAttributeIfSet(sink, kTagLastQpkPath, m_lastQpkPath, kEscapeAttribute);
+    sink.AttributeIfSet(kTagLastQpkPath, m_lastQpkPath);
     if (m_qpkStatus != kStatusNotSet) {
         sink.Ascii(" ").Wide(kTagQpkStatus).Ascii("='");
         WriteSignedDecimal(sink, static_cast<int32_t>(m_qpkStatus));
         sink.Ascii("'");
     }
-    WriteAttributeIfSet(sink, kTagQpkStatusDescription, m_qpkStatusDescription, kEscapeAttribute);
-    WriteAttributeIfSet(sink, kTagGroupnameHint, m_groupnameHint, kEscapeAttribute);
+    sink.AttributeIfSet(kTagQpkStatusDescription, m_qpkStatusDescription);
+    sink.AttributeIfSet(kTagGroupnameHint, m_groupnameHint);
     WriteFlagIfTrue(sink, kTagUseLocalSettings, m_useLocalSettings);
-    if (!m_sendNewSchemas) sink.Attribute(kTagSendNewSchemas, kTagFalse, kEscapeNone);
-    WriteAttributeIfSet(sink, kTagRegisterAgent, m_registerAgent, kEscapeNone);
+    if (!m_sendNewSchemas) sink.Attribute(kTagSendNewSchemas, kTagFalse);
+    sink.AttributeIfSet(kTagRegisterAgent, m_registerAgent);
 }
 
 template <typename CharT>

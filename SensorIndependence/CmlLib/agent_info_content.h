@@ -227,7 +227,7 @@ public:
     // Writes the element on one line at `level`.
     virtual void Serialize(std::ostream& stream, int level) const;
     virtual void Serialize(std::basic_ostream<char16_t>& stream, int level) const;
-    // Writes xmlns, identity (escaped) and date (as it is), all three always.
+    // Writes xmlns, identity and date, all three always.
     virtual void SerializeAttributes(std::ostream& stream) const;
     virtual void SerializeAttributes(std::basic_ostream<char16_t>& stream) const;
 
@@ -496,7 +496,7 @@ public:
     virtual void Serialize(std::ostream& stream, int level) const;
     virtual void Serialize(std::basic_ostream<char16_t>& stream, int level) const;
     // Writes namespace (always); each bound only when neither empty nor "1"; identity when not
-    // empty; each true flag as 'true'. Values are written as they are.
+    // empty; each true flag as 'true'.
     virtual void SerializeAttributes(std::ostream& stream) const;
     virtual void SerializeAttributes(std::basic_ostream<char16_t>& stream) const;
 

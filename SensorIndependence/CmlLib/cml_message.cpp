@@ -190,15 +190,15 @@ void CCmlMessage::ParseResponses(const CCmlDOM_NodeList& responses) {
 
 template <typename CharT>
 void CCmlMessage::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
-    {
-        // The values of the envelope's attributes are written as they are.
-        XmlSink<CharT> sink(stream);
-        sink.Indent(level).Ascii("<").Wide(kTagMessageEnvelope);
-        sink.Ascii(" ").Wide(kTagBroadcast).Ascii("='").Wide(m_broadcast ? kTagTrue : kTagFalse);
-        sink.Ascii("' ").Wide(kTagMessageId).Ascii("='").Wide(m_messageId);
-        if (!m_responseTo.empty()) sink.Ascii("' ").Wide(kTagResponseTo).Ascii("='").Wide(m_responseTo);
-        sink.Ascii("'>").EndLine();
-    }
+    XmlSink<CharT>(stream)
+        .Indent(level)
+        .Ascii("<")
+        .Wide(kTagMessageEnvelope)
+        .Attribute(kTagBroadcast, m_broadcast ? kTagTrue : kTagFalse)
+        .Attribute(kTagMessageId, m_messageId)
+        .AttributeIfSet(kTagResponseTo, m_responseTo)
+        .Ascii(">")
+        .EndLine();
 
     m_source.Serialize(stream, level + 1);
     for (const CAgentInfo& destination : m_destinations) destination.Serialize(stream, level + 1);
@@ -226,23 +226,19 @@ void CCmlMessage::SerializeDocumentImpl(std::basic_ostream<CharT>& stream) const
     const ScopedConversionFacet<CharT> facet(stream);
     WriteDocumentHead(stream, kTagZel, namespaces);
     XmlSink<CharT>(stream).EndLine();
+    // The attributes begin with a blank, so this line is indented by four.
     XmlSink<CharT>(stream)
-        .Indent(1)
-        .Wide(kTagXmlns)
-        .Ascii("='")
-        .Wide(kCmlBaseURI)
-        .Ascii("' ")
-        .Wide(kTagSchemaVersion)
-        .Ascii("='")
-        .Wide(kRootSchemaVersion)
-        .Ascii("'>")
+        .Ascii("   ")
+        .Attribute(kTagXmlns, kCmlBaseURI)
+        .Attribute(kTagSchemaVersion, kRootSchemaVersion)
+        .Ascii(">")
         .EndLine();
     XmlSink<CharT>(stream)
         .Indent(1)
         .Ascii("<")
         .Wide(kTagCml)
-        .Attribute(kTagXmlns, kCmlNamespaceURI, kEscapeNone)
-        .Attribute(kTagSchemaVersion, kCmlSchemaVersion, kEscapeNone)
+        .Attribute(kTagXmlns, kCmlNamespaceURI)
+        .Attribute(kTagSchemaVersion, kCmlSchemaVersion)
         .Ascii(">")
         .EndLine();
 

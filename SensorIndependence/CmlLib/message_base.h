@@ -64,8 +64,8 @@ public:
     // Writes the message as a stand-alone document with its namespaces' schema locations.
     virtual void SerializeDocument(std::ostream& stream) const;
     virtual void SerializeDocument(std::basic_ostream<char16_t>& stream) const;
-    // Writes " xmlns='...' request-id='...' schema-version='...'" (values unescaped; request-id
-    // even when empty).
+    // Writes " xmlns='...' request-id='...' schema-version='...'" (request-id even when
+    // empty).
     virtual void SerializeAttributes(std::ostream& stream) const;
     virtual void SerializeAttributes(std::basic_ostream<char16_t>& stream) const;
     // Writes the child content at `level` (nothing here).

@@ -81,11 +81,6 @@ void WithDomErrors(const char16_t* operation, Body&& body) {
     }
 }
 
-template <typename CharT>
-void AttributeIfSet(XmlSink<CharT>& sink, const char16_t* name, const std::u16string& value, EscapeMode mode) {
-    if (!value.empty()) sink.Attribute(name, value, mode);
-}
-
 // A CPolicyNode over the root element of a parsed policy document. The parser goes out of
 // scope here; the node's share of the document keeps it alive.
 std::unique_ptr<CPolicyNode> ParsePolicyDocument(const XMLByte* bytes, std::size_t length, const char16_t* operation) {
@@ -247,12 +242,12 @@ void CCmlPolicy::SerializeEndTagImpl(std::basic_ostream<CharT>& stream, int leve
 template <typename CharT>
 void CCmlPolicy::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagXmlns, m_namespaceURI, kEscapeNone);
-    AttributeIfSet(sink, kTagName, m_name, kEscapeAttribute);
-    AttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
-    if (m_overwrite) sink.Attribute(kTagOverwrite, kTagTrue, kEscapeNone);
-    sink.Attribute(kTagSchemaVersion, GetSchemaVersion(), kEscapeNone);
-    if (!m_valid) sink.Attribute(kTagValid, kTagFalse, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI);
+    sink.AttributeIfSet(kTagName, m_name);
+    sink.AttributeIfSet(kTagVersion, m_version);
+    if (m_overwrite) sink.Attribute(kTagOverwrite, kTagTrue);
+    sink.Attribute(kTagSchemaVersion, GetSchemaVersion());
+    if (!m_valid) sink.Attribute(kTagValid, kTagFalse);
 }
 
 void CCmlPolicy::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -376,10 +371,10 @@ template <typename CharT>
 void CPolicyReference::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
     sink.Indent(level).Ascii("<").Wide(m_tagName);
-    sink.Attribute(kTagXmlns, m_namespaceURI, kEscapeNone);
-    sink.Attribute(kTagName, m_name, kEscapeAttribute);
-    sink.Attribute(kTagNamespace, m_policyNamespace, kEscapeNone);
-    AttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
+    sink.Attribute(kTagXmlns, m_namespaceURI);
+    sink.Attribute(kTagName, m_name);
+    sink.Attribute(kTagNamespace, m_policyNamespace);
+    sink.AttributeIfSet(kTagVersion, m_version);
     sink.Ascii("/>").EndLine();
 }
 
@@ -457,14 +452,14 @@ void CPolicyItem::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
 template <typename CharT>
 void CPolicyItem::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    AttributeIfSet(sink, kTagName, m_name, kEscapeAttribute);
-    AttributeIfSet(sink, kTagNamespace, m_namespace, kEscapeNone);
-    AttributeIfSet(sink, kTagVersion, m_version, kEscapeNone);
-    AttributeIfSet(sink, kTagSchemaVersion, m_schemaVersion, kEscapeNone);
-    AttributeIfSet(sink, kTagTag, m_tag, kEscapeNone);
+    sink.AttributeIfSet(kTagName, m_name);
+    sink.AttributeIfSet(kTagNamespace, m_namespace);
+    sink.AttributeIfSet(kTagVersion, m_version);
+    sink.AttributeIfSet(kTagSchemaVersion, m_schemaVersion);
+    sink.AttributeIfSet(kTagTag, m_tag);
     if (m_code != 0) sink.Ascii(" ").Wide(kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
-    AttributeIfSet(sink, kTagText, m_text, kEscapeAttribute);
-    AttributeIfSet(sink, kTagToken, m_token, kEscapeAttribute);
+    sink.AttributeIfSet(kTagText, m_text);
+    sink.AttributeIfSet(kTagToken, m_token);
 }
 
 void CPolicyItem::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }

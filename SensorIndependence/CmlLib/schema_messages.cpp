@@ -163,7 +163,7 @@ template <typename CharT>
 void CSchemaInfoResponseData::SerializeResultAttributes(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
     if (m_code != 0) sink.Ascii(" ").Wide(kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
-    if (!m_text.empty()) sink.Attribute(kTagText, m_text, kEscapeAttribute);
+    if (!m_text.empty()) sink.Attribute(kTagText, m_text);
 }
 
 template <typename CharT>

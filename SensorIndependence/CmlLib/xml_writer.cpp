@@ -23,10 +23,17 @@ static_assert(std::is_same_v<XMLCh, char16_t>, "DOM strings are used as UTF-16 t
 namespace zel::cml {
 namespace {
 
-// Which escaping modes replace each ASCII character; characters from 128 up are never
-// replaced.
+// Marks the ASCII characters that XML 1.0 cannot carry: the controls other than tab, line
+// feed and carriage return. They are replaced in every mode.
+constexpr unsigned kNotXmlCharacter = 1u << 2;
+
+// Which escaping modes replace each ASCII character; characters from 128 up are replaced
+// only when XML cannot carry them (see EscapeIn).
 constexpr std::array<uint8_t, 128> MakeEscapeTable() {
     std::array<uint8_t, 128> table{};
+    for (unsigned c = 0; c < 0x20; ++c) {
+        if (c != '\t' && c != '\n' && c != '\r') table[c] = kNotXmlCharacter;
+    }
     for (char c : {'&', '<', '>', '"', '\''}) {
         table[static_cast<unsigned char>(c)] = kEscapeText | kEscapeAttribute;
     }
@@ -34,58 +41,74 @@ constexpr std::array<uint8_t, 128> MakeEscapeTable() {
     return table;
 }
 constexpr std::array<uint8_t, 128> kEscapeTable = MakeEscapeTable();
-constexpr unsigned kLastSpecial = '>';
+constexpr char16_t kLastSpecial = u'>';
+constexpr char16_t kFirstSurrogate = 0xD800;
 
-// The entity replacing `c`: the 8-bit copies for narrow output, the table's wide strings
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The replacement of `unit`: an entity for the characters the modes replace, U+FFFD for a
+// character XML cannot carry. The 8-bit copies for narrow output, the table's wide strings
 // for wide output.
 template <typename CharT>
-std::basic_string_view<CharT> Entity(char c) {
+std::basic_string_view<CharT> Replacement(char16_t unit) {
     if constexpr (std::is_same_v<CharT, char>) {
-        switch (c) {
-            case '&': return kNarrowEntityAmp;
-            case '<': return kNarrowEntityLt;
-            case '>': return kNarrowEntityGt;
-            case '"': return kNarrowEntityQuot;
-            case '\'': return kNarrowEntityApos;
-            default: return kNarrowEntityLineFeed;
+        switch (unit) {
+            case u'&': return kNarrowEntityAmp;
+            case u'<': return kNarrowEntityLt;
+            case u'>': return kNarrowEntityGt;
+            case u'"': return kNarrowEntityQuot;
+            case u'\'': return kNarrowEntityApos;
+            case u'\n': return kNarrowEntityLineFeed;
+            default: return "\xEF\xBF\xBD";
         }
     } else {
-        switch (c) {
-            case '&': return kEntityAmp;
-            case '<': return kEntityLt;
-            case '>': return kEntityGt;
-            case '"': return kEntityQuot;
-            case '\'': return kEntityApos;
-            default: return kEntityLineFeed;
+        switch (unit) {
+            case u'&': return kEntityAmp;
+            case u'<': return kEntityLt;
+            case u'>': return kEntityGt;
+            case u'"': return kEntityQuot;
+            case u'\'': return kEntityApos;
+            case u'\n': return kEntityLineFeed;
+            default: return u"\uFFFD";
         }
     }
 }
 
 // The one escaping routine: hands each run of characters that need no replacement to
-// `run` whole, and each character that does to `entity`. The mode is a template argument
-// so that the scan loop tests a constant.
-template <unsigned Mode, typename CharT, typename Run, typename EntityFn>
-void EscapeIn(const CharT* text, std::size_t length, Run& run, EntityFn& entity) {
+// `run` whole, and each character that does to `replace`. The mode is a template argument
+// so that the scan loop tests a constant. Most characters pass on one comparison: every
+// ASCII character that is replaced lies at or below '>', every other one at or above the
+// first surrogate (surrogates that do not form a pair, U+FFFE and U+FFFF).
+template <unsigned Mode, typename Run, typename Replace>
+void EscapeIn(const char16_t* text, std::size_t length, Run& run, Replace& replace) {
+    constexpr unsigned kReplaced = Mode | kNotXmlCharacter;
     std::size_t runStart = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        const auto unit = static_cast<std::make_unsigned_t<CharT>>(text[i]);
-        // Every replaced character is at or below '>', which lets most characters pass on
-        // one comparison.
-        if (unit <= kLastSpecial && (kEscapeTable[unit] & Mode) != 0) {
-            if (i > runStart) run(text + runStart, i - runStart);
-            entity(static_cast<char>(unit));
-            runStart = i + 1;
+        const char16_t unit = text[i];
+        if (unit <= kLastSpecial) {
+            if ((kEscapeTable[unit] & kReplaced) == 0) continue;
+        } else if (unit < kFirstSurrogate) {
+            continue;
+        } else if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+            ++i;  // a pair: one character beyond the basic plane
+            continue;
+        } else if (unit < 0xFFFE && !IsHighSurrogate(unit) && !IsLowSurrogate(unit)) {
+            continue;
         }
+        if (i > runStart) run(text + runStart, i - runStart);
+        replace(unit);
+        runStart = i + 1;
     }
     if (length > runStart) run(text + runStart, length - runStart);
 }
 
-template <typename CharT, typename Run, typename EntityFn>
-void Escape(const CharT* text, std::size_t length, unsigned mode, Run&& run, EntityFn&& entity) {
+template <typename Run, typename Replace>
+void Escape(std::u16string_view text, unsigned mode, Run&& run, Replace&& replace) {
     switch (mode) {
-        case kEscapeText: return EscapeIn<kEscapeText>(text, length, run, entity);
-        case kEscapeAttribute: return EscapeIn<kEscapeAttribute>(text, length, run, entity);
-        default: return EscapeIn<kEscapeNone>(text, length, run, entity);
+        case kEscapeText: return EscapeIn<kEscapeText>(text.data(), text.size(), run, replace);
+        case kEscapeAttribute: return EscapeIn<kEscapeAttribute>(text.data(), text.size(), run, replace);
+        default: return EscapeIn<kEscapeNone>(text.data(), text.size(), run, replace);
     }
 }
 
@@ -111,13 +134,12 @@ bool IsSkippedText(const xercesc::DOMText* text) {
     return true;
 }
 
-template <typename CharT>
-std::basic_string<CharT> EscapedString(std::basic_string_view<CharT> text, unsigned mode) {
-    std::basic_string<CharT> out;
+std::u16string EscapedString(std::u16string_view text, unsigned mode) {
+    std::u16string out;
     out.reserve(text.size());
     Escape(
-        text.data(), text.size(), mode, [&out](const CharT* run, std::size_t n) { out.append(run, n); },
-        [&out](char c) { out += Entity<CharT>(c); });
+        text, mode, [&out](const char16_t* run, std::size_t n) { out.append(run, n); },
+        [&out](char16_t unit) { out += Replacement<char16_t>(unit); });
     return out;
 }
 
@@ -144,6 +166,42 @@ void WriteStartTagTo(XmlSink<CharT>& sink, const xercesc::DOMElement* element) {
         }
     }
     sink.Ascii(element->hasChildNodes() ? ">" : "/>");
+}
+
+// Writes the line of `node` at `level`: an element's start tag, a text, CDATA section or
+// comment, or the mark of a node type that is not written. True when the node is an element
+// whose children follow.
+template <typename CharT>
+bool WriteNodeLine(XmlSink<CharT>& sink, const xercesc::DOMNode* node, int level) {
+    switch (node->getNodeType()) {
+        case xercesc::DOMNode::ELEMENT_NODE: {
+            const auto* element = static_cast<const xercesc::DOMElement*>(node);
+            sink.Indent(level);
+            WriteStartTagTo(sink, element);
+            sink.EndLine();
+            return element->hasChildNodes();
+        }
+        case xercesc::DOMNode::TEXT_NODE: {
+            const auto* text = static_cast<const xercesc::DOMText*>(node);
+            if (!IsSkippedText(text)) sink.Indent(level).Escaped(View(text->getData()), kEscapeText).EndLine();
+            return false;
+        }
+        case xercesc::DOMNode::CDATA_SECTION_NODE: {
+            const auto* text = static_cast<const xercesc::DOMText*>(node);
+            if (IsSkippedText(text)) return false;
+            sink.Indent(level).Ascii("<![CDATA[").Escaped(View(text->getData()), kEscapeNone).Ascii("]]>").EndLine();
+            return false;
+        }
+        case xercesc::DOMNode::COMMENT_NODE: {
+            const auto* comment = static_cast<const xercesc::DOMCharacterData*>(node);
+            sink.Indent(level).Ascii("<!--").Escaped(View(comment->getData()), kEscapeNone).Ascii("-->").EndLine();
+            return false;
+        }
+        default:
+            sink.EndLine();
+            sink.Ascii("Unrecognized node type:  ").Decimal(static_cast<uint64_t>(node->getNodeType()));
+            return false;
+    }
 }
 
 }  // namespace
@@ -208,10 +266,10 @@ void XmlSink<CharT>::Narrow(std::u16string_view text) {
 template <typename CharT>
 XmlSink<CharT>& XmlSink<CharT>::Escaped(std::u16string_view text, EscapeMode mode) {
     Escape(
-        text.data(), text.size(), mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
-        [this](char c) {
-            const std::basic_string_view<CharT> entity = Entity<CharT>(c);
-            Append(entity.data(), entity.size());
+        text, mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
+        [this](char16_t unit) {
+            const std::basic_string_view<CharT> replacement = Replacement<CharT>(unit);
+            Append(replacement.data(), replacement.size());
         });
     return *this;
 }
@@ -230,8 +288,13 @@ XmlSink<CharT>& XmlSink<CharT>::Indent(int level) {
 }
 
 template <typename CharT>
-XmlSink<CharT>& XmlSink<CharT>::Attribute(std::u16string_view name, std::u16string_view value, EscapeMode mode) {
-    return Ascii(" ").Wide(name).Ascii("='").Escaped(value, mode).Ascii("'");
+XmlSink<CharT>& XmlSink<CharT>::Attribute(std::u16string_view name, std::u16string_view value) {
+    return Ascii(" ").Wide(name).Ascii("='").Escaped(value, kEscapeAttribute).Ascii("'");
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::AttributeIfSet(std::u16string_view name, std::u16string_view value) {
+    return value.empty() ? *this : Attribute(name, value);
 }
 
 template <typename CharT>
@@ -266,11 +329,13 @@ std::u16string Indent(int level) { return std::u16string(level > 0 ? 4 * static_
 
 std::u16string EscapeAttribute(std::u16string_view text) { return EscapedString(text, kEscapeAttribute); }
 
-std::string EscapeAttribute(std::string_view text) { return EscapedString(text, kEscapeAttribute); }
+std::string EscapeAttribute(std::string_view text) {
+    return ToUtf8(EscapedString(ToUtf16(std::string(text)), kEscapeAttribute));
+}
 
 std::u16string EscapeText(std::u16string_view text) { return EscapedString(text, kEscapeText); }
 
-std::string EscapeText(std::string_view text) { return EscapedString(text, kEscapeText); }
+std::string EscapeText(std::string_view text) { return ToUtf8(EscapedString(ToUtf16(std::string(text)), kEscapeText)); }
 
 template <typename CharT>
 void WriteAscii(std::basic_ostream<CharT>& stream, std::string_view ascii) {
@@ -312,9 +377,8 @@ void WriteHex(std::basic_ostream<CharT>& stream, uint32_t value) {
 }
 
 template <typename CharT>
-void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value,
-                    EscapeMode mode) {
-    XmlSink<CharT>(stream).Attribute(name, value, mode);
+void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value) {
+    XmlSink<CharT>(stream).Attribute(name, value);
 }
 
 template <typename CharT>
@@ -369,53 +433,28 @@ void WriteStartTag(const xercesc::DOMElement* element, std::basic_ostream<CharT>
 template <typename CharT>
 void WriteNode(const xercesc::DOMNode* node, std::basic_ostream<CharT>& stream, int level) {
     if (node == nullptr) return;
-    switch (node->getNodeType()) {
-        case xercesc::DOMNode::ELEMENT_NODE: {
-            const auto* element = static_cast<const xercesc::DOMElement*>(node);
-            {
-                // Scoped so that no buffer is held across the recursion.
-                XmlSink<CharT> sink(stream);
-                sink.Indent(level);
-                WriteStartTagTo(sink, element);
-                sink.EndLine();
-            }
-            if (element->hasChildNodes()) {
-                for (const xercesc::DOMNode* child = element->getFirstChild(); child != nullptr;
-                     child = child->getNextSibling()) {
-                    WriteNode(child, stream, level + 1);
-                }
-                XmlSink<CharT>(stream)
-                    .Indent(level)
-                    .Ascii("</")
-                    .Escaped(View(element->getNodeName()), kEscapeText)
-                    .Ascii(">")
-                    .EndLine();
-            }
-            break;
+    // A walk along parent and sibling links rather than a recursion: the stack stays flat
+    // however deep the subtree is.
+    XmlSink<CharT> sink(stream);
+    const xercesc::DOMNode* current = node;
+    int depth = 0;
+    for (;;) {
+        if (WriteNodeLine(sink, current, level + depth)) {
+            current = current->getFirstChild();
+            ++depth;
+            continue;
         }
-        case xercesc::DOMNode::TEXT_NODE: {
-            const auto* text = static_cast<const xercesc::DOMText*>(node);
-            if (IsSkippedText(text)) break;
-            XmlSink<CharT>(stream).Indent(level).Escaped(View(text->getData()), kEscapeText).EndLine();
-            break;
+        while (current != node && current->getNextSibling() == nullptr) {
+            current = current->getParentNode();
+            --depth;
+            sink.Indent(level + depth)
+                .Ascii("</")
+                .Escaped(View(current->getNodeName()), kEscapeText)
+                .Ascii(">")
+                .EndLine();
         }
-        case xercesc::DOMNode::CDATA_SECTION_NODE: {
-            const auto* text = static_cast<const xercesc::DOMText*>(node);
-            if (IsSkippedText(text)) break;
-            XmlSink<CharT>(stream).Indent(level).Ascii("<![CDATA[").Wide(View(text->getData())).Ascii("]]>").EndLine();
-            break;
-        }
-        case xercesc::DOMNode::COMMENT_NODE: {
-            const auto* comment = static_cast<const xercesc::DOMCharacterData*>(node);
-            XmlSink<CharT>(stream).Indent(level).Ascii("<!--").Wide(View(comment->getData())).Ascii("-->").EndLine();
-            break;
-        }
-        default: {
-            XmlSink<CharT> sink(stream);
-            sink.EndLine();
-            sink.Ascii("Unrecognized node type:  ").Decimal(static_cast<uint64_t>(node->getNodeType()));
-            break;
-        }
+        if (current == node) return;
+        current = current->getNextSibling();
     }
 }
 
@@ -430,8 +469,7 @@ template class XmlSink<char16_t>;
     template void WriteLineEnd<CharT>(std::basic_ostream<CharT>&);                                             \
     template void WriteDecimal<CharT>(std::basic_ostream<CharT>&, uint64_t);                                   \
     template void WriteHex<CharT>(std::basic_ostream<CharT>&, uint32_t);                                       \
-    template void WriteAttribute<CharT>(std::basic_ostream<CharT>&, std::u16string_view, std::u16string_view,  \
-                                        EscapeMode);                                                           \
+    template void WriteAttribute<CharT>(std::basic_ostream<CharT>&, std::u16string_view, std::u16string_view); \
     template void WriteXmlDeclaration<CharT>(std::basic_ostream<CharT>&, bool);                                \
     template void WriteDocumentHead<CharT>(std::basic_ostream<CharT>&, std::u16string_view, const NamespaceSet&); \
     template void WriteStartTag<CharT>(const xercesc::DOMElement*, std::basic_ostream<CharT>&);                \

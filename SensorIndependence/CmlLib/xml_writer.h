@@ -4,6 +4,11 @@
 // stream's character type, instantiated for std::ostream (UTF-8 bytes) and for
 // std::basic_ostream<char16_t> (UTF-16); both give the same characters. Literal pieces are
 // passed as ASCII and widened here; wide text is converted to UTF-8 for narrow streams.
+//
+// Every document written here is well-formed XML whatever text it is given: every
+// attribute value and every text goes through the escaping below, and a character that
+// XML 1.0 cannot carry (a control character other than tab, line feed and carriage return,
+// a surrogate without its partner, U+FFFE, U+FFFF) is written as U+FFFD in every mode.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +26,8 @@
 namespace zel::cml {
 
 // Escaping modes, usable as flags: text mode replaces & < > " ' and attribute mode also
-// the line feed. No other character is ever replaced.
+// the line feed; kEscapeNone (CDATA sections, comments) replaces only the characters XML
+// cannot carry, which every mode writes as U+FFFD.
 enum EscapeMode : unsigned {
     kEscapeNone = 0,
     kEscapeText = 1u << 0,
@@ -32,7 +38,8 @@ enum EscapeMode : unsigned {
 // costs a few stream calls rather than one per piece. All writing operations below go
 // through it; Serialize code may also use it directly:
 //     XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(tag).Attribute(name, value).Ascii("/>").EndLine();
-// Wide text is converted for narrow streams (ASCII by narrowing, other characters through
+// Wide() is for names and other text known to need no escaping; values go through
+// Attribute() and Escaped(). Wide text is converted for narrow streams (ASCII by narrowing, other characters through
 // the runtime's replacing converter). Whatever is collected reaches the stream at Flush,
 // EndLine or destruction, also when an exception leaves the writing code early. Writes go
 // straight into the stream buffer; a stream in a failed state takes nothing more.
@@ -75,12 +82,14 @@ public:
         }
         return *this;
     }
-    // Wide text escaped in `mode` (kEscapeNone: unchanged).
+    // Wide text escaped in `mode`.
     XmlSink& Escaped(std::u16string_view text, EscapeMode mode);
     // The indentation of `level`: 4 x level blanks, none for level 0 or below.
     XmlSink& Indent(int level);
-    // " name='value'" with the value escaped in `mode`.
-    XmlSink& Attribute(std::u16string_view name, std::u16string_view value, EscapeMode mode = kEscapeAttribute);
+    // " name='value'" with the value escaped in attribute mode.
+    XmlSink& Attribute(std::u16string_view name, std::u16string_view value);
+    // The same, but nothing for an empty value.
+    XmlSink& AttributeIfSet(std::u16string_view name, std::u16string_view value);
     // A number in decimal digits.
     XmlSink& Decimal(uint64_t value);
     // A number in lower-case hexadecimal digits, without prefix or leading zeros.
@@ -117,8 +126,8 @@ private:
 // Four blanks per level (none for level 0 or below).
 std::u16string Indent(int level);
 
-// `text` with the attribute-mode replacements; the 8-bit form takes and gives UTF-8 and
-// uses the 8-bit entity strings.
+// `text` with the attribute-mode replacements; the 8-bit form takes and gives UTF-8 (a
+// byte sequence that is not UTF-8 comes out as U+FFFD).
 std::u16string EscapeAttribute(std::u16string_view text);
 std::string EscapeAttribute(std::string_view text);
 // `text` with the text-mode replacements (line feeds stay as they are).
@@ -133,7 +142,7 @@ void WriteAscii(std::basic_ostream<CharT>& stream, std::string_view ascii);
 template <typename CharT>
 void WriteWide(std::basic_ostream<CharT>& stream, std::u16string_view text);
 
-// Writes wide text escaped in `mode` (kEscapeText or kEscapeAttribute).
+// Writes wide text escaped in `mode`.
 template <typename CharT>
 void WriteEscaped(std::basic_ostream<CharT>& stream, std::u16string_view text, EscapeMode mode);
 
@@ -153,10 +162,9 @@ void WriteDecimal(std::basic_ostream<CharT>& stream, uint64_t value);
 template <typename CharT>
 void WriteHex(std::basic_ostream<CharT>& stream, uint32_t value);
 
-// Writes " name='value'" with the value escaped in `mode` (kEscapeNone writes it as it is).
+// Writes " name='value'" with the value escaped in attribute mode.
 template <typename CharT>
-void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value,
-                    EscapeMode mode = kEscapeAttribute);
+void WriteAttribute(std::basic_ostream<CharT>& stream, std::u16string_view name, std::u16string_view value);
 
 // Writes the XML declaration and a line end. Narrow streams and wide file streams get the
 // UTF-8 declaration; wide string streams get U+FEFF and the UTF-16 declaration; any other
@@ -174,7 +182,8 @@ template <typename CharT>
 void WriteDocumentHead(std::basic_ostream<CharT>& stream, std::u16string_view rootName, const NamespaceSet& namespaces);
 
 // Writes `node` and its subtree in the formatted style at `level`: elements, non-blank text,
-// CDATA sections and comments, one per line. Other node types write a line end and
+// CDATA sections and comments, one per line. The walk is not recursive, so any depth is safe
+// on any stack. Other node types write a line end and
 // "Unrecognized node type:  <number>" and are otherwise skipped. A null node writes nothing.
 template <typename CharT>
 void WriteNode(const xercesc::DOMNode* node, std::basic_ostream<CharT>& stream, int level);

@@ -70,9 +70,9 @@ void WriteWithWriter(std::ostream& out, const Model& model) {
             .Indent(5)
             .Ascii("<")
             .Wide(kTagAgentStartupAnnouncement)
-            .Attribute(kTagXmlns, kCmlNamespaceURI, kEscapeNone)
-            .Attribute(kTagRequestId, u"", kEscapeNone)
-            .Attribute(kTagSchemaVersion, kCmlSchemaVersion, kEscapeNone)
+            .Attribute(kTagXmlns, kCmlNamespaceURI)
+            .Attribute(kTagRequestId, u"")
+            .Attribute(kTagSchemaVersion, kCmlSchemaVersion)
             .Ascii(">")
             .EndLine();
         for (const Module& module : modules) {

@@ -14,7 +14,9 @@
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "cml/dom_test_support.h"
+#include "runtime/message_table.h"
 #include "runtime/unicode.h"
+#include "runtime/zel_error.h"
 #include "zel/status_codes.h"
 
 namespace zel::cml {
@@ -467,7 +469,7 @@ TEST(AgentInfoContent, FlagsReadExactlyAndWriteOnlyTheirNonDefault) {
     }
 }
 
-TEST(AgentInfoContent, EscapingFollowsTheAttributeTable) {
+TEST(AgentInfoContent, EveryAttributeValueIsEscaped) {
     CAgentInfoContent content;
     content.SetName(u"a'b");
     content.SetAgentId(u"<id>");
@@ -476,8 +478,8 @@ TEST(AgentInfoContent, EscapingFollowsTheAttributeTable) {
     content.SetRegisterAgent(u"r&raw");
     content.SetLastQpkPath(u"p\nq");
     EXPECT_EQ(Attributes(content),
-              " name='a&apos;b' agent-id='&lt;id&gt;' namespace='ns&raw' version='&quot;v&quot;'"
-              " last-qpk-path='p&#xa;q' register-agent='r&raw'");
+              " name='a&apos;b' agent-id='&lt;id&gt;' namespace='ns&amp;raw' version='&quot;v&quot;'"
+              " last-qpk-path='p&#xa;q' register-agent='r&amp;raw'");
 }
 
 // ---- Child sections ----
@@ -521,7 +523,7 @@ TEST(AgentInfoContent, HostInfoWithOnlyAnAddressWritesOsAndVersionEmpty) {
     host.SetIpAddress(u"10.0.0.1&x");
     EXPECT_FALSE(host.IsEmpty());
     EXPECT_EQ(Narrow(host, 1),
-              "    <host-info xmlns='http://schemas.zel.example/cml' os='' version='' ip-address='10.0.0.1&x'/>\n");
+              "    <host-info xmlns='http://schemas.zel.example/cml' os='' version='' ip-address='10.0.0.1&amp;x'/>\n");
     host.SetTagName(u"other");
     host.Clear();
     EXPECT_TRUE(host.IsEmpty());
@@ -662,7 +664,7 @@ TEST(AgentInfoElements, DescriptorOccurrenceBounds) {
         descriptor.SetNamespace(u"n&s");
         descriptor.SetMinOccurs(c.minOccurs);
         descriptor.SetMaxOccurs(c.maxOccurs);
-        EXPECT_EQ(Narrow(descriptor, 0), std::string("<descriptor-content namespace='n&s'") + c.written + "/>\n");
+        EXPECT_EQ(Narrow(descriptor, 0), std::string("<descriptor-content namespace='n&amp;s'") + c.written + "/>\n");
     }
     const CTaskDescriptorContent defaults;
     EXPECT_EQ(defaults.GetMinOccurs(), u"1");
@@ -678,7 +680,7 @@ TEST(AgentInfoElements, SchemaInfoAttributesAndNullElement) {
     info.SetName(u"x'y");
     info.SetGetFromAgent(true);
     EXPECT_EQ(Narrow(info, 1),
-              "    <schema-info namespace='a&b' version='1&2' name='x&apos;y' get-from-agent='true'/>\n");
+              "    <schema-info namespace='a&amp;b' version='1&amp;2' name='x&apos;y' get-from-agent='true'/>\n");
     EXPECT_EQ(Wide(info, 1), Narrow(info, 1));
     ExpectCmlError([&] { info.Deserialize(CCmlDOM_Element()); }, u"Deserializing schema-info", u"Null element received",
                    ZEL_E_CML_NULL_ELEMENT);
@@ -695,13 +697,32 @@ TEST(AgentInfoElements, UpdateAndContentDateWriteTheirTable) {
     CUpdateInfo update;
     EXPECT_EQ(Narrow(update, 0), "<update xmlns='http://schemas.zel.example/cml'/>\n");
     update.SetType(u"a&b");
-    EXPECT_EQ(Narrow(update, 0), "<update xmlns='http://schemas.zel.example/cml' type='a&b'/>\n");
+    EXPECT_EQ(Narrow(update, 0), "<update xmlns='http://schemas.zel.example/cml' type='a&amp;b'/>\n");
     CContentDate date;
     EXPECT_EQ(Narrow(date, 0), "<content-date xmlns='http://schemas.zel.example/cml' identity='' date=''/>\n");
     date.SetIdentity(u"a&b");
     date.SetDate(u"<d>");
     EXPECT_EQ(Narrow(date, 0),
-              "<content-date xmlns='http://schemas.zel.example/cml' identity='a&amp;b' date='<d>'/>\n");
+              "<content-date xmlns='http://schemas.zel.example/cml' identity='a&amp;b' date='&lt;d&gt;'/>\n");
+}
+
+// Eleven texts of the table hold an apostrophe, others quotes or ampersands: each must come
+// back from a parse exactly as the table has it, from both stream kinds.
+TEST(AgentInfoElements, EveryMessageTextIsAWellFormedStatusText) {
+    for (const MessageEntry* entry = MessageTableBegin(); entry != MessageTableEnd(); ++entry) {
+        if (entry->code == ZEL_I_CML_NOT_SPECIFIED) continue;  // "not set": no status is written
+        CModuleInfo module;
+        module.SetName(u"m");
+        module.SetStatus(entry->code);
+        const std::u16string expected = ToUtf16(ZELError(entry->code).GetText(255, {}, true));
+        for (const std::string& text : {Narrow(module, 0), Wide(module, 0)}) {
+            CCmlParser parser;
+            ASSERT_NO_THROW(parser.ParseBuffer(reinterpret_cast<const XMLByte*>(text.data()),
+                                               static_cast<unsigned>(text.size()), kParseNonValidating))
+                << std::hex << entry->code << ": " << text;
+            EXPECT_EQ(parser.GetDocumentElement().GetAttribute(kTagStatusText), expected) << std::hex << entry->code;
+        }
+    }
 }
 
 TEST(AgentInfoElements, ModuleParametersPoliciesAndStatus) {
@@ -709,11 +730,11 @@ TEST(AgentInfoElements, ModuleParametersPoliciesAndStatus) {
     module.SetName(u"m&");
     module.SetVersion(u"v&");
     EXPECT_FALSE(module.HasContent());
-    EXPECT_EQ(Narrow(module, 0), "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&'/>\n");
+    EXPECT_EQ(Narrow(module, 0), "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&amp;'/>\n");
     module.AddParam(u"p", u"1");
     module.SetStatus(ZEL_I_AGENT_STATE_PAUSED);
     const std::string withParam =
-        "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&' status='0x4721004b'"
+        "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&amp;' status='0x4721004b'"
         " status-text='Paused'>\n"
         "    <param xmlns='http://schemas.zel.example/cml/common' name='p' value='1'/>\n"
         "</module>\n";
@@ -721,7 +742,7 @@ TEST(AgentInfoElements, ModuleParametersPoliciesAndStatus) {
     EXPECT_EQ(Wide(module, 0), withParam);
     module.AddPolicy(std::make_unique<TestPolicy>(kGroupSettingsNamespaceURI, u"1.0.0"));
     EXPECT_EQ(Narrow(module, 0),
-              "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&' status='0x4721004b'"
+              "<module xmlns='http://schemas.zel.example/cml' name='m&amp;' version='v&amp;' status='0x4721004b'"
               " status-text='Paused'>\n"
               "    <policy xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0'>\n"
               "    </policy>\n"

@@ -64,14 +64,14 @@ TEST(AgentInfo, SerializeGoldenTexts) {
     info.SetAuthToken(u"t");
     info.SetAuthHash(u"h");
     EXPECT_EQ(Narrow(info, 2),
-              "        <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns'raw' ip-address='10.0.0.1&' "
-              "host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'/>\n");
+              "        <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' "
+              "ip-address='10.0.0.1&amp;' host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'/>\n");
 
     info.AddGroup(u"zeta");
     info.AddGroup(u"Al'pha");
     const std::string expected =
-        "    <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns'raw' ip-address='10.0.0.1&' "
-        "host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'>\n"
+        "    <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' "
+        "ip-address='10.0.0.1&amp;' host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'>\n"
         "        <agent-group xmlns='http://schemas.zel.example/cml/property' name='Al&apos;pha'/>\n"
         "        <agent-group xmlns='http://schemas.zel.example/cml/property' name='zeta'/>\n"
         "    </destination>\n";

@@ -377,7 +377,7 @@ TEST(PolicyItem, OnlyNonEmptyAttributesAreWritten) {
              i.SetNamespace(u"a&b");
              i.SetTag(u"<t>");
          },
-         "<policy-item namespace='a&b' tag='<t>'/>\n"},
+         "<policy-item namespace='a&amp;b' tag='&lt;t&gt;'/>\n"},
         {[](CPolicyItem& i) {
              i.SetToken(u"'");
              i.SetText(u"&");

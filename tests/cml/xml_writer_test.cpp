@@ -12,6 +12,7 @@
 #include <string>
 
 #include <xercesc/dom/DOMNodeList.hpp>
+#include <xercesc/dom/DOMText.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_namespace.h"
@@ -19,6 +20,7 @@
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "cml/dom_test_support.h"
+#include "support/small_stack.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
@@ -65,35 +67,48 @@ class XmlWriterTest : public ::testing::Test {};
 using CharTypes = ::testing::Types<char, char16_t>;
 TYPED_TEST_SUITE(XmlWriterTest, CharTypes);
 
-TYPED_TEST(XmlWriterTest, EscapesInTextAndAttributeMode) {
+// The expected wide text, or its UTF-8 for narrow streams.
+template <typename CharT>
+std::basic_string<CharT> Expected(const std::u16string& wide) {
+    if constexpr (std::is_same_v<CharT, char>) {
+        return ToUtf8(wide);
+    } else {
+        return wide;
+    }
+}
+
+TYPED_TEST(XmlWriterTest, EscapesInTextAndAttributeModeAndReplacesWhatXmlCannotCarry) {
     using CharT = TypeParam;
+    const std::u16string lowAlone(1, char16_t(0xDC00));
+    const std::u16string highAlone(1, char16_t(0xDBFF));
     struct Case {
-        const char16_t* input;
+        std::u16string input;
         EscapeMode mode;
-        const char* expected;
+        std::u16string expected;
     };
     const Case cases[] = {
-        {u"a<b & 'c'", kEscapeText, "a&lt;b &amp; &apos;c&apos;"},
-        {u"a<b & 'c'\n", kEscapeAttribute, "a&lt;b &amp; &apos;c&apos;&#xa;"},
-        {u"line1\nline2", kEscapeText, "line1\nline2"},
-        {u"\"q\" > x", kEscapeText, "&quot;q&quot; &gt; x"},
-        {u"\t\r plain", kEscapeAttribute, "\t\r plain"},
-        {u"&&", kEscapeAttribute, "&amp;&amp;"},
-        {u"", kEscapeText, ""},
-        {u"<>", kEscapeNone, "<>"},
+        {u"a<b & 'c'", kEscapeText, u"a&lt;b &amp; &apos;c&apos;"},
+        {u"a<b & 'c'\n", kEscapeAttribute, u"a&lt;b &amp; &apos;c&apos;&#xa;"},
+        {u"line1\nline2", kEscapeText, u"line1\nline2"},
+        {u"\"q\" > x", kEscapeText, u"&quot;q&quot; &gt; x"},
+        {u"\t\r plain", kEscapeAttribute, u"\t\r plain"},
+        {u"&&", kEscapeAttribute, u"&amp;&amp;"},
+        {u"", kEscapeText, u""},
+        {u"<>", kEscapeNone, u"<>"},
+        // Characters outside ASCII pass (the narrow form is their UTF-8), a surrogate pair too.
+        {u"\u00e9<\u20ac\U0001F600\uFFFD", kEscapeAttribute, u"\u00e9&lt;\u20ac\U0001F600\uFFFD"},
+        // What XML 1.0 cannot carry becomes U+FFFD in every mode.
+        {std::u16string(u"a\0b\x01\x08\x0b\x0c\x1f", 8), kEscapeAttribute, u"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {u"\x1b[31m'", kEscapeText, u"\uFFFD[31m&apos;"},
+        {u"<\x07>", kEscapeNone, u"<\uFFFD>"},
+        {u"\uFFFE\uFFFF\uFFFD", kEscapeText, u"\uFFFD\uFFFD\uFFFD"},
+        {lowAlone + u"<" + highAlone, kEscapeText, u"\uFFFD&lt;\uFFFD"},
+        {highAlone + highAlone + u"\U0001F600", kEscapeAttribute, u"\uFFFD\uFFFD\U0001F600"},
     };
     for (const Case& c : cases) {
         std::basic_ostringstream<CharT> out;
         WriteEscaped(out, c.input, c.mode);
-        EXPECT_EQ(out.str(), Text<CharT>(c.expected)) << c.expected;
-    }
-    // Characters outside ASCII are never escaped; the narrow form is their UTF-8.
-    std::basic_ostringstream<CharT> out;
-    WriteEscaped(out, u"\u00e9<\u20ac\U0001F600", kEscapeAttribute);
-    if constexpr (std::is_same_v<CharT, char>) {
-        EXPECT_EQ(out.str(), "\xC3\xA9&lt;\xE2\x82\xAC\xF0\x9F\x98\x80");
-    } else {
-        EXPECT_EQ(out.str(), u"\u00e9&lt;\u20ac\U0001F600");
+        EXPECT_EQ(out.str(), Expected<CharT>(c.expected)) << ToUtf8(c.expected);
     }
 }
 
@@ -146,9 +161,8 @@ TYPED_TEST(XmlWriterTest, IndentationNumbersAndAttributes) {
     WriteAscii(out, ",");
     WriteHex(out, 0);
     WriteAttribute(out, u"text", u"it's\n");
-    WriteAttribute(out, u"raw", u"it's", kEscapeNone);
     EXPECT_EQ(out.str(), Text<CharT>("|            |" + std::string(80, ' ') +
-                                     "|0,4294967295,c7380017,0 text='it&apos;s&#xa;' raw='it's'"));
+                                     "|0,4294967295,c7380017,0 text='it&apos;s&#xa;'"));
     EXPECT_EQ(Indent(2), u"        ");
     EXPECT_EQ(Indent(-1), u"");
 }
@@ -291,6 +305,48 @@ TYPED_TEST(XmlWriterTest, WriteNodeNamespaceRuleForFirstElementWritten) {
     WriteNode(plain.Root(), out2, 0);
     WriteNode(undeclared.Root()->getFirstChild(), out2, 0);
     EXPECT_EQ(out2.str(), Text<CharT>("<a>\n    <b/>\n</a>\n<q:b xmlns='urn:q'/>\n"));
+}
+
+// Counts the lines of what it is given and keeps the last one.
+template <typename CharT>
+class LineCounter : public std::basic_streambuf<CharT> {
+public:
+    using int_type = typename std::basic_streambuf<CharT>::int_type;
+    std::size_t lines = 0;
+    std::basic_string<CharT> line, lastLine;
+
+protected:
+    std::streamsize xsputn(const CharT* text, std::streamsize count) override {
+        for (std::streamsize i = 0; i < count; ++i) Put(text[i]);
+        return count;
+    }
+    int_type overflow(int_type c) override {
+        Put(static_cast<CharT>(c));
+        return c;
+    }
+
+private:
+    void Put(CharT c) {
+        if (c != CharT('\n')) return line.push_back(c);
+        ++lines;
+        lastLine.swap(line);
+        line.clear();
+    }
+};
+
+TYPED_TEST(XmlWriterTest, WriteNodeWalksAnyDepthOnASmallStack) {
+    using CharT = TypeParam;
+    constexpr std::size_t kDepth = 5000;
+    ParsedXml xml("<e/>");
+    xercesc::DOMNode* inner = xml.Root();
+    for (std::size_t i = 1; i < kDepth; ++i) inner = inner->appendChild(xml.Document()->createElement(u"e"));
+    inner->appendChild(xml.Document()->createTextNode(u"x"));
+    LineCounter<CharT> counter;
+    std::basic_ostream<CharT> out(&counter);
+    zel::test::RunOnSmallStack([&] { WriteNode(xml.Root(), out, 0); });
+    // A start and an end tag per element, the text between the innermost pair.
+    EXPECT_EQ(counter.lines, 2 * kDepth + 1);
+    EXPECT_EQ(counter.lastLine, Text<CharT>("</e>"));
 }
 
 TYPED_TEST(XmlWriterTest, WriteNodeSkipsWhiteSpaceTheDomMarksIgnorable) {
