@@ -7,6 +7,7 @@
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/dom/DOMNodeList.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -41,6 +42,8 @@ constexpr const char16_t* kTextAddingNamespace = u"Adding namespace ";
 constexpr const char16_t* kTextVersion = u" version ";
 constexpr const char16_t* kTextNamespace = u"; namespace ";
 constexpr const char16_t* kTextAlreadySpecified = u" already specified";
+constexpr const char16_t* kTextTooDeep = u"Elements are nested deeper than ";
+constexpr const char16_t* kTextLevels = u" levels";
 
 // Entity references expanded per document at most. CML uses only the predefined entities
 // and character references; declared entities cannot appear because a DOCTYPE is refused,
@@ -55,18 +58,23 @@ std::u16string Number(uint64_t value) {
 }
 
 // "<kind>"<system id>", line <n>, column <n>\n   Message:  <message>"
-std::u16string HandlerDescription(const char16_t* kind, const xercesc::SAXParseException& e) {
+std::u16string HandlerDescription(const char16_t* kind, const XMLCh* systemId, XMLFileLoc line, XMLFileLoc column,
+                                  const std::u16string& message) {
     std::u16string out = kind;
     out += u'"';
-    out += Text(e.getSystemId());
+    out += Text(systemId);
     out += u'"';
     out += kTextLine;
-    out += Number(e.getLineNumber());
+    out += Number(line);
     out += kTextColumn;
-    out += Number(e.getColumnNumber());
+    out += Number(column);
     out += kTextHandlerMessage;
-    out += Text(e.getMessage());
+    out += message;
     return out;
+}
+
+std::u16string HandlerDescription(const char16_t* kind, const xercesc::SAXParseException& e) {
+    return HandlerDescription(kind, e.getSystemId(), e.getLineNumber(), e.getColumnNumber(), Text(e.getMessage()));
 }
 
 std::u16string Attribute(const xercesc::DOMElement* element, const char16_t* name) {
@@ -173,6 +181,32 @@ CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntity
     setLoadSchema(false);
     setDoSchema(false);
     setValidationScheme(Val_Never);
+}
+
+void CCmlDOMParser::startDocument() {
+    m_depth = 0;
+    XercesDOMParser::startDocument();
+}
+
+void CCmlDOMParser::startElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
+                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount,
+                                 bool isEmpty, bool isRoot) {
+    // The base class ends an empty element itself, through endElement, which counts down.
+    if (++m_depth > kMaxElementDepth) {
+        const xercesc::Locator* const where = getScanner()->getLocator();
+        throw CCmlException(kOpParse,
+                            HandlerDescription(kTextFatal, where->getSystemId(), where->getLineNumber(),
+                                               where->getColumnNumber(),
+                                               kTextTooDeep + Number(kMaxElementDepth) + kTextLevels),
+                            ZEL_E_CML_PARSE_FATAL);
+    }
+    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+}
+
+void CCmlDOMParser::endElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, bool isRoot,
+                               const XMLCh* elemPrefix) {
+    --m_depth;
+    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIdentifier* resource) {

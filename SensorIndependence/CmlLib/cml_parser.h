@@ -4,8 +4,9 @@
 //
 // Every document is untrusted input: the parser never opens a file or a connection on a
 // document's behalf. A document type declaration is a fatal error, external entities and
-// DTDs are never loaded, entity expansion is capped, and only the validating parse loads
-// schema files, only from ./schemas and only under the names the file-name rule gives.
+// DTDs are never loaded, entity expansion is capped, elements may nest only kMaxElementDepth
+// deep, and only the validating parse loads schema files, only from ./schemas and only under
+// the names the file-name rule gives.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,12 @@
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
 
 namespace zel::cml {
+
+// The deepest element nesting a document may have (the root is at depth 1). A deeper document
+// is a fatal parse error, found while it is read: nothing that walks a parsed tree (reading,
+// writing, checking) meets more levels than this, and the text formatted from a document
+// stays within a fixed multiple of its size.
+inline constexpr unsigned kMaxElementDepth = 256;
 
 // Which parse CCmlParser::Parse runs.
 enum ParseKind : int {
@@ -80,11 +87,23 @@ public:
     void resetErrors() override;
 };
 
-// The Xerces DOM parser with the untrusted-input settings fixed at construction.
+// The Xerces DOM parser with the untrusted-input settings fixed at construction. It counts
+// the open elements while the document is read and ends the parse with a fatal
+// CCmlException (0xC7380003) at the first element deeper than kMaxElementDepth.
 class CCmlDOMParser : public xercesc::XercesDOMParser {
 public:
     CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntityResolver* resolver,
                   xercesc::SecurityManager* securityManager);
+
+    void startDocument() override;
+    void startElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount, bool isEmpty,
+                      bool isRoot) override;
+    void endElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, bool isRoot,
+                    const XMLCh* elemPrefix) override;
+
+private:
+    unsigned m_depth = 0;
 };
 
 // Resolves the external resources a document asks for: only schema grammars of a namespace

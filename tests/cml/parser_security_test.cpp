@@ -280,5 +280,62 @@ TEST(ParserSecurity, PredefinedEntitiesAndCharacterReferencesAreNotCapped) {
     EXPECT_EQ(content.size(), 2000u * 4 + 2000u * 3);
 }
 
+// `depth` nested elements around `inner`, inside a CML frame when `framed`.
+std::string Nested(std::size_t depth, const std::string& inner, bool framed) {
+    std::string open, close;
+    for (std::size_t i = 0; i < depth; ++i) {
+        open += "<n>";
+        close += "</n>";
+    }
+    const std::string body = open + inner + close;
+    if (!framed) return body;
+    // zel, cml and the envelope are three levels; the deep part sits beside the envelope.
+    return "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>"
+           "<cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'>"
+           "<message-envelope/>" + body + "</cml></zel>";
+}
+
+TEST(ParserSecurity, NestingBeyondTheDepthLimitIsAFatalErrorFoundWhileReading) {
+    const std::string siblings = [] {
+        std::string many;
+        for (int i = 0; i < 20000; ++i) many += "<e a='1'/>";
+        return many;
+    }();
+    struct Case {
+        const char* name;
+        std::string text;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"at the limit", Nested(kMaxElementDepth, "", false), false},
+        {"at the limit, empty innermost", Nested(kMaxElementDepth - 1, "<e/>", false), false},
+        {"one deeper", Nested(kMaxElementDepth + 1, "", false), true},
+        {"one deeper, empty innermost", Nested(kMaxElementDepth, "<e/>", false), true},
+        {"framed at the limit", Nested(kMaxElementDepth - 2, "", true), false},
+        {"framed one deeper", Nested(kMaxElementDepth - 1, "", true), true},
+        // Empty elements close themselves: any number of them at the limit is fine.
+        {"many empty siblings deep down", Nested(kMaxElementDepth - 1, siblings, false), false},
+        {"a hundred thousand levels", Nested(100000, "", true), true},
+        {"a hundred thousand levels, unclosed", Nested(100000, "", false).substr(0, 300000), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int kind : {kParseNonValidating, kParseValidating}) {
+            uint32_t code = 0;
+            const std::string outcome = ParseAndCollectText(c.text, kind, code);
+            if (!c.refused) {
+                EXPECT_EQ(code, 0u) << outcome;
+                continue;
+            }
+            EXPECT_EQ(code, ZEL_E_CML_PARSE_FATAL);
+            EXPECT_EQ(outcome.rfind("Parse operation:  Fatal error parsing input \"ZEL CML Stream\", line 1, column ", 0),
+                      0u)
+                << outcome;
+            EXPECT_NE(outcome.find("\n   Message:  Elements are nested deeper than 256 levels"), std::string::npos)
+                << outcome;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zel::cml
