@@ -10,6 +10,7 @@
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
 #include "SensorIndependence/CmlLib/policy.h"
+#include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/schema_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "connection/agent_trace.h"
@@ -76,6 +77,18 @@ uint32_t WithCallerDocument(const HeartbeatCall& call, const char* xml, uint32_t
     }
 }
 
+// Throws the CML library's exception when the heartbeat could not be written with `addition`
+// in it: two schema versions of one namespace, or a versioned namespace outside the CML base
+// URI (which has no schema location). Such a heartbeat would fail as a whole when posted.
+void CheckWritableWith(const cml::CCmlMessage& heartbeat, const cml::CMessageBase& addition) {
+    cml::NamespaceSet namespaces;
+    heartbeat.CollectNamespaces(namespaces);
+    addition.CollectNamespaces(namespaces);
+    std::u16string location;
+    for (const cml::CNamespace& ns : namespaces)
+        cml::SchemaLocation(ns.GetURI(), ns.GetVersion(), cml::kSchemaDirectory, location);
+}
+
 // The "param" children of `root` in the "/cml/common" namespace, in document order.
 cml::NameValuePairVector ReadParams(const cml::CCmlDOM_Element& root) {
     cml::NameValuePairVector params;
@@ -113,6 +126,7 @@ uint32_t AddPolicyRequest(const HeartbeatCall& call, cml::CCmlMessage* handle, c
                                   request->SetTagName(cml::kTagSetPolicyRequest);
                                   request->SetNamespaceURI(cml::kCmlNamespaceURI);
                                   request->SetRequestId(NewGuidText().c_str());
+                                  CheckWritableWith(*handle, *request);
                                   const std::string identifier = ToUtf8(request->GetRequestId());
                                   handle->AddRequest(std::move(request));
                                   CopyIdentifier(identifier, idBuffer, idLength);
@@ -190,6 +204,7 @@ uint32_t AddSetSchemaRequest(const CSensorServices& services, cml::CCmlMessage* 
                                   auto request = std::make_unique<cml::CSetSchemaRequest>();
                                   request->SetRequestId(NewGuidText().c_str());
                                   request->AddSchemaData(item);
+                                  CheckWritableWith(*handle, *request);
                                   const std::string identifier = ToUtf8(request->GetRequestId());
                                   handle->AddRequest(std::move(request));
                                   CopyIdentifier(identifier, idBuffer, idLength);

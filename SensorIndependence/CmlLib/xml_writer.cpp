@@ -419,7 +419,7 @@ void WriteDocumentHead(std::basic_ostream<CharT>& stream, std::u16string_view ro
         first = false;
         // May throw for a URI outside the CML base URI; the sink hands over the head so far.
         SchemaLocation(ns.GetURI(), ns.GetVersion(), kSchemaDirectory, location);
-        sink.Wide(ns.GetURI()).Ascii(" ").Wide(location);
+        sink.Escaped(ns.GetURI(), kEscapeAttribute).Ascii(" ").Escaped(location, kEscapeAttribute);
     }
     sink.Ascii("'");
 }

@@ -469,20 +469,40 @@ TEST_F(HeartbeatBuilderTest, XmlThatCannotBeParsedLeavesTheHeartbeatAsItWas) {
     }
 }
 
-TEST_F(HeartbeatBuilderTest, ASetPolicyRequestWithoutPolicyIsRefusedBeforeItCanSpoilTheHeartbeat) {
-    Heartbeat heartbeat = NewHeartbeat();
-    const std::string empty = "<set-policy-request xmlns='http://schemas.zel.example/cml'/>";
-    EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(heartbeat.get(), empty.data(), static_cast<uint32_t>(empty.size()), nullptr, nullptr));
-    EXPECT_EQ(1u, m_trace.Count(SS_TRACE_ERROR,
-                                "parse failed with CML error. Exception: Reading set-policy-request:  No policy "
-                                "specified; error = 0xc7380009 CML code: 0xc7380009 ERR code: 0xc7380009",
-                                "CSensorServices::AddSetPolicyRequest()"));
-    // The heartbeat can still be written and queued (the post itself finds no controller).
-    const uint32_t posted = PostHeartbeat(heartbeat.release(), nullptr, nullptr);
-    EXPECT_NE(0xC7210005u, posted);
-    bool pending = false;
-    ASSERT_EQ(0u, GetHeartbeatPending(pending));
-    EXPECT_EQ(posted != 0, pending);
+// A set-policy request that could never be written is refused when it is added, so that it
+// cannot make the whole heartbeat fail when it is posted.
+TEST_F(HeartbeatBuilderTest, ASetPolicyRequestThatCouldNotBeWrittenIsRefused) {
+    const auto withPolicies = [&](std::vector<std::pair<std::string, std::string>> policies) {
+        std::string xml = "<set-policy-request xmlns='http://schemas.zel.example/cml'>";
+        for (const auto& [uri, version] : policies)
+            xml += "<policy xmlns='" + uri + "' name='p' schema-version='" + version + "'/>";
+        return xml + "</set-policy-request>";
+    };
+    const struct {
+        std::string xml;
+        const char* failure;
+    } cases[] = {
+        {withPolicies({}), "Reading set-policy-request:  No policy specified; error = 0xc7380009"},
+        {withPolicies({{"urn:outside", "1.0.0"}}), "Building schema filename:  Invalid namespace URI"},
+        {withPolicies({{"http://schemas.zel.example/cml/P", "1.0.0"}, {"http://schemas.zel.example/cml/P", "2.0.0"}}),
+         "error = 0xc738000e"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.xml);
+        Heartbeat heartbeat = NewHeartbeat();
+        const std::size_t lines = m_trace.Lines("CSensorServices::AddSetPolicyRequest()").size();
+        EXPECT_EQ(0xC7560012u, AddSetPolicyRequest(heartbeat.get(), c.xml.data(), static_cast<uint32_t>(c.xml.size()),
+                                                   nullptr, nullptr));
+        const std::vector<TraceLine> traced = m_trace.Lines("CSensorServices::AddSetPolicyRequest()");
+        ASSERT_EQ(lines + 1, traced.size());
+        EXPECT_NE(std::string::npos, traced.back().message.find(c.failure)) << traced.back().message;
+        // The heartbeat can still be written and queued (the post itself finds no controller).
+        const uint32_t posted = PostHeartbeat(heartbeat.release(), nullptr, nullptr);
+        EXPECT_NE(0xC7210005u, posted);
+        bool pending = false;
+        ASSERT_EQ(0u, GetHeartbeatPending(pending));
+        EXPECT_EQ(posted != 0, pending);
+    }
 }
 
 TEST_F(HeartbeatBuilderTest, ParametersFromXmlAreAppendedInDocumentOrder) {
