@@ -65,8 +65,10 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
         if (!announcement) return ZEL_E_INTERNAL;
         cml::CAgentInfoContent& content = announcement->GetContent();
         if (content.GetGroupnameHint().empty() && !groupName.empty()) content.SetGroupnameHint(groupName.c_str());
+        record->SetAgentId(ToUtf8(content.GetAgentId()));
 
         CopyIdentifier(ToUtf8(message->GetMessageId()), idBuffer, idLength);
+        record->SetAnswersUpTo(AddOwedAnswers(*message));
 
         // One serialisation serves the record and the dump, which is written only once the
         // document could be written at all: it always holds the last queued heartbeat.

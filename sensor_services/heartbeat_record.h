@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
 
 namespace zel::ss {
 
@@ -33,9 +35,20 @@ public:
     // Their count.
     uint32_t Length() const noexcept { return m_length; }
 
+    // The agent the document speaks for (the agent id of its announcement): a reply must be
+    // addressed to it.
+    const std::string& AgentId() const noexcept { return m_agentId; }
+    void SetAgentId(std::string agentId) noexcept { m_agentId = std::move(agentId); }
+
+    // The mark of the owed answers the document carries (CAnswerQueue::Owed; 0: none).
+    uint64_t AnswersUpTo() const noexcept { return m_answersUpTo; }
+    void SetAnswersUpTo(uint64_t upTo) noexcept { m_answersUpTo = upTo; }
+
 private:
     std::unique_ptr<char[]> m_bytes;
     uint32_t m_length = 0;
+    std::string m_agentId;
+    uint64_t m_answersUpTo = 0;
 };
 
 }  // namespace zel::ss

@@ -24,9 +24,9 @@ uint32_t GetDumpEnabled(bool& enabled);
 // `timeouts` receives connect, transfer and DNS-cache timeouts.
 uint32_t GetPostTimeouts(uint32_t (&timeouts)[3]);
 
-// Processes `length` bytes as a controller's reply to a heartbeat, as the dispatch thread
-// does after a successful post; reply processing's status.
-uint32_t ProcessHeartbeatReply(const char* bytes, uint32_t length);
+// Processes `length` bytes as a controller's reply to a heartbeat of agent `agentId`, as the
+// dispatch thread does after a successful post; reply processing's status.
+uint32_t ProcessHeartbeatReply(const char* bytes, uint32_t length, const char* agentId);
 // Processes `length` bytes as a controller's reply to a ping; the ping reader's status.
 uint32_t ProcessPingReply(const char* bytes, uint32_t length);
 

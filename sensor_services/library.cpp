@@ -1,5 +1,6 @@
 #include "sensor_services/library.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <mutex>
 
 #include "connection/agent_trace.h"
+#include "runtime/unicode.h"
 #include "sensor_services/internal.h"
 #include "sensor_services/sensor_services_object.h"
 
@@ -55,10 +57,20 @@ private:
     const SS_PlatformServices* m_platform;
 };
 
+// The identifier names the agent in its property file and in every reply it accepts: 36
+// bytes of UTF-8 without control characters.
+bool IsAgentIdentifier(const char* agentIdentifier) {
+    if (std::strlen(agentIdentifier) != kAgentIdLength) return false;
+    std::u16string characters;
+    if (zelToUtf16(agentIdentifier, kAgentIdLength, characters) != 0) return false;
+    return std::none_of(characters.begin(), characters.end(),
+                        [](char16_t c) { return c < 0x20 || c == 0x7F || c == 0xFFFE || c == 0xFFFF; });
+}
+
 bool ArgumentsValid(const char* version, const char* localPropertyFile, const char* groupSettingsFile,
                     const char* agentIdentifier) {
     return version && localPropertyFile && groupSettingsFile && agentIdentifier &&
-           std::strlen(agentIdentifier) == kAgentIdLength && std::strcmp(version, kInterfaceVersion) == 0;
+           IsAgentIdentifier(agentIdentifier) && std::strcmp(version, kInterfaceVersion) == 0;
 }
 
 void TraceInvalidArguments(const SS_TraceSink* trace, const char* version, const char* localPropertyFile,
@@ -207,9 +219,10 @@ uint32_t GetPostTimeouts(uint32_t (&timeouts)[3]) {
     });
 }
 
-uint32_t ProcessHeartbeatReply(const char* bytes, uint32_t length) {
-    return ExportFrame(
-        [&](CSensorServices& services) { return services.HelperProcessHeartbeatResponse(bytes, length); });
+uint32_t ProcessHeartbeatReply(const char* bytes, uint32_t length, const char* agentId) {
+    return ExportFrame([&](CSensorServices& services) {
+        return services.HelperProcessHeartbeatResponse(bytes, length, agentId ? agentId : "");
+    });
 }
 
 uint32_t ProcessPingReply(const char* bytes, uint32_t length) {

@@ -38,13 +38,15 @@ bool FindRequestId(const cml::CCmlParser& parser, std::string& requestId) {
     const cml::CCmlDOM_Document document = parser.GetDocument();
     if (document.IsNull()) return false;
     const cml::CCmlDOM_NodeList elements(document.GetDocument()->getElementsByTagName(kPingReplyElement));
-    for (std::size_t i = 0; i < elements.GetLength(); ++i) {
+    // Item() until a null node: the length of a by-name list walks the whole document each
+    // time it is asked, and an item after it starts the walk again from the top.
+    for (std::size_t i = 0;; ++i) {
         const cml::CCmlDOM_Element element(elements.Item(i));
+        if (element.IsNull()) return false;
         if (!element.HasAttribute(cml::kTagRequestId)) continue;
         requestId = ToUtf8(element.GetAttribute(cml::kTagRequestId));
         return true;
     }
-    return false;
 }
 
 }  // namespace
@@ -112,11 +114,13 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
                         if (svcRetryState* retryState = RetryState()) retryState->SetState(0, current);
                     }
                     server = current;
-                    HelperProcessPingResponse(response.get(), responseLength);
+                    // A refused reply is told like a failed post; the ping itself succeeded.
+                    const uint32_t replyStatus = HelperProcessPingResponse(response.get(), responseLength);
+                    if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_PING);
                 }
                 break;
             }
-            ReportPostFailure(status, SS_CHANNEL_PING);
+            ReportError(status, SS_CHANNEL_PING);
 
             // After SS_ShutDown the walk ends here: its outcome can no longer reach anyone.
             if (StopRequested()) break;

@@ -17,7 +17,6 @@
 #include "sensor_services/ctrlexc.h"
 #include "sensor_services/dump_file.h"
 #include "sensor_services/failure_text.h"
-#include "sensor_services/heartbeat_message.h"
 #include "sensor_services/sensor_services_object.h"
 #include "sensor_services/trace_texts.h"
 #include "zel/status_codes.h"
@@ -110,8 +109,9 @@ struct PolicyArguments {
 
 }  // namespace
 
-uint32_t CSensorServices::HelperProcessHeartbeatResponse(const char* bytes, uint32_t length) {
-    return CReplyProcessor(*this).HelperProcessHeartbeatResponse(bytes, length);
+uint32_t CSensorServices::HelperProcessHeartbeatResponse(const char* bytes, uint32_t length,
+                                                         const std::string& agentId) {
+    return CReplyProcessor(*this, agentId).HelperProcessHeartbeatResponse(bytes, length);
 }
 
 uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint32_t length) {
@@ -143,11 +143,23 @@ uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint
     } catch (...) {
         status = ZEL_E_SS_BAD_RESPONSE;
     }
-    if (status != 0 && TraceEnabled(sink, SS_TRACE_ERROR)) {
-        AgentTrace(sink, SS_TRACE_ERROR, kResponseWhere,
-                   (message + text::kErrCodeLabel + HexStatus(status) + text::kCmlCodeLabel + HexStatus(cmlCode)).c_str());
-    }
+    if (status != 0) TraceRefusal(message, status, cmlCode);
     return status;
+}
+
+uint32_t CReplyProcessor::HelperProcessEmptyResponse() {
+    if (m_services.DumpEnabled()) WriteDumpFile(kHeartbeatResponseDumpFile, "", 0);
+    // Traced as a document without an envelope is.
+    AgentTrace(m_services.TraceSink(), SS_TRACE_ERROR, kParsedWhere, text::kNoEnvelope);
+    TraceRefusal(std::string(), ZEL_E_SS_BAD_RESPONSE, 0);
+    return ZEL_E_SS_BAD_RESPONSE;
+}
+
+void CReplyProcessor::TraceRefusal(const std::string& message, uint32_t status, uint32_t cmlCode) const {
+    const SS_TraceSink* const sink = m_services.TraceSink();
+    if (!TraceEnabled(sink, SS_TRACE_ERROR)) return;
+    AgentTrace(sink, SS_TRACE_ERROR, kResponseWhere,
+               (message + text::kErrCodeLabel + HexStatus(status) + text::kCmlCodeLabel + HexStatus(cmlCode)).c_str());
 }
 
 uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDOM_Element& root) {
@@ -157,13 +169,18 @@ uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDO
         return ZEL_E_INVALIDARG;
     }
     try {
-        const cml::CCmlDOM_NodeList envelopes =
-            root.GetElementsByTagNameNS(cml::kCmlNamespaceURI, cml::kTagMessageEnvelope);
-        if (envelopes.GetLength() == 0) throw CTRLEXC(text::kNoEnvelope, ZEL_E_SS_BAD_RESPONSE);
+        // Item(0) finds the first envelope without walking the rest of the reply.
+        const cml::CCmlDOM_Element first(
+            root.GetElementsByTagNameNS(cml::kCmlNamespaceURI, cml::kTagMessageEnvelope).Item(0));
+        if (first.IsNull()) throw CTRLEXC(text::kNoEnvelope, ZEL_E_SS_BAD_RESPONSE);
         cml::CCmlMessage envelope;
-        envelope.Deserialize(cml::CCmlDOM_Element(envelopes.Item(0)));
+        envelope.Deserialize(first);
         if (envelope.GetDestinations().empty()) throw CTRLEXC(text::kNoDestination, ZEL_E_SS_BAD_RESPONSE);
         const std::string agentId = ToUtf8(envelope.GetDestinations().front().GetAgentId());
+        // Nothing of a reply for another agent may reach this one: not its callbacks, not
+        // its group settings, not its controller list.
+        if (agentId != m_agentId)
+            throw CTRLEXC(BoundedLine(text::kOtherAgentFormat, agentId), ZEL_E_SS_BAD_RESPONSE);
 
         // Group 1: schema requests and schema data; 2: policy answers, get-schema requests
         // and set-schema answers; 3: acknowledgements and errors; 4: anything else.
@@ -197,7 +214,7 @@ uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDO
         if (!schema.empty()) DispatchTypedMessages(schema, agentId, policy.empty() && !genericCalled);
         if (!policy.empty()) DispatchTypedMessages(policy, agentId, !genericCalled);
         if (!generic.empty()) HelperProcessGenericResponses(agentId, generic);
-        if (!unknown.empty()) HelperProcessUnknownMessages(envelope, unknown);
+        if (!unknown.empty()) HelperProcessUnknownMessages(unknown);
 
         if (const SS_ResponseCompleteCallback complete = m_services.Callbacks().responseComplete) {
             const std::string responseTo = ToUtf8(envelope.GetResponseTo());
@@ -370,25 +387,8 @@ void CReplyProcessor::HelperProcessGenericResponses(const std::string& agentId, 
     }
 }
 
-void CReplyProcessor::HelperProcessUnknownMessages(const cml::CCmlMessage& envelope, const MessageList& messages) {
+void CReplyProcessor::HelperProcessUnknownMessages(const MessageList& messages) {
     const SS_TraceSink* const sink = m_services.TraceSink();
-    std::unique_ptr<cml::CCmlMessage> answer;
-    try {
-        answer = NewHeartbeatMessage();
-    } catch (const std::bad_alloc&) {
-        AgentTrace(sink, SS_TRACE_ERROR, kUnknownWhere, text::kOutOfMemory);
-        return;
-    }
-    // The answer speaks for the agent the reply was addressed to.
-    if (!envelope.GetDestinations().empty()) {
-        const cml::CAgentInfo& agent = envelope.GetDestinations().front();
-        cml::CAgentInfoContent& content = FindAnnouncement(*answer)->GetContent();
-        content.SetAgentId(agent.GetAgentId().c_str());
-        content.SetName(agent.GetName().c_str());
-        content.SetNamespace(agent.GetNamespace().c_str());
-    }
-
-    bool answered = false;
     for (const cml::CMessageBase* message : messages) {
         if (!StartsWith(message->GetNamespaceURI(), cml::kCmlNamespaceURI)) continue;
         if (TraceEnabled(sink, SS_TRACE_ERROR)) {
@@ -396,15 +396,12 @@ void CReplyProcessor::HelperProcessUnknownMessages(const cml::CCmlMessage& envel
                        BoundedLine(text::kUnknownMessageFormat, ToUtf8(message->GetTagName())).c_str());
         }
         if (message->GetRequestId().empty()) continue;
-        auto error = std::make_unique<cml::CCmlResponse>(cml::kTagErrorResponse, ZEL_E_CML_REQUEST_NOT_RECOGNIZED,
-                                                         kUnrecognizedRequestText, cml::kCmlNamespaceURI);
-        error->SetRequestId(message->GetRequestId().c_str());
-        answer->AddResponse(std::move(error));
-        answered = true;
+        if (m_services.OweAnswer(message->GetRequestId()) == CAnswerQueue::AddResult::kFull &&
+            TraceEnabled(sink, SS_TRACE_ERROR)) {
+            AgentTrace(sink, SS_TRACE_ERROR, kUnknownWhere,
+                       BoundedLine(text::kTooManyAnswersFormat, ToUtf8(message->GetRequestId())).c_str());
+        }
     }
-    // Queued like the agent's own heartbeats, replacing one not sent yet; its failures have
-    // been traced where they happened.
-    if (answered) m_services.PostHeartbeat(answer.release(), nullptr, nullptr);
 }
 
 }  // namespace zel::ss

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zel::cml {
@@ -29,15 +30,14 @@ using MessageList = std::vector<const cml::CMessageBase*>;
 inline constexpr const char16_t* kHeartbeatResponseDocumentName = u"ZEL-SensorServices-Heartbeat-Response";
 // Where the raw bytes of each reply go when "dumpEnabled" is set (the current directory).
 inline constexpr const char* kHeartbeatResponseDumpFile = "ss_dump_hbresp.txt";
-// The text of the error response that answers a request nobody handles.
-inline constexpr const char16_t* kUnrecognizedRequestText = u"sensor services - unrecognized request";
 
-// Processes replies for one services object. Runs on the thread that posted, without the
-// object lock: every callback is read under the lock and called after it was released, so
-// a callback may call any export.
+// Processes the replies to the heartbeats of agent `agentId` for one services object. Runs on
+// the thread that posted, without the object lock: every callback is read under the lock and
+// called after it was released, so a callback may call any export.
 class CReplyProcessor {
 public:
-    explicit CReplyProcessor(CSensorServices& services) : m_services(services) {}
+    CReplyProcessor(CSensorServices& services, std::string agentId)
+        : m_services(services), m_agentId(std::move(agentId)) {}
 
     // Parses `length` bytes of a reply and dispatches it (after writing the dump file when
     // "dumpEnabled" is set). 0, ZEL_E_INVALIDARG for no bytes, or the failure, which has
@@ -47,8 +47,9 @@ public:
     // Dispatches the first envelope below `root`: schema messages, then policy and schema
     // answers, then acknowledgements and errors, then unknown messages, then the
     // response-complete callback. 0; ZEL_E_INVALIDARG for a null root; ZEL_E_SS_BAD_RESPONSE
-    // for a reply without envelope or destination, a message of the wrong class, a CML
-    // failure or an exception from a typed callback (each traced at level 1).
+    // for a reply without envelope or destination, one whose first destination is another
+    // agent (nothing is dispatched), a message of the wrong class, a CML failure or an
+    // exception from a typed callback (each traced at level 1).
     uint32_t HelperProcessParsedHeartbeatResponse(const cml::CCmlDOM_Element& root);
 
     // Hands each message of `messages` in a "/cml" namespace to the agent's callback for
@@ -61,12 +62,19 @@ public:
     // exception from the callback is traced and the next response follows.
     void HelperProcessGenericResponses(const std::string& agentId, const MessageList& responses);
 
-    // Traces each unknown message and answers every one that carries a request identifier
-    // with an "error-response" (ZEL_E_CML_REQUEST_NOT_RECOGNIZED) in a new heartbeat, posted
-    // as PostHeartbeat does; no heartbeat when nothing needs an answer.
-    void HelperProcessUnknownMessages(const cml::CCmlMessage& envelope, const MessageList& messages);
+    // Traces each unknown message and owes every one that carries a request identifier an
+    // "error-response" (ZEL_E_CML_REQUEST_NOT_RECOGNIZED), which the heartbeats queued from
+    // now on carry (CAnswerQueue). Nothing is posted from here.
+    void HelperProcessUnknownMessages(const MessageList& messages);
+
+    // A reply without a body, which holds no envelope: traced as such (and dumped, empty,
+    // when "dumpEnabled" is set); ZEL_E_SS_BAD_RESPONSE.
+    uint32_t HelperProcessEmptyResponse();
 
 private:
+    // Traces a refused reply at level 1: `message`, then its status and CML code.
+    void TraceRefusal(const std::string& message, uint32_t status, uint32_t cmlCode) const;
+
     void OnSetSchemaRequest(const cml::CSetSchemaRequest& request, const std::string& requestId,
                             const std::string& agentId, bool last);
     void OnGetSchemaRequest(const cml::CSchemaRequest& request, const std::string& requestId,
@@ -83,6 +91,8 @@ private:
                              const std::string& agentId, bool last);
 
     CSensorServices& m_services;
+    // Only a reply whose first destination names this agent is dispatched.
+    const std::string m_agentId;
 };
 
 }  // namespace zel::ss

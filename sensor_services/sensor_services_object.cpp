@@ -3,9 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
+
+#include "SensorIndependence/CmlLib/cml_message.h"
+#include "SensorIndependence/CmlLib/message_base.h"
 
 #include "runtime/platform.h"
 #include "sensor_services/library.h"
+#include "sensor_services/reply_processing.h"
 #include "zel/status_codes.h"
 
 namespace zel::ss {
@@ -66,6 +71,7 @@ uint32_t CSensorServices::Cleanup() {
     if (CSessionConfigLoader* binding = Binding())
         binding->UnregisterSettingsChanged(&CSensorServices::OnSettingsChanged);
     m_groupSettingsFile.clear();
+    m_answers.Clear();
     // The base still points at the retry state; it forgets it in its own clean-up below,
     // and nothing uses it in between.
     m_retryState.reset();
@@ -101,6 +107,22 @@ uint32_t CSensorServices::RegisterErrorCallback(SS_ErrorCallback callback) {
     ObjectLock lock(*this);
     m_errorCallback = callback;
     return 0;
+}
+
+CAnswerQueue::AddResult CSensorServices::OweAnswer(const std::u16string& requestId) {
+    ObjectLock lock(*this);
+    return m_answers.Add(requestId);
+}
+
+uint64_t CSensorServices::AddOwedAnswers(cml::CCmlMessage& message) const {
+    uint64_t upTo = 0;
+    std::vector<std::u16string> owed;
+    {
+        ObjectLock lock(*this);
+        owed = m_answers.Owed(upTo);
+    }
+    for (const std::u16string& requestId : owed) message.AddResponse(UnrecognizedRequestAnswer(requestId));
+    return upTo;
 }
 
 AgentCallbacks CSensorServices::Callbacks() const {
@@ -194,7 +216,7 @@ uint32_t CSensorServices::DispatchRequests(int32_t server) {
     return SendHeartbeat(server);
 }
 
-void CSensorServices::ReportPostFailure(uint32_t status, uint32_t channel) const {
+void CSensorServices::ReportError(uint32_t status, uint32_t channel) const {
     SS_ErrorCallback callback;
     {
         ObjectLock lock(*this);
@@ -224,10 +246,19 @@ uint32_t CSensorServices::SendHeartbeat(int32_t server) {
                                    record->Length(), timeouts.values, &raw, &responseLength);
         const ModuleText response(raw, {binding});
         if (status != 0) {
-            ReportPostFailure(status, SS_CHANNEL_HEARTBEAT);
-        } else if (response) {
-            // The reply's own failures are traced there; the post stays a success.
-            HelperProcessHeartbeatResponse(response.get(), responseLength);
+            ReportError(status, SS_CHANNEL_HEARTBEAT);
+        } else {
+            {
+                // Delivered: the answers it carried are owed no more, whatever the reply says.
+                ObjectLock lock(*this);
+                m_answers.Delivered(record->AnswersUpTo());
+            }
+            // The reply's failures are traced there; the post stays a success.
+            CReplyProcessor processor(*this, record->AgentId());
+            const uint32_t replyStatus = response && responseLength != 0
+                                             ? processor.HelperProcessHeartbeatResponse(response.get(), responseLength)
+                                             : processor.HelperProcessEmptyResponse();
+            if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_HEARTBEAT);
         }
     } catch (...) {
         status = ZEL_E_INTERNAL;

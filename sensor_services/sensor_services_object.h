@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "sensor_services/answer_queue.h"
 #include "sensor_services/base_services.h"
 #include "sensor_services/heartbeat_record.h"
 #include "sensor_services/ping.h"
@@ -72,13 +73,18 @@ public:
     // The group settings file given to SS_Init.
     const std::string& GroupSettingsFile() const { return m_groupSettingsFile; }
 
+    // Owes the controller an error response to request `requestId`; every heartbeat queued
+    // from now on carries it until one of them was delivered.
+    CAnswerQueue::AddResult OweAnswer(const std::u16string& requestId);
+
     // PostHeartbeat: queues the heartbeat and, when that succeeded, asks for it to be sent
     // (TriggerDispatch's status). The message is taken over and destroyed unless it is null
     // or lacks its startup announcement.
     uint32_t PostHeartbeat(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength);
     // Turns the heartbeat into the pending record: adds the group-settings request, fills
-    // in the group name hint, copies the message identifier to the agent's buffer, writes
-    // the dump, serialises once and replaces any heartbeat not yet sent. The same
+    // in the group name hint, copies the message identifier to the agent's buffer, adds the
+    // error responses owed to the controller, writes the dump, serialises once and replaces
+    // any heartbeat not yet sent. The same
     // ownership rule as PostHeartbeat. Returns the status of the group-settings request
     // (the heartbeat is queued even when that failed) or the failure that stopped it.
     uint32_t QueueHeartbeatRequest(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength);
@@ -101,8 +107,9 @@ public:
     // thread told to stop.
     void BeginShutDown();
 
-    // Parses and dispatches a reply to a heartbeat (CReplyProcessor); its failures are traced.
-    uint32_t HelperProcessHeartbeatResponse(const char* bytes, uint32_t length);
+    // Parses and dispatches a reply to a heartbeat of agent `agentId` (CReplyProcessor); its
+    // failures are traced.
+    uint32_t HelperProcessHeartbeatResponse(const char* bytes, uint32_t length, const std::string& agentId);
     // Hands the reply to a ping to the ping callback: 0 without a callback (nothing read)
     // or after the callback; ZEL_E_INVALIDARG for an empty reply; ZEL_E_SS_BAD_RESPONSE
     // (traced) when the reply is no XML or names no request identifier.
@@ -140,13 +147,18 @@ private:
     ~CSensorServices() override = default;
 
     // Posts the pending heartbeat to `server` and hands a reply to reply processing: 0 when
-    // there was none or the post succeeded; the post's failure otherwise, after the error
+    // there was none or the post succeeded (a refused reply is told to the error callback
+    // and still counts as delivered); the post's failure otherwise, after the error
     // callback was told; ZEL_E_INTERNAL when something threw on the way. On failure the
     // heartbeat is put back unless a newer one was queued meanwhile.
     uint32_t SendHeartbeat(int32_t server);
     // Tells the agent's error callback, if one is registered, that a post on `channel`
-    // failed with `status`; the callback runs without the object lock.
-    void ReportPostFailure(uint32_t status, uint32_t channel) const;
+    // failed with `status`, or that its reply was refused with `status`; the callback runs
+    // without the object lock.
+    void ReportError(uint32_t status, uint32_t channel) const;
+    // Adds an error response for every answer owed to `message`; the mark of the answers it
+    // now carries.
+    uint64_t AddOwedAnswers(cml::CCmlMessage& message) const;
 
     // Posts the pending ping, starting with `server` and walking the controller list until
     // one accepts it; that controller replaces `server` and becomes the retry state's
@@ -159,6 +171,7 @@ private:
 
     std::unique_ptr<svcRetryState> m_retryState;
     std::string m_groupSettingsFile;
+    CAnswerQueue m_answers;
     SS_ErrorCallback m_errorCallback = nullptr;
     AgentCallbacks m_callbacks;
     std::string m_groupSettingsVersion = "0";

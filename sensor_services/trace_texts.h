@@ -24,6 +24,10 @@ inline constexpr const char* kGroupSettingsInfoFailed =
 inline constexpr const char* kOutOfMemory = "Out of memory";
 inline constexpr const char* kNoEnvelope = "no message envelope in response";
 inline constexpr const char* kNoDestination = "no destination agents specified in response";
+// Printf formats with one %s: the agent identifier of the reply's destination; the request
+// identifier left without an answer.
+inline constexpr const char* kOtherAgentFormat = "response addressed to another agent: %s";
+inline constexpr const char* kTooManyAnswersFormat = "too many requests await an answer; not answered: %s";
 inline constexpr const char* kCastSetSchemaRequest = "could not cast set schema request to correct class";
 inline constexpr const char* kCastGetSchemaRequest = "could not cast get schema request to correct class";
 inline constexpr const char* kCastGetSchemaResponse = "could not cast get schema response to correct class";

@@ -505,7 +505,6 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
 
     // Schema requests first, then the policy answers (the group settings item goes to the
     // library, which saves and loads it and then tells the agent), then the acknowledgement.
-    // The reply to the library's own answer heartbeat (below) may follow at once.
     ASSERT_TRUE(Eventually([] { return CallbackLog::Instance().Lines().size() >= 5; }));
     const std::vector<std::string> lines = CallbackLog::Instance().Lines();
     EXPECT_EQ((std::vector<std::string>{
@@ -522,8 +521,11 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
     ASSERT_EQ(0u, SS_GetControllerCount(&count));
     EXPECT_EQ(2u, count);
 
-    // The unknown request was answered in a heartbeat of the library's own, which the
-    // controller recorded, and which asked for the settings with the new version.
+    // The unknown request is answered in the agent's next heartbeat, which the controller
+    // recorded, and which asked for the settings with the new version.
+    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version,
+                                  kAgent.ipAddress));
+    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
     ASSERT_TRUE(Eventually([&] { return HasHeartbeats(served, 2); })) << AgentRecord(served, kAgent.id);
     const std::string record = AgentRecord(served, kAgent.id);
     EXPECT_TRUE(Contains(record, "\"error-response\"")) << record;

@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 
+#include "SensorIndependence/CmlLib/cml_parser.h"
 #include "heartbeat_test_support.h"
 #include "services_fixture.h"
 #include "zel/sensor_services.h"
@@ -214,6 +215,42 @@ TEST_F(HeartbeatGoldenTest, APostedHeartbeatIsDumpedAndSentAsWritten) {
     ASSERT_FALSE(posts.empty());
     EXPECT_EQ("/zel/sensor_services/heartbeat", posts[0].path);
     EXPECT_EQ(dumped, posts[0].body);
+}
+
+// Whatever the agent passes in, the heartbeat on the wire is well-formed XML: markup and
+// quotes are escaped, characters XML cannot carry and bytes that are not UTF-8 arrive as
+// U+FFFD, and a status text with an apostrophe stays inside its attribute.
+TEST_F(HeartbeatGoldenTest, TextsOfAnyKindMakeAWellFormedHeartbeat) {
+    TempDir directory;
+    const WorkingDirectory inDirectory(directory.File(""));
+    SS_Heartbeat h = nullptr;
+    ASSERT_EQ(0u, CreateHeartbeat(&h, "agent-7", "Agent\x01\x1b[0m 'one'", "urn:a'gent", "1.0\x7f", "10.0.0.1\x08"));
+    ASSERT_EQ(0u, SetHostInfo(h, "host<1>&'", "10.0.0.2'", "Linux\x0c", nullptr, "NB'", nullptr, nullptr, nullptr));
+    ASSERT_EQ(0u, AddSchemaInfo(h, "s\x80x", "urn:s'chema", "1'0", 0, 0, 0, 0));
+    // 0xC7210014's text holds apostrophes.
+    ASSERT_EQ(0u, AddModuleInfo(h, "m\x02", "2'0", 0xC7210014u, nullptr, nullptr));
+    PostHeartbeat(h, nullptr, nullptr);
+    ASSERT_TRUE(m_server.WaitForPosts(1));
+
+    const std::string body = m_server.Posts()[0].body;
+    cml::CCmlParser parser;
+    ASSERT_NO_THROW(parser.ParseBuffer(reinterpret_cast<const XMLByte*>(body.data()),
+                                       static_cast<unsigned>(body.size()), cml::kParseNonValidating))
+        << body;
+    cml::CCmlMessage posted;
+    posted.Deserialize(parser.GetEnvelopeElement());
+    const auto* announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(posted.GetRequests()[0].get());
+    ASSERT_NE(nullptr, announcement);
+    const cml::CAgentInfoContent& content = announcement->GetContent();
+    EXPECT_EQ(u"Agent\uFFFD\uFFFD[0m 'one'", content.GetName());
+    EXPECT_EQ(u"urn:a'gent", content.GetNamespace());
+    EXPECT_EQ(u"host<1>&'", content.GetHostInfo().GetHostName());
+    ASSERT_EQ(1u, content.GetSchemas().size());
+    EXPECT_EQ(u"s\uFFFDx", content.GetSchemas()[0].GetName());
+    EXPECT_NE(std::string::npos, body.find("status-text='An attempt was made to encode one of the reserved UNICODE BMP "
+                                           "values (0xFFFE, 0xFFFF) into a UTF-8, UTF-16, or UTF-32 string. The "
+                                           "reserved value was replaced with &apos;?&apos; and this error returned.'"))
+        << body;
 }
 
 }  // namespace

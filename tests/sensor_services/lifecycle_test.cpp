@@ -117,6 +117,11 @@ struct BadArguments {
 
 TEST_F(LibraryTest, InvalidArgumentsAreRefusedWithTheirTrace) {
     const std::string id35(35, 'a'), id37(37, 'a');
+    // 36 bytes each: a lone continuation byte, a cut sequence, an encoded surrogate, an
+    // overlong slash, a control character, U+FFFF.
+    const std::string notUtf8[] = {std::string(35, 'a') + "\x80", std::string(34, 'a') + "\xC3" "a",
+                                   std::string(33, 'a') + "\xED\xA0\x80", std::string(34, 'a') + "\xC0\xAF",
+                                   std::string(35, 'a') + "\x1b", std::string(33, 'a') + "\xEF\xBF\xBF"};
     const BadArguments cases[] = {
         {"trailing blank", "3.0 ", "/p", "/g", kAgentId, "SS_Init(3.0 , /p, /g, "},
         {"other version", "3.1", "/p", "/g", kAgentId, "SS_Init(3.1, /p, /g, "},
@@ -127,6 +132,12 @@ TEST_F(LibraryTest, InvalidArgumentsAreRefusedWithTheirTrace) {
         {"null identifier", "3.0", "/p", "/g", nullptr, "SS_Init(3.0, /p, /g, "},
         {"null property file", "3.0", nullptr, "/g", kAgentId, "SS_Init(3.0, (null), /g, "},
         {"null group file", "3.0", "/p", nullptr, kAgentId, "SS_Init(3.0, /p, (null), "},
+        {"lone continuation byte", "3.0", "/p", "/g", notUtf8[0].c_str(), "SS_Init(3.0, /p, /g, "},
+        {"cut sequence", "3.0", "/p", "/g", notUtf8[1].c_str(), "SS_Init(3.0, /p, /g, "},
+        {"encoded surrogate", "3.0", "/p", "/g", notUtf8[2].c_str(), "SS_Init(3.0, /p, /g, "},
+        {"overlong", "3.0", "/p", "/g", notUtf8[3].c_str(), "SS_Init(3.0, /p, /g, "},
+        {"control character", "3.0", "/p", "/g", notUtf8[4].c_str(), "SS_Init(3.0, /p, /g, "},
+        {"U+FFFF", "3.0", "/p", "/g", notUtf8[5].c_str(), "SS_Init(3.0, /p, /g, "},
     };
     const SS_PlatformServices* platform = ZEL_PosixPlatformServices();
     for (const BadArguments& c : cases) {

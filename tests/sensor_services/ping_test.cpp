@@ -56,9 +56,14 @@ std::vector<Outcome> Pings() {
     std::lock_guard<std::mutex> lock(g_log.mutex);
     return g_log.pings;
 }
-std::vector<std::pair<uint32_t, uint32_t>> Errors() {
+// The error reports of the ping channel (the heartbeats of these tests get replies that are
+// no heartbeat replies, which the heartbeat channel reports).
+std::vector<std::pair<uint32_t, uint32_t>> PingErrors() {
     std::lock_guard<std::mutex> lock(g_log.mutex);
-    return g_log.errors;
+    std::vector<std::pair<uint32_t, uint32_t>> errors;
+    for (const auto& error : g_log.errors)
+        if (error.second == SS_CHANNEL_PING) errors.push_back(error);
+    return errors;
 }
 
 // The reply the controller gives: the body echoed in an "agent-ping" element.
@@ -225,7 +230,7 @@ TEST_F(PingTest, WhenEveryControllerIsBusyEachIsAskedAgainAfterAPauseThenTheCall
         }
     }
     EXPECT_EQ(std::vector<std::string>(3, id), Bodies(secondary, kPingPath));
-    EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>(6, {0xC7590013u, 2u})), Errors());
+    EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>(6, {0xC7590013u, 2u})), PingErrors());
 }
 
 TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
@@ -261,7 +266,7 @@ TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
         ASSERT_EQ(1u, Pings().size());
         EXPECT_EQ(id, Pings()[0].requestId);
         EXPECT_EQ(0u, Pings()[0].status);
-        EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{c.primaryFailure, 2u}}), Errors());
+        EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{c.primaryFailure, 2u}}), PingErrors());
         ShutDown();
     }
 }
@@ -303,6 +308,13 @@ TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
         EXPECT_EQ(1u, line.level);
         EXPECT_EQ(0u, line.message.rfind(c.trace, 0)) << line.message;
         EXPECT_NE(std::string::npos, line.message.find(" ERR code: 0xc7560005 CML code: 0x")) << line.message;
+        // The refusal is reported on the ping's channel.
+        EXPECT_TRUE(Eventually([] { return !PingErrors().empty(); }));
+        EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{0xC7560005u, 2u}}), PingErrors());
+        {
+            std::lock_guard<std::mutex> lock(g_log.mutex);
+            g_log.errors.clear();
+        }
         // The next ping is read again; this one called nothing.
         reply = cases[0].reply;
         const std::string next = Ping();

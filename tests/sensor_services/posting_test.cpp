@@ -79,7 +79,7 @@ TEST_P(PostingTest, AQueuedRecordReachesTheServerAndIsFreed) {
     EXPECT_EQ(0u, RequestDispatch());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(1u, server.Posts().size());
-    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+    EXPECT_TRUE(ErrorLog::Instance().PostFailures().empty());
 }
 
 TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
@@ -96,8 +96,8 @@ TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
     ASSERT_EQ(0u, QueueHeartbeatBytes(bytes.data(), static_cast<uint32_t>(bytes.size())));
     EXPECT_EQ(Expected(0xC759001A), RequestDispatch());
 
-    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().Reports().empty(); }));
-    const ErrorReport report = ErrorLog::Instance().Reports()[0];
+    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().PostFailures().empty(); }));
+    const ErrorReport report = ErrorLog::Instance().PostFailures()[0];
     EXPECT_EQ(0xC759001Au, report.status);
     EXPECT_EQ(1u, report.channel);
     EXPECT_EQ(Threaded(), report.thread != std::this_thread::get_id());
@@ -120,7 +120,7 @@ TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
     EXPECT_TRUE(Eventually([] { return !Pending(); }));
     const std::size_t posted = server.Posts().size();
     for (const std::string& body : Bodies(server)) EXPECT_EQ(bytes, body);
-    EXPECT_EQ(posted - 1, ErrorLog::Instance().Reports().size());
+    EXPECT_EQ(posted - 1, ErrorLog::Instance().PostFailures().size());
 }
 
 TEST_P(PostingTest, ARecordQueuedDuringAFailingPostReplacesTheFailedOne) {
@@ -145,8 +145,8 @@ TEST_P(PostingTest, ARecordQueuedDuringAFailingPostReplacesTheFailedOne) {
     EXPECT_TRUE(Eventually([] { return !Pending(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ((std::vector<std::string>{"first", "second"}), Bodies(server));
-    ASSERT_EQ(1u, ErrorLog::Instance().Reports().size());
-    EXPECT_EQ(0xC7590013u, ErrorLog::Instance().Reports()[0].status);
+    ASSERT_EQ(1u, ErrorLog::Instance().PostFailures().size());
+    EXPECT_EQ(0xC7590013u, ErrorLog::Instance().PostFailures()[0].status);
 }
 
 TEST_P(PostingTest, TheTransferTimeoutReachesThePost) {
@@ -157,8 +157,8 @@ TEST_P(PostingTest, TheTransferTimeoutReachesThePost) {
     Start(server, "transferTimeout = 200\n");
     ASSERT_EQ(0u, QueueHeartbeatBytes("slow", 4));
     EXPECT_EQ(Expected(0xC7590009), RequestDispatch());
-    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().Reports().empty(); }));
-    EXPECT_EQ(0xC7590009u, ErrorLog::Instance().Reports()[0].status);
+    ASSERT_TRUE(Eventually([] { return !ErrorLog::Instance().PostFailures().empty(); }));
+    EXPECT_EQ(0xC7590009u, ErrorLog::Instance().PostFailures()[0].status);
     // Stop before the back-off retries, which would hold the server once more.
     EXPECT_EQ(0u, SS_ShutDown());
 }

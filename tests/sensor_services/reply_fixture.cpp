@@ -148,7 +148,10 @@ void ReplyServer::SetReplies(std::vector<std::string> replies) {
 
 std::string ReplyServer::FallbackReply() { return ReplyDocument("", "", "fallback"); }
 
-void ReplyTestBase::SetUp() { CallbackLog::Instance().Clear(); }
+void ReplyTestBase::SetUp() {
+    CallbackLog::Instance().Clear();
+    ErrorLog::Instance().Clear();
+}
 
 void ReplyTestBase::TearDown() {
     SS_ShutDown();
@@ -156,11 +159,12 @@ void ReplyTestBase::TearDown() {
     WaitUntilLibraryGone();
 }
 
-void ReplyTestBase::Start(const ReplyServer& server, bool threaded, const std::string& properties) {
-    m_files = std::make_unique<SettingsFiles>(server.Port());
+void ReplyTestBase::Start(int controllerPort, bool threaded, const std::string& properties) {
+    m_files = std::make_unique<SettingsFiles>(controllerPort);
     m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\nretryInterval = 100\n" + properties);
     ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0,
-                          threaded ? ZEL_PosixPlatformServices() : nullptr, m_trace.Sink()));
+                          threaded ? m_platform : nullptr, m_trace.Sink()));
+    ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
 }
 
 uint32_t ReplyTestBase::PostOneHeartbeat() {

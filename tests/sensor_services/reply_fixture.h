@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "services_fixture.h"
+#include "zel/platform_posix.h"
 
 namespace zel::ss::test {
 
@@ -103,8 +104,12 @@ protected:
     void TearDown() override;
 
     // Writes the settings files, adding `properties` to the sensor_services section, and
-    // starts the library against `server`.
-    void Start(const ReplyServer& server, bool threaded = false, const std::string& properties = "");
+    // starts the library against `server` (threaded: with m_platform), with ErrorLog as its
+    // error callback.
+    void Start(const ReplyServer& server, bool threaded = false, const std::string& properties = "") {
+        Start(server.Port(), threaded, properties);
+    }
+    void Start(int controllerPort, bool threaded = false, const std::string& properties = "");
     // Builds a heartbeat with the exports and posts it; the post's status.
     uint32_t PostOneHeartbeat();
     // Waits until `count` heartbeats have reached the server and the response-complete
@@ -113,6 +118,7 @@ protected:
 
     TraceRecorder m_trace;
     std::unique_ptr<SettingsFiles> m_files;
+    const SS_PlatformServices* m_platform = ZEL_PosixPlatformServices();
 };
 
 // The number of calls of `callback` in `calls`.

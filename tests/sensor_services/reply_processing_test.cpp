@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "sensor_services/library.h"
 #include "sensor_services/reply_processing.h"
 #include "sensor_services/sensor_services_object.h"
+#include "support/small_stack.h"
 #include "zel/sensor_services.h"
 
 namespace zel::ss::test {
@@ -229,47 +233,100 @@ TEST_F(ReplyProcessingTest, MessagesOutsideTheCmlNamespaceReachOnlyResponseCompl
     EXPECT_TRUE(m_trace.Lines(kUnknownWhere).empty());
 }
 
-TEST_F(ReplyProcessingTest, AnUnknownRequestWithAnIdentifierIsAnsweredWithAnErrorResponse) {
-    ReplyServer server({ReplyDocument("<frobnicate-request request-id='r-77'/>\n", "")});
-    Start(server);
+// The envelope of a posted heartbeat.
+cml::CCmlMessage PostedEnvelope(const ReceivedPost& post) {
+    cml::CCmlParser parser;
+    parser.ParseBuffer(reinterpret_cast<const XMLByte*>(post.body.data()), static_cast<unsigned>(post.body.size()),
+                       cml::kParseNonValidating);
+    cml::CCmlMessage envelope;
+    envelope.Deserialize(parser.GetEnvelopeElement());
+    return envelope;
+}
+
+// The request identifiers of the error responses a posted heartbeat carries.
+std::vector<std::u16string> Answers(const ReceivedPost& post) {
+    std::vector<std::u16string> requestIds;
+    const cml::CCmlMessage envelope = PostedEnvelope(post);
+    for (const auto& response : envelope.GetResponses()) {
+        if (response->GetTagName() != u"error-response") continue;
+        EXPECT_EQ(u"http://schemas.zel.example/cml", response->GetNamespaceURI());
+        EXPECT_EQ(0xC7380004u, response->GetCode());
+        EXPECT_EQ(u"sensor services - unrecognized request", response->GetText());
+        requestIds.push_back(response->GetRequestId());
+    }
+    return requestIds;
+}
+
+// A reply asking the unknown request `requestId`.
+std::string UnknownRequestReply(const std::string& requestId) {
+    return ReplyDocument("<frobnicate-request request-id='" + requestId + "'/>\n", "");
+}
+
+// A controller that asks an unknown request in every reply gets each answer once, in the
+// agent's next heartbeat; the library posts nothing of its own, so no reply can start a
+// loop of heartbeats (or, in synchronous mode, a recursion).
+class UnknownRequestTest : public ReplyTestBase, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnknownRequestTest, IsAnsweredInTheNextHeartbeatAndNeverStartsALoop) {
+    ReplyServer server({UnknownRequestReply("r-1"),
+                        ReplyDocument("<frobnicate-request request-id='r-2'/>\n<frobnicate-request request-id='r-2'/>\n"
+                                      "<frobnicate-request request-id='r-3'/>\n",
+                                      "")});
+    Start(server, GetParam());
     RegisterAll();
     ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(WaitFor(server, 2, 2));
+    ASSERT_TRUE(WaitFor(server, 1, 1));
     EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: frobnicate-request",
                                kUnknownWhere));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(1u, server.Server().Posts().size());
 
+    for (std::size_t n = 2; n <= 4; ++n) {
+        ASSERT_EQ(0u, PostOneHeartbeat());
+        ASSERT_TRUE(WaitFor(server, n, n));
+    }
     const std::vector<ReceivedPost> posts = server.Server().Posts();
-    ASSERT_EQ(2u, posts.size());
-    EXPECT_EQ(kHeartbeatPath, posts[1].path);
-    cml::CCmlParser parser;
-    parser.ParseBuffer(reinterpret_cast<const XMLByte*>(posts[1].body.data()),
-                       static_cast<unsigned>(posts[1].body.size()), cml::kParseNonValidating);
-    cml::CCmlMessage answer;
-    answer.Deserialize(parser.GetEnvelopeElement());
-    ASSERT_EQ(1u, answer.GetResponses().size());
-    const cml::CCmlResponse& error = *answer.GetResponses()[0];
-    EXPECT_EQ(u"error-response", error.GetTagName());
-    EXPECT_EQ(u"http://schemas.zel.example/cml", error.GetNamespaceURI());
-    EXPECT_EQ(u"r-77", error.GetRequestId());
-    EXPECT_EQ(0xC7380004u, error.GetCode());
-    EXPECT_EQ(u"sensor services - unrecognized request", error.GetText());
-    // A heartbeat of its own: new identifiers, the controller as destination, the agent of
-    // the reply in its announcement.
-    EXPECT_EQ(36u, answer.GetMessageId().size());
-    ASSERT_EQ(1u, answer.GetDestinations().size());
-    EXPECT_EQ(u"DesktopController", answer.GetDestinations()[0].GetName());
-    const auto* announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(answer.GetRequests()[0].get());
+    ASSERT_EQ(4u, posts.size());
+    EXPECT_TRUE(Answers(posts[0]).empty());
+    // The agent's own heartbeat carries the answer beside its announcement.
+    EXPECT_EQ(std::vector<std::u16string>{u"r-1"}, Answers(posts[1]));
+    const cml::CCmlMessage second = PostedEnvelope(posts[1]);
+    const auto* announcement = dynamic_cast<const cml::CAgentStartupAnnouncement*>(second.GetRequests()[0].get());
     ASSERT_NE(nullptr, announcement);
-    EXPECT_EQ(36u, announcement->GetRequestId().size());
-    EXPECT_EQ(ToUtf16(kAgentId), announcement->GetContent().GetAgentId());
     EXPECT_EQ(u"Agent One", announcement->GetContent().GetName());
-    EXPECT_EQ(u"urn:agent", announcement->GetContent().GetNamespace());
-
-    // The unknown request reached no callback; both replies completed.
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    EXPECT_EQ(2u, calls.size());
-    EXPECT_EQ(2u, CountOf(calls, Callback::kResponseComplete));
+    // Asked twice: answered once.
+    EXPECT_EQ((std::vector<std::u16string>{u"r-2", u"r-3"}), Answers(posts[2]));
+    EXPECT_TRUE(Answers(posts[3]).empty());
+    EXPECT_EQ(4u, CountOf(CallbackLog::Instance().Calls(), Callback::kResponseComplete));
+    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
 }
+
+TEST_F(ReplyProcessingTest, AnAnswerStaysOwedUntilAHeartbeatCarryingItWasDelivered) {
+    std::atomic<int> posts{0};
+    RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
+        switch (posts++) {
+            case 0: return response.set_content(UnknownRequestReply("r-9"), "application/x-zel-cml-data");
+            case 1: response.status = 503; return;
+            default: return response.set_content(ReplyServer::FallbackReply(), "application/x-zel-cml-data");
+        }
+    });
+    Start(server.Port());
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    EXPECT_EQ(0xC7590013u, PostOneHeartbeat());
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    const std::vector<ReceivedPost> sent = server.Posts();
+    ASSERT_EQ(4u, sent.size());
+    // The heartbeat that failed carried it, so did the one that replaced it; then it is paid.
+    EXPECT_EQ(std::vector<std::u16string>{u"r-9"}, Answers(sent[1]));
+    EXPECT_EQ(std::vector<std::u16string>{u"r-9"}, Answers(sent[2]));
+    EXPECT_TRUE(Answers(sent[3]).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UnknownRequestTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "DispatchThread" : "Synchronous";
+                         });
 
 TEST_F(ReplyProcessingTest, AnUnknownRequestWithoutIdentifierIsOnlyTraced) {
     ReplyServer server({ReplyDocument("<frobnicate-request/>\n", "<mystery-response code='0x1'/>\n")});
@@ -317,14 +374,15 @@ TEST_F(ReplyProcessingTest, ExceptionsFromGenericAndCompleteCallbacksAreTracedAn
 }
 
 // A hostile or broken reply: how to build it (given the path of a file that must never be
-// read), and the end of the line the library traces at level 1 under
+// read), the end of the line the library traces at level 1 under
 // HelperProcessHeartbeatResponse (and, when not empty, the exact line under
-// HelperProcessParsedHeartbeatResponse).
+// HelperProcessParsedHeartbeatResponse, or else a part of the parser's text).
 struct HostileCase {
     const char* name;
     std::string (*build)(const std::string& canary);
     std::string responseTraceSuffix;
     std::string parsedTrace;
+    std::string parserText = "ZEL-SensorServices-Heartbeat-Response";
 };
 
 std::string DocumentWithoutEnvelope(const std::string&) {
@@ -360,6 +418,41 @@ std::string TenMegabytesOfGarbage(const std::string&) { return std::string(10u <
 
 std::string NotXml(const std::string&) { return "this is no XML at all"; }
 
+std::string Empty(const std::string&) { return std::string(); }
+
+// A reply for another agent whose group settings would move this one to other controllers.
+std::string ForAnotherAgent(const std::string&) {
+    return ReplyDocument("", std::string("<get-policy-response request-id='gp'><policy-item namespace='") +
+                                 kGroupSettingsNs + "' token='99'>" +
+                                 GroupSettingsDocument("99", "<controller-info host-name='10.9.9.9' port='1'/>") +
+                                 "</policy-item></get-policy-response>\n",
+                         "hb-42", "11111111-2222-3333-4444-555555555555");
+}
+
+// `depth` nested elements: "<n><n>...</n></n>".
+std::string NestedElements(std::size_t depth) {
+    std::string open, close;
+    for (std::size_t i = 0; i < depth; ++i) {
+        open += "<n>";
+        close += "</n>";
+    }
+    return open + close;
+}
+
+// Policy content nesting 50000 elements, in a reply that would reach the agent.
+std::string DeepPolicy(const std::string&) {
+    std::string document = MixedReply();
+    document.insert(document.find("<setting"), NestedElements(50000));
+    return document;
+}
+
+// 100000 nested elements beside the envelope.
+std::string DeepBesideTheEnvelope(const std::string&) {
+    std::string document = MixedReply();
+    document.insert(document.find("  </cml>"), NestedElements(100000));
+    return document;
+}
+
 std::string ExternalEntity(const std::string& canary) {
     return "<?xml version='1.0'?>\n<!DOCTYPE zel [<!ENTITY body SYSTEM 'file://" + canary +
            "'>]>\n<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>&body;</zel>\n";
@@ -387,12 +480,15 @@ TEST_P(HostileReplyTest, IsTracedCallsNothingAndTheNextHeartbeatStillGoesOut) {
         << message;
     if (hostile.parsedTrace.empty()) {
         EXPECT_TRUE(m_trace.Lines(kParsedWhere).empty());
-        // The parser's own text names the document.
-        EXPECT_NE(std::string::npos, message.find("ZEL-SensorServices-Heartbeat-Response")) << message;
+        EXPECT_NE(std::string::npos, message.find(hostile.parserText)) << message;
     } else {
         EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, hostile.parsedTrace, kParsedWhere));
     }
+    // Nothing reached the agent but the report of the refusal, with the traced status.
     EXPECT_TRUE(CallbackLog::Instance().Calls().empty());
+    const std::string traced = hostile.responseTraceSuffix.substr(std::string(" ERR code: ").size(), 10);
+    EXPECT_EQ((std::vector<ErrorReport>{{static_cast<uint32_t>(std::stoul(traced, nullptr, 16)), 1}}),
+              ErrorLog::Instance().Reports());
 
     // The post itself succeeded; the next heartbeat goes out and its reply is processed.
     ASSERT_EQ(0u, PostOneHeartbeat());
@@ -414,8 +510,44 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"NoDestination", WithoutDestination, kBadResponse,
                                   "no destination agents specified in response"},
                       HostileCase{"TenMegabytesUnclosed", TenMegabytesUnclosed, kParseFailure, ""},
-                      HostileCase{"TenMegabytesOfGarbage", TenMegabytesOfGarbage, kParseFailure, ""}),
+                      HostileCase{"TenMegabytesOfGarbage", TenMegabytesOfGarbage, kParseFailure, ""},
+                      HostileCase{"Empty", Empty, kBadResponse, "no message envelope in response"},
+                      HostileCase{"ForAnotherAgent", ForAnotherAgent, kBadResponse,
+                                  "response addressed to another agent: 11111111-2222-3333-4444-555555555555"},
+                      HostileCase{"DeepPolicy", DeepPolicy, kParseFailure, "",
+                                  "Elements are nested deeper than 256 levels"},
+                      HostileCase{"DeepBesideTheEnvelope", DeepBesideTheEnvelope, kParseFailure, "",
+                                  "Elements are nested deeper than 256 levels"}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// The dispatch thread runs on whatever stack the agent's platform services give it: the
+// deepest reply the parser lets through is read and its policy written out on a small one.
+TEST_F(ReplyProcessingTest, TheDeepestReplyAllowedIsHandledOnASmallDispatchThreadStack) {
+    // The policy's root lies at depth 8 of the reply, its setting at 9 + the levels added.
+    constexpr std::size_t kAdded = 256 - 9;
+    const std::string setting = "<setting value='on'/>";
+    std::string document = MixedReply();
+    std::string nested = setting;
+    for (std::size_t i = 0; i < kAdded; ++i) nested = "<n>" + nested + "</n>";
+    document.replace(document.find(setting), setting.size(), nested);
+    std::string expected = kPolicyText.substr(0, kPolicyText.find("    <setting"));
+    for (std::size_t i = 1; i <= kAdded; ++i) expected += std::string(4 * i, ' ') + "<n>\n";
+    expected += std::string(4 * (kAdded + 1), ' ') + "<setting value='on'/>\n";
+    for (std::size_t i = kAdded; i >= 1; --i) expected += std::string(4 * i, ' ') + "</n>\n";
+    expected += "</policy>\n";
+
+    ReplyServer server({document});
+    m_platform = zel::test::SmallStackPlatformServices();
+    Start(server, true);
+    RegisterAll();
+    ASSERT_EQ(0u, PostOneHeartbeat());
+    ASSERT_TRUE(WaitFor(server, 1, 1));
+    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
+    ASSERT_EQ(4u, calls.size());
+    EXPECT_EQ(Callback::kGetPolicyResponse, calls[1].callback);
+    EXPECT_TRUE(expected == calls[1].document) << "the policy text differs";
+    EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
+}
 
 TEST_F(ReplyProcessingTest, AReplyOverTheModulesSizeLimitIsAFailedPost) {
     ReplyServer server({TenMegabytesUnclosed("")});
@@ -496,7 +628,7 @@ TEST_F(ReplyProcessingTest, AKnownTagOfTheWrongClassStopsTheDispatch) {
         const cml::CCmlResponse response(row.tag, 0, nullptr, cml::kCmlNamespaceURI);
         const MessageList list{row.request ? static_cast<const cml::CMessageBase*>(&request) : &response};
         try {
-            CReplyProcessor(*services).DispatchTypedMessages(list, kAgentId, true);
+            CReplyProcessor(*services, kAgentId).DispatchTypedMessages(list, kAgentId, true);
             ADD_FAILURE() << "no exception";
         } catch (const CTRLEXC& e) {
             EXPECT_EQ(row.failure, e.Message());
@@ -512,8 +644,8 @@ TEST_F(ReplyProcessingTest, NoBytesIsAnInvalidArgument) {
     Start(server);
     CSensorServices* services = AcquireServices();
     ASSERT_NE(nullptr, services);
-    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(nullptr, 5));
-    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse("x", 0));
+    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(nullptr, 5, kAgentId));
+    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse("x", 0, kAgentId));
     ReleaseServices(services);
     EXPECT_EQ(2, m_trace.Count(SS_TRACE_ERROR, "A required input parameter is NULL.", kResponseWhere));
 }

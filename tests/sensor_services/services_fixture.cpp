@@ -149,6 +149,13 @@ std::vector<ErrorReport> ErrorLog::Reports() const {
     return m_reports;
 }
 
+std::vector<ErrorReport> ErrorLog::PostFailures() const {
+    std::vector<ErrorReport> failures;
+    for (const ErrorReport& report : Reports())
+        if (((report.status >> 16) & 0xFFF) == 0x759) failures.push_back(report);
+    return failures;
+}
+
 void ErrorLog::Clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_reports.clear();

@@ -111,6 +111,8 @@ public:
     // The function to register with SS_RegisterErrorCallback.
     static uint32_t Callback(uint32_t status, uint32_t channel);
     std::vector<ErrorReport> Reports() const;
+    // The reports of failed posts (session-config statuses), without those of refused replies.
+    std::vector<ErrorReport> PostFailures() const;
     void Clear();
 
 private:
