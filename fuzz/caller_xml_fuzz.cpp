@@ -108,8 +108,8 @@ void AddTexts(SS_Heartbeat heartbeat, const std::string& text) {
     AddSetSchemaResponse(heartbeat, t, t, t, 1, t, t, length);
 }
 
-[[noreturn]] void Fail(const char* adder, const std::string& what, const std::string& document) {
-    std::fprintf(stderr, "caller_xml: after %s the heartbeat %s\n--- heartbeat document ---\n%s\n", adder,
+[[noreturn]] void Fail(const std::string& calls, const std::string& what, const std::string& document) {
+    std::fprintf(stderr, "caller_xml: after %s the heartbeat %s\n--- heartbeat document ---\n%s\n", calls.c_str(),
                  what.c_str(), document.c_str());
     std::abort();
 }
@@ -130,17 +130,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Input input = Split(data, size);
     SS_Heartbeat raw = nullptr;
-    if (CreateHeartbeat(&raw, kAgentId, "Agent One", "urn:agent", "1.0", "127.0.0.1") != 0) std::abort();
+    if (CreateHeartbeat(&raw, kAgentId, "Agent One", "urn:agent", "1.0", "127.0.0.1") != 0)
+        Fail("CreateHeartbeat", "was not created", "");
     const Heartbeat heartbeat(raw, &FreeHeartbeat);
 
-    const char* const adder = CallAdder(heartbeat.get(), input);
-    if (input.hasText) AddTexts(heartbeat.get(), input.text);
+    std::string calls = CallAdder(heartbeat.get(), input);
+    if (input.hasText) {
+        AddTexts(heartbeat.get(), input.text);
+        calls += " and the text setters";
+    }
 
     std::ostringstream out;
     try {
         zel::ss::MessageOf(heartbeat.get())->SerializeDocument(out);
     } catch (const zel::cml::CCmlException& e) {
-        Fail(adder, "cannot be written: " + Describe(e), out.str());
+        Fail(calls, "cannot be written: " + Describe(e), out.str());
     }
     const std::string document = out.str();
     try {
@@ -148,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parser.ParseBuffer(reinterpret_cast<const XMLByte*>(document.data()), static_cast<unsigned>(document.size()),
                            zel::cml::kParseNonValidating);
     } catch (const zel::cml::CCmlException& e) {
-        Fail(adder, "is no readable document: " + Describe(e), document);
+        Fail(calls, "is no readable document: " + Describe(e), document);
     }
     return 0;
 }
