@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 constexpr const char* kSchemaNamespace = "http://schemas.zel.example/cml/SchemaA";
 
 using Heartbeat = std::unique_ptr<std::remove_pointer_t<SS_Heartbeat>, decltype(&FreeHeartbeat)>;
@@ -130,7 +129,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Input input = Split(data, size);
     SS_Heartbeat raw = nullptr;
-    if (CreateHeartbeat(&raw, kAgentId, "Agent One", "urn:agent", "1.0", "127.0.0.1") != 0)
+    if (CreateHeartbeat(&raw, zel::fuzz::kAgentId, "Agent One", "urn:agent", "1.0", "127.0.0.1") != 0)
         Fail("CreateHeartbeat", "was not created", "");
     const Heartbeat heartbeat(raw, &FreeHeartbeat);
 

@@ -16,8 +16,6 @@ namespace zel::fuzz {
 
 namespace {
 
-constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
 constexpr const char* kGroupSettings =
     "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
     "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Fuzz Group' version='1'"

@@ -9,6 +9,9 @@
 
 namespace zel::fuzz {
 
+// The identifier the library is started with; the heartbeats the targets stand for carry it.
+inline constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
 class LibrarySession {
 public:
     // Aborts with a message when the library does not start: a target without it would

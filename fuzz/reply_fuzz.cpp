@@ -68,6 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::fuzz::Library().RestoreGroupSettings();
-    zel::ss::ProcessHeartbeatReply(reinterpret_cast<const char*>(data), static_cast<uint32_t>(size));
+    zel::ss::ProcessHeartbeatReply(reinterpret_cast<const char*>(data), static_cast<uint32_t>(size),
+                                   zel::fuzz::kAgentId);
     return 0;
 }

@@ -5,8 +5,12 @@
  * Every function but SS_Init, SS_ShutDown, SS_Allocate and SS_Free returns
  * ZEL_E_SS_NOT_INITIALIZED (0xC7560003) before SS_Init and after SS_ShutDown, and
  * ZEL_E_INTERNAL (0xC7210005) when something unexpected went wrong inside. Texts are
- * NUL-terminated UTF-8. A buffer the library hands to the agent is allocated with
- * SS_Allocate and released by the agent with SS_Free; the functions that do so say it.
+ * NUL-terminated UTF-8. Every document the library writes is well-formed XML whatever
+ * texts the agent passes in: markup characters and quotes are escaped, and a byte sequence
+ * that is not UTF-8 or a character XML 1.0 cannot carry (a control character other than
+ * tab, line feed and carriage return, U+FFFE, U+FFFF) is written as U+FFFD. A buffer the
+ * library hands to the agent is allocated with SS_Allocate and released by the agent with
+ * SS_Free; the functions that do so say it.
  * Compiles as C and C++. */
 #ifndef ZEL_SENSOR_SERVICES_H
 #define ZEL_SENSOR_SERVICES_H
@@ -25,17 +29,24 @@ extern "C" {
 /* The length of the agent identifier passed to SS_Init (a GUID in text form, no braces). */
 #define SS_AGENT_ID_LENGTH 36
 
-/* Channels of the error callback: which post failed. */
+/* Channels of the error callback: which exchange failed. */
 #define SS_CHANNEL_HEARTBEAT 1u
 #define SS_CHANNEL_PING 2u
 
 /* Called on the dispatch thread (in synchronous mode on the posting thread) whenever a post
- * to the controller fails, with the post's status and its channel; the result is ignored.
- * No library lock is held during the call, so it may call the exports. */
+ * to the controller fails (the session-config module's status, 0x...759...), and whenever
+ * the library refuses the controller's reply to a post that succeeded (0x...738... when it
+ * cannot be parsed, for example elements nested deeper than 256 levels; otherwise
+ * ZEL_E_SS_BAD_RESPONSE, 0xC7560005: no envelope, an empty body, no destination, a reply
+ * addressed to another agent than the heartbeat's, a message that cannot be read), with
+ * the status and the channel; the result is ignored. A refused reply calls no other
+ * callback and changes nothing; the heartbeat counts as delivered. No library lock is held
+ * during the call, so it may call the exports. */
 typedef uint32_t (*SS_ErrorCallback)(uint32_t status, uint32_t channel);
 
 /* Starts the library. version must be exactly "3.0"; localPropertyFile and groupSettingsFile
- * are paths; agentIdentifier has exactly 36 characters; option is handed unchanged to the
+ * are paths; agentIdentifier has exactly 36 bytes of UTF-8 without control characters;
+ * option is handed unchanged to the
  * session-config module. platform may be null (synchronous mode: no thread, posts run on
  * the caller's thread); trace may be null. Both blocks must stay valid until the library
  * is shut down and its dispatch thread has ended. Results: 0; ZEL_E_INVALIDARG for a bad
@@ -127,8 +138,9 @@ uint32_t SS_DeleteController(uint32_t index);
  * announcement gives ZEL_E_INTERNAL. An optional text that is null leaves its field as it
  * was; numbers and flags are always stored. Flags are byte-sized booleans (non-zero =
  * true). A failed call leaves the handle usable; what was attached before stays. XML texts
- * are read from exactly `length` bytes (no NUL needed); one that cannot be parsed gives
- * ZEL_E_SS_POLICY_NOT_LOADED (0xC7560012) and changes nothing.
+ * are read from exactly `length` bytes (no NUL needed); one that cannot be parsed (elements
+ * nested deeper than 256 levels included), or a request that would make the heartbeat
+ * impossible to write, gives ZEL_E_SS_POLICY_NOT_LOADED (0xC7560012) and changes nothing.
  *
  * Identifier buffers (idBuffer, idLength) are optional together. When both are given the
  * buffer is zero-filled over *idLength bytes; if the new request's identifier (36
@@ -255,7 +267,11 @@ uint32_t AddSetSchemaResponse(SS_Heartbeat handle, const char* name, const char*
  * (ZEL_E_INVALIDARG) or lacks its announcement (ZEL_E_INTERNAL). A heartbeat not yet sent
  * is replaced. idBuffer receives the heartbeat's message identifier by the rule above.
  * Each heartbeat also asks for the group settings; when their version cannot be read the
- * heartbeat is still queued, no send is triggered and that status is returned. */
+ * heartbeat is still queued, no send is triggered and that status is returned. Each also
+ * carries an error response (ZEL_E_CML_REQUEST_NOT_RECOGNIZED) for every request of an
+ * earlier reply that the library does not know, until a heartbeat carrying it has been
+ * delivered (at most 64 are owed at once; requests beyond them are traced and not
+ * answered). */
 uint32_t PostHeartbeat(SS_Heartbeat handle, char* idBuffer, uint32_t* idLength);
 
 /* ---- Replies ---------------------------------------------------------------------------
@@ -264,7 +280,9 @@ uint32_t PostHeartbeat(SS_Heartbeat handle, char* idBuffer, uint32_t* idLength);
  * thread (in synchronous mode on the posting thread), with no library lock held, so a
  * callback may call the exports. Texts are valid during the call only; a missing text is
  * "" unless said otherwise. requestId is the message's request identifier and
- * requestIdLength its length; agentId is the agent identifier the reply is addressed to.
+ * requestIdLength its length; agentId is the agent identifier the reply is addressed to,
+ * always the one of the heartbeat it answers (other replies are refused, see
+ * SS_ErrorCallback).
  * A reply is handed over in batches, in this order: schema requests and schema documents,
  * then answers to policy and schema requests, then acknowledgements and error responses.
  * last is 1 on the call for the final message or item of a batch after which no later
