@@ -1,7 +1,5 @@
 #include "sensor_services/reply_processing.h"
 
-#include <memory>
-#include <new>
 #include <sstream>
 #include <string>
 

@@ -7,7 +7,6 @@
 
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/message_base.h"
-
 #include "runtime/platform.h"
 #include "sensor_services/library.h"
 #include "sensor_services/reply_processing.h"

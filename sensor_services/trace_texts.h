@@ -21,7 +21,6 @@ inline constexpr const char* kGroupSettingsInfoFailed =
     "Failure while getting group settings information for heartbeat. Status: ";
 
 // Reply processing.
-inline constexpr const char* kOutOfMemory = "Out of memory";
 inline constexpr const char* kNoEnvelope = "no message envelope in response";
 inline constexpr const char* kNoDestination = "no destination agents specified in response";
 // Printf formats with one %s: the agent identifier of the reply's destination; the request
