@@ -1,5 +1,6 @@
 #include "connection/session_config_loader.h"
 
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -34,6 +35,18 @@ static_assert(sizeof(SessionConfigEntries) == kEntryCount * sizeof(void (*)()),
               "the module has 32 entry points");
 
 constexpr const char* kInitWhere = "CSessionConfigLoader::Init()";
+
+// The binding that owns the module's client side, if any.
+struct ClientOwnership {
+    std::mutex mutex;
+    CSessionConfigLoader* owner = nullptr;
+};
+
+ClientOwnership& Ownership() {
+    // Never destroyed: a dispatch thread may still shut its binding down while the process exits.
+    static ClientOwnership* const ownership = new ClientOwnership;
+    return *ownership;
+}
 
 // Calls one entry of the table, or reports that the binding is not initialised.
 template <typename Entry, typename... Args>
@@ -90,8 +103,19 @@ uint32_t CSessionConfigLoader::Init(const char* directory, const char* libraryNa
     // failed half-way.
     if (startClient) {
         m_clientStarted = true;
-        const uint32_t status =
-            m_entries->SCS_Init(kSessionConfigInterfaceVersion, agentId, option, platform, trace);
+        uint32_t status;
+        {
+            ClientOwnership& ownership = Ownership();
+            std::lock_guard<std::mutex> lock(ownership.mutex);
+            if (ownership.owner) {
+                // The earlier binding keeps its module alive for a call in progress; the
+                // module restarts for this one with its own identity, platform and trace.
+                ownership.owner->m_superseded = true;
+                m_entries->SCS_ShutDown();
+            }
+            ownership.owner = this;
+            status = m_entries->SCS_Init(kSessionConfigInterfaceVersion, agentId, option, platform, trace);
+        }
         if (status != 0) {
             Shutdown();
             return status;
@@ -110,50 +134,59 @@ uint32_t CSessionConfigLoader::Init(const char* directory, const char* libraryNa
     return 0;
 }
 
-void CSessionConfigLoader::Shutdown() {
-    if (m_entries) {
-        if (m_clientStarted) m_entries->SCS_ShutDown();
-        if (m_serverStarted) m_entries->SCS_S_ShutDown();
+uint32_t CSessionConfigLoader::Shutdown() {
+    uint32_t status = 0;
+    if (m_entries && m_clientStarted) {
+        ClientOwnership& ownership = Ownership();
+        std::lock_guard<std::mutex> lock(ownership.mutex);
+        if (ownership.owner == this) {
+            status = m_entries->SCS_ShutDown();
+            ownership.owner = nullptr;
+        }
     }
+    if (m_entries && m_serverStarted) m_entries->SCS_S_ShutDown();
     m_clientStarted = false;
     m_serverStarted = false;
     // The table points into the module, so it goes before the module does.
     m_entries.reset();
     Unload();
     m_loaded = false;
+    return status;
 }
 
 uint32_t CSessionConfigLoader::Free(void* block) const {
+    // Also for a binding that was taken over: a buffer of a post that was in flight then
+    // still goes back to the module.
     return Forward(m_entries.get(), &SessionConfigEntries::SCS_Free, block);
 }
 
 uint32_t CSessionConfigLoader::RegisterSettingsChanged(SCS_SettingsChangedCallback callback) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_RegisterSettingsChanged, callback);
+    return Forward(Entries(), &SessionConfigEntries::SCS_RegisterSettingsChanged, callback);
 }
 
 uint32_t CSessionConfigLoader::UnregisterSettingsChanged(SCS_SettingsChangedCallback callback) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_UnregisterSettingsChanged, callback);
+    return Forward(Entries(), &SessionConfigEntries::SCS_UnregisterSettingsChanged, callback);
 }
 
 uint32_t CSessionConfigLoader::LoadLocalProperties(const char* path) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_LoadLocalProperties, path);
+    return Forward(Entries(), &SessionConfigEntries::SCS_LoadLocalProperties, path);
 }
 
 uint32_t CSessionConfigLoader::LoadGroupSettings(const char* path) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_LoadGroupSettings, path);
+    return Forward(Entries(), &SessionConfigEntries::SCS_LoadGroupSettings, path);
 }
 
 uint32_t CSessionConfigLoader::RetrieveLocalProperty(const char* section, const char* key, char** value) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_RetrieveLocalProperty, section, key, value);
+    return Forward(Entries(), &SessionConfigEntries::SCS_RetrieveLocalProperty, section, key, value);
 }
 
 uint32_t CSessionConfigLoader::GetDestinations(uint32_t serviceType, int32_t** servers, uint32_t* count) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_GetDestinations, serviceType, servers, count);
+    return Forward(Entries(), &SessionConfigEntries::SCS_GetDestinations, serviceType, servers, count);
 }
 
 uint32_t CSessionConfigLoader::GetGroupSettingsInfo(uint32_t serviceType, uint32_t flags, char** schemaVersion,
                                                     char** groupName) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_GetGroupSettingsInfo, serviceType, flags,
+    return Forward(Entries(), &SessionConfigEntries::SCS_GetGroupSettingsInfo, serviceType, flags,
                    schemaVersion, groupName);
 }
 
@@ -161,30 +194,30 @@ uint32_t CSessionConfigLoader::PostData(uint32_t serviceType, int32_t serverId, 
                                         uint32_t flags, const char* mimeType, const char* request,
                                         uint32_t requestLength, const uint32_t* timeouts, char** response,
                                         uint32_t* responseLength) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_PostData, serviceType, serverId, urlPath, flags,
+    return Forward(Entries(), &SessionConfigEntries::SCS_PostData, serviceType, serverId, urlPath, flags,
                    mimeType, request, requestLength, timeouts, response, responseLength);
 }
 
 uint32_t CSessionConfigLoader::SetAgentId(const char* agentId) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_SetAgentId, agentId);
+    return Forward(Entries(), &SessionConfigEntries::SCS_SetAgentId, agentId);
 }
 
 uint32_t CSessionConfigLoader::SetLastGoodAgentId(const char* agentId) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_SetLastGoodAgentId, agentId);
+    return Forward(Entries(), &SessionConfigEntries::SCS_SetLastGoodAgentId, agentId);
 }
 
 uint32_t CSessionConfigLoader::SaveGroupSettings(const char* path) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_SaveGroupSettings, path);
+    return Forward(Entries(), &SessionConfigEntries::SCS_SaveGroupSettings, path);
 }
 
 uint32_t CSessionConfigLoader::GetControllerCount(uint32_t* count) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_GetControllerCount, count);
+    return Forward(Entries(), &SessionConfigEntries::SCS_GetControllerCount, count);
 }
 
 uint32_t CSessionConfigLoader::GetControllerInfo(uint32_t index, char** name, char** hostName, char** port,
                                                  char** type, char** proxyHost, char** proxyPort,
                                                  char** userName, char** proxyUserName) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_GetControllerInfo, index, name, hostName, port,
+    return Forward(Entries(), &SessionConfigEntries::SCS_GetControllerInfo, index, name, hostName, port,
                    type, proxyHost, proxyPort, userName, proxyUserName);
 }
 
@@ -192,16 +225,16 @@ uint32_t CSessionConfigLoader::AddController(const char* name, const char* hostN
                                              const char* type, const char* proxyHost, const char* proxyPort,
                                              const char* userName, const char* passwd,
                                              const char* proxyUserName, const char* proxyPasswd) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_AddController, name, hostName, port, type,
+    return Forward(Entries(), &SessionConfigEntries::SCS_AddController, name, hostName, port, type,
                    proxyHost, proxyPort, userName, passwd, proxyUserName, proxyPasswd);
 }
 
 uint32_t CSessionConfigLoader::DeleteController(uint32_t index) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_DeleteController, index);
+    return Forward(Entries(), &SessionConfigEntries::SCS_DeleteController, index);
 }
 
 uint32_t CSessionConfigLoader::SetGroupnameHint(const char* hint) const {
-    return Forward(m_entries.get(), &SessionConfigEntries::SCS_SetGroupnameHint, hint);
+    return Forward(Entries(), &SessionConfigEntries::SCS_SetGroupnameHint, hint);
 }
 
 }  // namespace zel

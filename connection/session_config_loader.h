@@ -2,6 +2,7 @@
 // part of the library reaches the module through this class.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -22,8 +23,15 @@ struct SessionConfigEntries;
 // Loads the module, resolves its entry points and starts it; the forwarding operations
 // pass their arguments unchanged and return the entry point's result, or
 // ZEL_E_NOT_INITIALIZED while the entry table is absent (before Init, after Shutdown or
-// after a failed Init). The binding has no lock: Init and Shutdown must not overlap any
-// other call, and the module itself accepts concurrent calls.
+// after a failed Init) or once a later binding has taken the module over. The binding has
+// no lock: Init and Shutdown must not overlap any other call of the same binding, and the
+// module itself accepts concurrent calls.
+//
+// The module's client side is one per process. The binding that started it last owns it: a
+// binding that starts it while an earlier one still holds it (a library instance shut down
+// whose dispatch thread is still finishing a post) stops it and starts it afresh, and the
+// earlier binding then reaches nothing but SCS_Free (a post in flight ends on its own) and
+// no longer stops the module when it shuts down.
 class CSessionConfigLoader : public CBaseLibraryLoader {
 public:
     CSessionConfigLoader();
@@ -40,12 +48,13 @@ public:
     uint32_t Init(const char* directory, const char* libraryName, const char* agentId, uint32_t option,
                   const SS_PlatformServices* platform, const SS_TraceSink* trace, bool startClient,
                   bool startServer);
-    // Stops the sides that were started, unloads the module and drops the entry table.
-    // Harmless when nothing is loaded.
-    void Shutdown();
+    // Stops the sides that were started (the client side only while this binding owns it),
+    // unloads the module and drops the entry table; the status of SCS_ShutDown, 0 when it
+    // was not called. Harmless when nothing is loaded.
+    uint32_t Shutdown();
 
-    // True between a successful Init and Shutdown.
-    bool IsInitialized() const { return m_loaded; }
+    // True between a successful Init and Shutdown, until a later binding takes over.
+    bool IsInitialized() const { return m_loaded && !m_superseded; }
 
     // SCS_Free: releases a text or buffer handed out by the module; null is accepted.
     uint32_t Free(void* block) const;
@@ -93,9 +102,14 @@ private:
     // Resolves every entry point into a new table; false when one is missing.
     bool ResolveEntries(SessionConfigEntries& entries);
 
+    // The entry table the forwards use: none once a later binding owns the module.
+    const SessionConfigEntries* Entries() const { return m_superseded ? nullptr : m_entries.get(); }
+
     bool m_loaded = false;
     bool m_clientStarted = false;
     bool m_serverStarted = false;
+    // Set by the binding that takes the module over, on its own thread.
+    std::atomic<bool> m_superseded{false};
     std::unique_ptr<SessionConfigEntries> m_entries;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "runtime/platform.h"
 #include "zel/status_codes.h"
@@ -36,6 +37,8 @@ constexpr std::size_t kPathMessageSize = 1024;
 
 // Set on a dispatch thread for its whole life.
 thread_local bool t_onDispatchThread = false;
+// Set while the session-config module's notifier thread runs the settings-changed handler.
+thread_local bool t_inSettingsChanged = false;
 
 // Traces `format` with one path at `level` when the level is enabled.
 void TracePath(const SS_TraceSink* trace, uint32_t level, const char* where, const char* format,
@@ -75,6 +78,12 @@ bool CBaseServices::WaitUntilNoneAlive(std::chrono::milliseconds limit) {
     return census.allGone.wait_for(lock, limit, [&] { return census.alive == 0; });
 }
 
+unsigned CBaseServices::AliveCount() {
+    Census& census = LiveObjects();
+    std::lock_guard<std::mutex> lock(census.mutex);
+    return census.alive;
+}
+
 void CBaseServices::WaitUntilNoneAlive() {
     if (t_onDispatchThread) return;
     Census& census = LiveObjects();
@@ -86,6 +95,20 @@ void CBaseServices::AddRef() noexcept { m_refCount.fetch_add(1, std::memory_orde
 
 void CBaseServices::Release() noexcept {
     if (m_refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (t_inSettingsChanged) {
+        // The session-config module's notifier thread cannot stop the module (that would
+        // join the thread itself): the clean-up moves to a thread of its own.
+        try {
+            std::thread([this] { Destroy(); }).detach();
+            return;
+        } catch (...) {
+            // No thread: the clean-up runs here and the module stays up until the process ends.
+        }
+    }
+    Destroy();
+}
+
+void CBaseServices::Destroy() noexcept {
     try {
         Cleanup();
     } catch (...) {
@@ -97,6 +120,9 @@ void CBaseServices::Release() noexcept {
     std::lock_guard<std::mutex> lock(census.mutex);
     if (--census.alive == 0) census.allGone.notify_all();
 }
+
+CBaseServices::SettingsChangedScope::SettingsChangedScope() noexcept { t_inSettingsChanged = true; }
+CBaseServices::SettingsChangedScope::~SettingsChangedScope() { t_inSettingsChanged = false; }
 
 CBaseServices::ObjectLock::ObjectLock(const CBaseServices& owner) : m_owner(owner), m_platform(owner.m_platform) {
     if (m_platform)
@@ -206,7 +232,7 @@ uint32_t CBaseServices::Init(uint32_t serviceType, svcRetryState* retryState, co
 uint32_t CBaseServices::Cleanup() {
     uint32_t status = 0;
     if (m_binding) {
-        m_binding->Shutdown();
+        status = m_binding->Shutdown();
         m_binding.reset();
     }
     if (const SS_PlatformServices* platform = m_platform) {

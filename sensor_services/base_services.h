@@ -34,8 +34,18 @@ public:
 
     // Adds a reference.
     void AddRef() noexcept;
-    // Drops a reference; the last one runs Cleanup and destroys the object.
+    // Drops a reference; the last one runs Cleanup and destroys the object (on a thread of
+    // its own when the last reference goes inside a settings-changed handler).
     void Release() noexcept;
+
+    // Marks the calling thread as running the settings-changed handler for a scope.
+    class SettingsChangedScope {
+    public:
+        SettingsChangedScope() noexcept;
+        ~SettingsChangedScope();
+        SettingsChangedScope(const SettingsChangedScope&) = delete;
+        SettingsChangedScope& operator=(const SettingsChangedScope&) = delete;
+    };
 
     // Asks the retry state to go back to the primary controller and wakes the dispatch
     // thread; 0.
@@ -54,6 +64,8 @@ public:
     static void WaitUntilNoneAlive();
     // The same with a limit; false when objects were still alive when it passed.
     static bool WaitUntilNoneAlive(std::chrono::milliseconds limit);
+    // The number of services objects not yet destroyed.
+    static unsigned AliveCount();
 
     // The agent's trace sink, or null.
     const SS_TraceSink* TraceSink() const override { return m_trace; }
@@ -110,6 +122,9 @@ private:
     // The process-wide count of objects not yet destroyed.
     struct Census;
     static Census& LiveObjects();
+
+    // Cleanup, then the object's destruction.
+    void Destroy() noexcept;
 
     static uint32_t DispatchThreadEntry(void* services);
     // The dispatch loop; returns the last status and drops the thread's reference.

@@ -125,7 +125,10 @@ uint32_t AddPolicyRequest(const HeartbeatCall& call, cml::CCmlMessage* handle, c
                                   // policies, as a request of its own.
                                   request->SetTagName(cml::kTagSetPolicyRequest);
                                   request->SetNamespaceURI(cml::kCmlNamespaceURI);
-                                  request->SetRequestId(NewGuidText().c_str());
+                                  // The identifier the agent wrote stands; one is made only
+                                  // where there is none, so that the answer can name it.
+                                  if (request->GetRequestId().empty())
+                                      request->SetRequestId(NewGuidText().c_str());
                                   CheckWritableWith(*handle, *request);
                                   const std::string identifier = ToUtf8(request->GetRequestId());
                                   handle->AddRequest(std::move(request));

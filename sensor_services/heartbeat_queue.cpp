@@ -32,13 +32,17 @@ uint32_t CSensorServices::PostHeartbeat(cml::CCmlMessage* message, char* idBuffe
 uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* idBuffer, uint32_t* idLength) {
     const HeartbeatCall call(*this, kQueueWhere);
     if (!handle) return call.Fail(ZEL_E_INVALIDARG, text::kRequiredParameterNull);
+    auto record = std::unique_ptr<CHeartbeatRecord>(new (std::nothrow) CHeartbeatRecord);
+    if (!record) {
+        // Without a record the heartbeat can go nowhere: it is destroyed like a queued one.
+        std::unique_ptr<cml::CCmlMessage> dropped(handle);
+        return ZEL_E_NO_VIRTUAL_MEMORY;
+    }
     // A heartbeat with its announcement is the library's from here, whatever happens; one
     // without stays the agent's (its absence is traced below, where the lookup belongs).
     std::unique_ptr<cml::CCmlMessage> owned(FindAnnouncement(*handle) ? handle : nullptr);
     cml::CCmlMessage* const message = handle;
     try {
-        auto record = std::unique_ptr<CHeartbeatRecord>(new (std::nothrow) CHeartbeatRecord);
-        if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
 
         // Every heartbeat asks for the group settings with the version the agent holds.
         uint32_t status;

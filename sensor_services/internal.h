@@ -11,6 +11,8 @@ namespace zel::ss {
 // dispatch thread has ended and cleaned up), so that a test may then free the trace sink
 // it gave to SS_Init. Not in the export frame; returns at once when nothing is alive.
 void WaitUntilLibraryGone();
+// The number of library instances not yet destroyed (those shut down included).
+unsigned LibraryInstanceCount();
 
 // Queues a copy of `length` bytes at `bytes` as the pending heartbeat, replacing one not
 // yet sent; ZEL_E_NO_VIRTUAL_MEMORY when no copy can be made.

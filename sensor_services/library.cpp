@@ -123,9 +123,8 @@ uint32_t InitializeLibrary(const char* version, const char* localPropertyFile, c
     LibraryState& state = State();
     std::lock_guard<std::mutex> initialisation(state.initialisation);
     if (IsPublished()) return ZEL_I_SS_ALREADY_INITIALIZED;
-    // An object shut down earlier may still be cleaning up (its dispatch thread ends on
-    // its own); the module it started must be stopped before a new one starts it.
-    CBaseServices::WaitUntilNoneAlive();
+    // An object shut down earlier may still be finishing a post; it is not waited for. The
+    // new object's binding takes the session-config module over (CSessionConfigLoader).
 
     // An agent that exits right after SS_ShutDown would otherwise destroy the static objects
     // of this library, Xerces and libcurl under a dispatch thread still finishing its
@@ -183,6 +182,8 @@ uint32_t ShutDownLibrary() noexcept {
 }
 
 void WaitUntilLibraryGone() { CBaseServices::WaitUntilNoneAlive(); }
+
+unsigned LibraryInstanceCount() { return CBaseServices::AliveCount(); }
 
 uint32_t QueueHeartbeatBytes(const char* bytes, uint32_t length) {
     return ExportFrame([&](CSensorServices& services) -> uint32_t {

@@ -107,16 +107,17 @@ uint32_t CSensorServices::SendPing(int32_t& server) {
             if (status == 0) {
                 // An empty answer is a success too, but names no controller to move to.
                 if (response) {
-                    // The controller that answered is the current one before the agent hears
-                    // of it, so that nothing the callback does can undo that.
+                    // A refused reply is told like a failed post; the ping itself succeeded.
+                    const uint32_t replyStatus = HelperProcessPingResponse(response.get(), responseLength);
+                    if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_PING);
+                    // The agent has heard of the reply; the controller that gave it now takes
+                    // the heartbeats (what the callback asked of the retry state meanwhile,
+                    // such as a return to the primary, gives way to the controller that answered).
                     {
                         ObjectLock lock(*this);
                         if (svcRetryState* retryState = RetryState()) retryState->SetState(0, current);
                     }
                     server = current;
-                    // A refused reply is told like a failed post; the ping itself succeeded.
-                    const uint32_t replyStatus = HelperProcessPingResponse(response.get(), responseLength);
-                    if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_PING);
                 }
                 break;
             }

@@ -94,6 +94,7 @@ uint32_t CSensorServices::LoadSettings(uint32_t serviceType) {
 }
 
 uint32_t CSensorServices::OnSettingsChanged() {
+    const SettingsChangedScope scope;
     return ExportFrame([](CSensorServices& services) -> uint32_t {
         ObjectLock lock(services);
         services.LoadSettings(kServiceTypeSensor);
@@ -159,11 +160,7 @@ bool CSensorServices::DumpEnabled() const {
 }
 
 void CSensorServices::BeginShutDown() {
-    // Waits for a settings-changed call in progress, so that such a call never holds the
-    // last reference: its Release would shut the module down from the module's own
-    // notifier thread.
-    if (CSessionConfigLoader* binding = Binding())
-        binding->UnregisterSettingsChanged(&CSensorServices::OnSettingsChanged);
+    m_shutDown = true;
     // The agent's callbacks go now, so that a reply still in processing calls none of them
     // once SS_ShutDown has returned; the error callback stays until the object is destroyed.
     {
@@ -252,12 +249,17 @@ uint32_t CSensorServices::SendHeartbeat(int32_t server) {
                 ObjectLock lock(*this);
                 m_answers.Delivered(record->AnswersUpTo());
             }
-            // The reply's failures are traced there; the post stays a success.
-            CReplyProcessor processor(*this, record->AgentId());
-            const uint32_t replyStatus = response && responseLength != 0
-                                             ? processor.HelperProcessHeartbeatResponse(response.get(), responseLength)
-                                             : processor.HelperProcessEmptyResponse();
-            if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_HEARTBEAT);
+            // The reply's failures are traced there; the post stays a success. Once SS_ShutDown
+            // ran the reply reaches nobody: its callbacks are gone, and its group settings
+            // would land in the files of whichever instance runs next.
+            if (!m_shutDown) {
+                CReplyProcessor processor(*this, record->AgentId());
+                const uint32_t replyStatus =
+                    response && responseLength != 0
+                        ? processor.HelperProcessHeartbeatResponse(response.get(), responseLength)
+                        : processor.HelperProcessEmptyResponse();
+                if (replyStatus != 0) ReportError(replyStatus, SS_CHANNEL_HEARTBEAT);
+            }
         }
     } catch (...) {
         status = ZEL_E_INTERNAL;

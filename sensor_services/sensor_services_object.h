@@ -2,6 +2,7 @@
 // library (service type "sensor_services").
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,6 +73,8 @@ public:
     void SetGroupSettingsVersion(std::string version);
     // The group settings file given to SS_Init.
     const std::string& GroupSettingsFile() const { return m_groupSettingsFile; }
+    // The name of the agent parameter that carries a group name hint.
+    const std::u16string& GroupNameHintParamName() const { return m_groupNameHintParamName; }
 
     // Owes the controller an error response to request `requestId`; every heartbeat queued
     // from now on carries it until one of them was delivered.
@@ -79,7 +82,7 @@ public:
 
     // PostHeartbeat: queues the heartbeat and, when that succeeded, asks for it to be sent
     // (TriggerDispatch's status). The message is taken over and destroyed unless it is null
-    // or lacks its startup announcement.
+    // or lacks its startup announcement (no memory for the record destroys it in any case).
     uint32_t PostHeartbeat(cml::CCmlMessage* message, char* idBuffer, uint32_t* idLength);
     // Turns the heartbeat into the pending record: adds the group-settings request, fills
     // in the group name hint, copies the message identifier to the agent's buffer, adds the
@@ -102,9 +105,9 @@ public:
     // every identifier buffer of the interface.
     uint32_t PostPing(char* idBuffer, uint32_t* idLength);
 
-    // The first steps of SS_ShutDown on this object: no further settings-changed calls
-    // (waits for one in progress), the agent's response callbacks cleared, the dispatch
-    // thread told to stop.
+    // The first steps of SS_ShutDown on this object, none of which waits: replies that
+    // arrive from now on are not processed, the agent's response callbacks are cleared and
+    // the dispatch thread is told to stop.
     void BeginShutDown();
 
     // Parses and dispatches a reply to a heartbeat of agent `agentId` (CReplyProcessor); its
@@ -175,9 +178,11 @@ private:
     SS_ErrorCallback m_errorCallback = nullptr;
     AgentCallbacks m_callbacks;
     std::string m_groupSettingsVersion = "0";
+    const std::u16string m_groupNameHintParamName = u"group-name-hint-param";
     std::unique_ptr<CHeartbeatRecord> m_pendingHeartbeat;
     std::unique_ptr<CPingRecord> m_pendingPing;
     bool m_dumpEnabled = false;
+    std::atomic<bool> m_shutDown{false};
 };
 
 }  // namespace zel::ss

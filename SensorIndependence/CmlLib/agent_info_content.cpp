@@ -1218,6 +1218,8 @@ bool CAgentInfoContent::HasContent() const {
 }
 
 void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
+    // Reading starts from nothing: host information too stays empty when the element has none.
+    m_hostInfo = CHostInfo();
     m_schemas.clear();
     m_contentDates.clear();
     m_modules.clear();

@@ -166,10 +166,10 @@ void CCmlMessage::Deserialize(const CCmlDOM_Element& element) {
 
 void CCmlMessage::ParseRequests(const CCmlDOM_NodeList& requests) {
     try {
+        // The default object is stored first and read in place: a request that fails half-way
+        // stays in the envelope as far as it was read.
         ForEachMessageElement(requests, [this](const CCmlDOM_Element& element) {
-            std::unique_ptr<CCmlRequest> request = CreateRequest(element.GetNodeName());
-            request->Deserialize(element);
-            AddRequest(std::move(request));
+            AddRequest(CreateRequest(element.GetNodeName()))->Deserialize(element);
         });
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpParseRequests, Text(e.getMessage()), static_cast<uint32_t>(e.code));
@@ -179,9 +179,7 @@ void CCmlMessage::ParseRequests(const CCmlDOM_NodeList& requests) {
 void CCmlMessage::ParseResponses(const CCmlDOM_NodeList& responses) {
     try {
         ForEachMessageElement(responses, [this](const CCmlDOM_Element& element) {
-            std::unique_ptr<CCmlResponse> response = CreateResponse(element.GetNodeName());
-            response->Deserialize(element);
-            AddResponse(std::move(response));
+            AddResponse(CreateResponse(element.GetNodeName()))->Deserialize(element);
         });
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpParseResponses, Text(e.getMessage()), static_cast<uint32_t>(e.code));

@@ -46,15 +46,14 @@ typedef uint32_t (*SS_ErrorCallback)(uint32_t status, uint32_t channel);
 
 /* Starts the library. version must be exactly "3.0"; localPropertyFile and groupSettingsFile
  * are paths; agentIdentifier has exactly 36 bytes of UTF-8 without control characters;
- * option is handed unchanged to the
- * session-config module. platform may be null (synchronous mode: no thread, posts run on
- * the caller's thread); trace may be null. Both blocks must stay valid until the library
+ * option is handed unchanged to the session-config module. platform may be null
+ * (synchronous mode: no thread, posts run on the caller's thread); trace may be null. Both blocks must stay valid until the library
  * is shut down and its dispatch thread has ended. Results: 0; ZEL_E_INVALIDARG for a bad
  * argument; ZEL_I_SS_ALREADY_INITIALIZED (0x47560004) when already started (nothing
  * changes); the status of the session-config module when it cannot be loaded or the group
  * settings file cannot be loaded; in synchronous mode also the status of the property
  * lookup of "dnsCacheTimeout". A missing local property file is not a failure. SS_Init
- * waits until an instance shut down earlier has finished its clean-up. */
+ * does not wait for an instance shut down earlier that is still finishing a post. */
 uint32_t SS_Init(const char* version, const char* localPropertyFile, const char* groupSettingsFile,
                  const char* agentIdentifier, uint32_t option, const SS_PlatformServices* platform,
                  const SS_TraceSink* trace);
@@ -62,7 +61,8 @@ uint32_t SS_Init(const char* version, const char* localPropertyFile, const char*
 /* Stops the library; always 0, also when it was not started. It does not wait for the
  * dispatch thread, which ends on its own and releases everything when the last call in
  * progress has left; until then that thread may still call the trace sink, the platform
- * services and (for a post in flight) the error callback. A later SS_Init waits for it. */
+ * services and (for a post in flight) the error callback; a reply that arrives after
+ * SS_ShutDown is not processed. A later SS_Init does not wait for it. */
 uint32_t SS_ShutDown(void);
 
 /* A zero-filled block of size bytes from the library's heap, or null when the library is
@@ -214,8 +214,9 @@ uint32_t AddAgentPolicyInfo(SS_Heartbeat handle, const char* token, const char* 
                             const char* schemaVersion, char* idBuffer, uint32_t* idLength);
 
 /* Adds a set-policy-request read from an XML "set-policy-request" element, whose child
- * elements are the policies to set. The request gets a new identifier (one in the text is
- * not kept), which idBuffer receives. */
+ * elements are the policies to set. The request keeps the "request-id" of the text, or gets
+ * a new identifier when the text has none; idBuffer receives it. A text without a policy
+ * is refused (ZEL_E_SS_POLICY_NOT_LOADED): such a request could not be written. */
 uint32_t AddSetPolicyRequest(SS_Heartbeat handle, const char* xml, uint32_t length, char* idBuffer,
                              uint32_t* idLength);
 
@@ -264,7 +265,8 @@ uint32_t AddSetSchemaResponse(SS_Heartbeat handle, const char* name, const char*
 
 /* Queues the heartbeat for sending and wakes the dispatch thread (in synchronous mode sends
  * it at once). The library takes the handle over and destroys it, except when it is null
- * (ZEL_E_INVALIDARG) or lacks its announcement (ZEL_E_INTERNAL). A heartbeat not yet sent
+ * (ZEL_E_INVALIDARG) or lacks its announcement (ZEL_E_INTERNAL; but out of memory before
+ * that check, ZEL_E_NO_VIRTUAL_MEMORY, destroys it too). A heartbeat not yet sent
  * is replaced. idBuffer receives the heartbeat's message identifier by the rule above.
  * Each heartbeat also asks for the group settings; when their version cannot be read the
  * heartbeat is still queued, no send is triggered and that status is returned. Each also

@@ -589,7 +589,7 @@ TEST(AgentInfoContent, UnrecognisedChildrenAreSkipped) {
     CAgentInfoContent content;
     content.GetHostInfo().SetOs(u"before");
     content.Deserialize(CCmlDOM_Element(xml.Root()));
-    EXPECT_EQ(content.GetHostInfo().GetOs(), u"before");  // the prefixed element is not host info
+    EXPECT_EQ(content.GetHostInfo().GetOs(), u"");  // the prefixed element is not host info
     EXPECT_EQ(content.GetParamCount(), 0u);
     ASSERT_EQ(content.GetSchemaCount(), 1u);  // neither the foreign nor the prefixed one
     EXPECT_EQ(content.GetSchemas()[0].GetNamespace(), u"n1");
@@ -612,6 +612,7 @@ TEST(AgentInfoContent, ReadingStartsFromEmptyLists) {
                   content.GetUpdateCount() + content.GetTaskCount() + content.GetParamCount() +
                   content.GetPolicyCount(),
               0u);
+    EXPECT_EQ(content.GetHostInfo().GetHostName(), u"");
 }
 
 // ---- Small element classes ----

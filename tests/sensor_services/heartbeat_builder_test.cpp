@@ -537,7 +537,7 @@ TEST_F(HeartbeatBuilderTest, XmlIsReadFromExactlyTheGivenLength) {
     EXPECT_EQ(2u, Content(heartbeat.get()).GetParamCount());
 }
 
-TEST_F(HeartbeatBuilderTest, RequestsFromXmlGetNewIdentifiersAndKeepTheirDocuments) {
+TEST_F(HeartbeatBuilderTest, RequestsFromXmlKeepTheirIdentifiersAndDocuments) {
     const Heartbeat heartbeat = NewHeartbeat();
     char policyId[36];
     uint32_t policyIdLength = sizeof policyId;
@@ -558,8 +558,19 @@ TEST_F(HeartbeatBuilderTest, RequestsFromXmlGetNewIdentifiersAndKeepTheirDocumen
     const auto& policyRequest = dynamic_cast<const cml::CSetPolicyRequest&>(*policies[0]);
     EXPECT_EQ(2u, policyRequest.GetPolicySourceCount());
     EXPECT_EQ(u"2", policyRequest.GetPolicySource(1).GetName());
-    EXPECT_EQ(std::string(policyId, policyIdLength), Utf8(policyRequest.GetRequestId()));
-    EXPECT_NE(u"agent-chosen", policyRequest.GetRequestId());
+    EXPECT_EQ(u"agent-chosen", policyRequest.GetRequestId());
+    EXPECT_EQ("agent-chosen", std::string(policyId, policyIdLength));
+    // Without an identifier in the text the request gets a new one.
+    const std::string unnamed = "<set-policy-request xmlns='http://schemas.zel.example/cml'>"
+                                "<policy xmlns='http://schemas.zel.example/cml/PolicyBase' schema-version='1.0.0'/>"
+                                "</set-policy-request>";
+    policyIdLength = sizeof policyId;
+    ASSERT_EQ(0u, AddOptAgentProperties(heartbeat.get(), unnamed.data(), static_cast<uint32_t>(unnamed.size()),
+                                        policyId, &policyIdLength));
+    const auto both = RequestsTagged(heartbeat.get(), u"set-policy-request");
+    ASSERT_EQ(2u, both.size());
+    EXPECT_EQ(36u, both[1]->GetRequestId().size());
+    EXPECT_EQ(std::string(policyId, policyIdLength), Utf8(both[1]->GetRequestId()));
 
     const auto schemas = RequestsTagged(heartbeat.get(), u"set-schema-request");
     ASSERT_EQ(1u, schemas.size());

@@ -2,7 +2,11 @@
 // settings the core reads, the pass-through exports and the controller copies.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <future>
 #include <functional>
 #include <string>
 #include <vector>
@@ -223,6 +227,46 @@ TEST_F(LibraryTest, InitStartsOnceAndShutDownStopsEveryExport) {
     // Started again after the shut-down: a new object over the same files.
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(0u, SS_GetControllerCount(&count));
+}
+
+// SS_Init does not wait for an instance shut down earlier whose post is still in flight: the
+// new instance takes the session-config module over, and the earlier one, once its post has
+// ended, goes without stopping the module under the new one.
+TEST_F(LibraryTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> arrived{0};
+    std::atomic<bool> heldPostEnded{false};
+    RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
+        if (arrived++ == 0) {
+            released.wait_for(std::chrono::seconds(30));
+            heldPostEnded = true;
+        }
+        response.set_content("not a reply", "text/plain");
+    });
+    SettingsFiles files(server.Port());
+    const auto start = [&] {
+        return SS_Init("3.0", files.PropertyFile().c_str(), files.GroupSettingsFile().c_str(), kAgentId, 0,
+                       ZEL_PosixPlatformServices(), m_trace.Sink());
+    };
+    const auto post = [](const char* body) {
+        EXPECT_EQ(0u, QueueHeartbeatBytes(body, static_cast<uint32_t>(std::strlen(body))));
+        EXPECT_EQ(0u, RequestDispatch());
+    };
+    ASSERT_EQ(0u, start());
+    post("held");
+    ASSERT_TRUE(server.WaitForPosts(1));
+    EXPECT_EQ(0u, SS_ShutDown());
+    ASSERT_EQ(0u, start());
+    EXPECT_FALSE(heldPostEnded);
+    post("second");
+    ASSERT_TRUE(server.WaitForPosts(2));
+
+    release.set_value();
+    ASSERT_TRUE(Eventually([] { return LibraryInstanceCount() == 1; }));
+    post("third");
+    ASSERT_TRUE(server.WaitForPosts(3));
+    EXPECT_EQ("third", server.Posts()[2].body);
 }
 
 TEST_F(LibraryTest, WithoutAnyTraceLevelTheSinkIsNeverCalled) {
