@@ -25,13 +25,23 @@ namespace {
 constexpr const char* kInterfaceVersion = "3.0";
 
 // The started module. Calls copy the pointer under the mutex, so SCS_ShutDown can
-// unpublish it while calls are in progress; the last of them destroys it.
-std::mutex g_moduleMutex;
-std::shared_ptr<CSessionConfigModule> g_module;
+// unpublish it while calls are in progress; the last of them destroys it. Never destroyed
+// itself: a thread of the process may still shut the module down while the process exits
+// and this library's static objects are destroyed.
+struct Published {
+    std::mutex mutex;
+    std::shared_ptr<CSessionConfigModule> module;
+};
+
+Published& Current() {
+    static Published* const published = new Published;
+    return *published;
+}
 
 std::shared_ptr<CSessionConfigModule> CurrentModule() {
-    std::lock_guard<std::mutex> lock(g_moduleMutex);
-    return g_module;
+    Published& published = Current();
+    std::lock_guard<std::mutex> lock(published.mutex);
+    return published.module;
 }
 
 template <typename Body>
@@ -86,13 +96,14 @@ SCS_EXPORT uint32_t SCS_Init(const char* version, const char* agentId,
             ::strnlen(agentId, CSessionConfigModule::kMaxAgentIdBytes + 1) >
                 CSessionConfigModule::kMaxAgentIdBytes)
             return ZEL_E_SCS_BAD_INPUT;
-        std::lock_guard<std::mutex> lock(g_moduleMutex);
-        if (g_module) return ZEL_I_SCS_ALREADY_INITIALIZED;
+        Published& published = Current();
+        std::lock_guard<std::mutex> lock(published.mutex);
+        if (published.module) return ZEL_I_SCS_ALREADY_INITIALIZED;
         // libcurl's global set-up is not thread-safe: it runs once, before the module
         // starts its own thread, and is never undone while the process may still post.
         std::call_once(g_transportOnce, [] { g_transportStatus = curl_global_init(CURL_GLOBAL_ALL); });
         if (g_transportStatus != CURLE_OK) return ZEL_E_SCS_TRANSPORT_INIT;
-        g_module = std::make_shared<CSessionConfigModule>(agentId, option, platform, trace);
+        published.module = std::make_shared<CSessionConfigModule>(agentId, option, platform, trace);
         return ZEL_S_OK;
     });
 }
@@ -104,9 +115,10 @@ SCS_EXPORT uint32_t SCS_ShutDown(void) {
         // From inside a settings-changed callback the notifier could not be joined.
         if (module->OnNotifierThread()) return ZEL_E_SCS_BAD_INPUT;
         {
-            std::lock_guard<std::mutex> lock(g_moduleMutex);
-            if (g_module != module) return ZEL_S_OK;
-            g_module.reset();
+            Published& published = Current();
+            std::lock_guard<std::mutex> lock(published.mutex);
+            if (published.module != module) return ZEL_S_OK;
+            published.module.reset();
         }
         module->StopNotifier();
         return ZEL_S_OK;

@@ -2,12 +2,29 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "zel/sensor_services.h"
 
 namespace zel::agent {
 
 namespace {
+
+// `built` where ss-agent runs from its build tree (the file is there), else `installed`: a
+// bare library name found through ss-agent's RUNPATH, or a path below its installation.
+std::string BuiltOrInstalled(const char* built, const std::string& installed) {
+    std::error_code ignored;
+    return std::filesystem::exists(built, ignored) ? std::string(built) : installed;
+}
+
+// The installation's data directory, from where ss-agent's own file lies (prefix/bin).
+std::string InstalledDataDirectory() {
+    std::error_code ignored;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    return (self.parent_path().parent_path() / "share" / "sensor-services").string();
+}
 
 bool ReadNumber(const char* text, uint32_t& value) {
     char* end = nullptr;
@@ -35,9 +52,10 @@ std::string AgentUsage() {
 
 std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::string& error) {
     AgentOptions options;
-    options.library = ZEL_AGENT_DEFAULT_LIBRARY;
-    options.propertyFile = ZEL_AGENT_EXAMPLES_DIR "/local.properties";
-    options.groupSettingsFile = ZEL_AGENT_EXAMPLES_DIR "/group_settings.xml";
+    options.library = BuiltOrInstalled(ZEL_AGENT_BUILT_LIBRARY, ZEL_AGENT_INSTALLED_LIBRARY);
+    const std::string examples = BuiltOrInstalled(ZEL_AGENT_EXAMPLES_DIR, InstalledDataDirectory() + "/examples");
+    options.propertyFile = examples + "/local.properties";
+    options.groupSettingsFile = examples + "/group_settings.xml";
     for (int i = 1; i < argc; ++i) {
         const char* const name = argv[i];
         if (std::strcmp(name, "--help") == 0) {
