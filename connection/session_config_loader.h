@@ -12,8 +12,9 @@
 
 namespace zel {
 
-// The module's name as the system loads it (libzelSessionConfigSvcs3.so beside the library).
-inline constexpr const char* kSessionConfigLibraryName = "zelSessionConfigSvcs3";
+// The module's name as the system loads it: its SONAME (libzelSessionConfigSvcs3.so.3),
+// beside the library. A module already loaded under that name (by path) is the one taken.
+inline constexpr const char* kSessionConfigLibraryName = ZEL_SCS_SONAME;
 // The interface version handed to SCS_Init.
 inline constexpr const char* kSessionConfigInterfaceVersion = "3.0";
 

@@ -9,7 +9,6 @@
 #include "tools/controller/agent_registry.h"
 #include "tools/controller/fault_injection.h"
 #include "tools/controller/group_settings.h"
-#include "tools/controller/json_text.h"
 #include "tools/controller/options.h"
 #include "tools/controller/request_queue.h"
 #include "tools/controller/schema_directory.h"
@@ -23,34 +22,12 @@ TEST(GroupSettingsFile, VersionDefaultsToTheDocumentsOwn) {
     EXPECT_THROW(LoadGroupSettings(ZEL_EXAMPLES_DIR "/no-such-file.xml", u""), std::runtime_error);
 }
 
-TEST(JsonText, EscapesQuotesBackslashesAndControls) {
-    const struct {
-        std::string in;
-        std::string out;
-    } cases[] = {
-        {"", "\"\""},
-        {"plain", "\"plain\""},
-        {"a\"b\\c", "\"a\\\"b\\\\c\""},
-        {"\n\r\t\b\f", "\"\\n\\r\\t\\b\\f\""},
-        {std::string("\x01\x1f", 2), "\"\\u0001\\u001f\""},
-        {"\xc3\xa9", "\"\xc3\xa9\""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(JsonString(c.in), c.out) << c.in;
-}
-
-TEST(JsonText, WriterPlacesCommasAtEveryDepth) {
-    CJsonWriter json;
-    json.BeginObject().Member("a", "x").Key("b").BeginArray();
-    json.BeginObject().EndObject().Number(7).BeginArray().EndArray().Code(0xC7380004);
-    json.EndArray().Key("c").Number(0).EndObject();
-    EXPECT_EQ(json.Text(), "{\"a\":\"x\",\"b\":[{},7,[],\"0xc7380004\"],\"c\":0}");
-}
-
 TEST(AgentRegistry, JsonShowsHeartbeatsReportsAndResponses) {
     CAgentRegistry registry;
     HeartbeatReport two;
     two.agentId = "A-\"2\"";
-    two.agentName = "two";
+    // Agents' texts are escaped, and bytes that are not UTF-8 never reach the JSON raw.
+    two.agentName = std::string("t\"wo\x01\xff", 6);
     two.messageId = "m-1";
     registry.RecordHeartbeat(two, "2026-01-01T00:00:00Z", "");
 
@@ -79,7 +56,7 @@ TEST(AgentRegistry, JsonShowsHeartbeatsReportsAndResponses) {
 
     EXPECT_EQ(registry.ToJson(),
               "{\"agents\":["
-              "{\"agent_id\":\"A-\\\"2\\\"\",\"name\":\"two\","
+              "{\"agent_id\":\"A-\\\"2\\\"\",\"name\":\"t\\\"wo\\u0001\xef\xbf\xbd\","
               "\"last_heartbeat\":{\"message_id\":\"m-1\",\"time\":\"2026-01-01T00:00:00Z\"},"
               "\"agent_version\":\"\",\"modules\":[],\"group_settings_token\":\"\",\"group_settings_version\":\"\","
               "\"heartbeats\":1,\"policies_set\":[],\"responses\":[]},"
@@ -115,7 +92,7 @@ TEST(ControllerOptions, ReadsEveryOption) {
     const char* good[] = {"ss-controller", "--listen", "0.0.0.0:0", "--group-settings", "g.xml",
                           "--group-settings-version", "9", "--schema-dir", "/s", "--cert", "c.pem",
                           "--key", "k.pem", "--fail-503", "25", "--drop-share", "10", "--malformed-share", "5",
-                          "--seed", "4", "--delay-ms", "10"};
+                          "--fail-503-first", "3", "--seed", "4", "--delay-ms", "10"};
     const auto options = ParseOptions(static_cast<int>(std::size(good)), good, error);
     ASSERT_TRUE(options.has_value()) << error;
     EXPECT_FALSE(options->help);
@@ -129,36 +106,49 @@ TEST(ControllerOptions, ReadsEveryOption) {
     EXPECT_EQ(options->faults.serviceUnavailable, 25u);
     EXPECT_EQ(options->faults.drop, 10u);
     EXPECT_EQ(options->faults.malformed, 5u);
+    EXPECT_EQ(options->fail503First, 3u);
     EXPECT_EQ(options->seed, 4u);
     EXPECT_EQ(options->delayMs, 10u);
-
-    const char* help[] = {"ss-controller", "--seed", "2", "--help"};
-    const auto helped = ParseOptions(static_cast<int>(std::size(help)), help, error);
-    ASSERT_TRUE(helped.has_value());
-    EXPECT_TRUE(helped->help);
-    for (const char* option : {"--schema-dir", "--cert", "--key", "--drop-share", "--malformed-share", "--help"})
-        EXPECT_NE(std::string(Usage()).find(option), std::string::npos) << option;
+    // The help lists every option of the table.
+    for (const char* option : {"--listen", "--group-settings-version", "--schema-dir", "--cert", "--key",
+                               "--drop-share", "--malformed-share", "--fail-503-first", "--delay-ms", "--help"})
+        EXPECT_NE(Usage().find(option), std::string::npos) << option;
 }
 
-TEST(ControllerOptions, RefusesBadCommandLines) {
-    const std::vector<std::vector<const char*>> bad = {
-        {"ss-controller", "--listen", "8080"},
-        {"ss-controller", "--listen", "h:99999"},
-        {"ss-controller", "--fail-503", "101"},
-        {"ss-controller", "--fail-503", "-1"},
-        {"ss-controller", "--drop-share", "x"},
-        {"ss-controller", "--delay-ms"},
-        {"ss-controller", "--frobnicate", "1"},
-        {"ss-controller", "--group-settings-version", ""},
-        {"ss-controller", "--schema-dir", ""},
-        {"ss-controller", "--cert", "c.pem"},
-        {"ss-controller", "--key", "k.pem"},
-        {"ss-controller", "--fail-503", "50", "--drop-share", "30", "--malformed-share", "21"},
+// Each command line: accepted (error text empty; "help" when it asks for the help) or the
+// start of the reason it is refused with.
+TEST(ControllerOptions, CommandLinesAreAcceptedOrRefusedWithTheirReason) {
+    const struct {
+        std::vector<const char*> argv;
+        std::string outcome;
+    } cases[] = {
+        {{"--seed", "2", "--help"}, "help"},
+        {{"-h"}, "help"},
+        {{"--listen", "127.0.0.1:65535"}, ""},
+        {{"--fail-503", "50", "--drop-share", "30", "--malformed-share", "20"}, ""},
+        {{"--listen", "8080"}, "--listen: wants ADDRESS:PORT"},
+        {{"--listen", "h:99999"}, "--listen: wants ADDRESS:PORT"},
+        {{"--listen", ":80"}, "--listen: wants ADDRESS:PORT"},
+        {{"--fail-503", "101"}, "--fail-503: Value 101 not in range 0 to 100"},
+        {{"--fail-503", "-1"}, "--fail-503: Value -1 not in range 0 to 100"},
+        {{"--drop-share", "x"}, "--drop-share: Value x not in range 0 to 100"},
+        {{"--delay-ms", "600001"}, "--delay-ms: Value 600001 not in range 0 to 600000"},
+        {{"--delay-ms"}, "--delay-ms: 1 required"},
+        {{"--frobnicate", "1"}, "The following arguments were not expected: 1 --frobnicate"},
+        {{"--group-settings-version", ""}, "--group-settings-version: wants a value"},
+        {{"--cert", "c.pem"}, "--cert requires --key"},
+        {{"--key", "k.pem"}, "--key requires --cert"},
+        {{"--fail-503", "50", "--drop-share", "30", "--malformed-share", "21"},
+         "--fail-503, --drop-share and --malformed-share add up to more than 100"},
     };
-    for (const auto& argv : bad) {
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"ss-controller"};
+        argv.insert(argv.end(), c.argv.begin(), c.argv.end());
         std::string error;
-        EXPECT_FALSE(ParseOptions(static_cast<int>(argv.size()), argv.data(), error).has_value()) << argv[1];
-        EXPECT_FALSE(error.empty()) << argv[1];
+        const auto options = ParseOptions(static_cast<int>(argv.size()), argv.data(), error);
+        const std::string outcome = options ? (options->help ? "help" : "") : error;
+        EXPECT_EQ(outcome.substr(0, c.outcome.size()), c.outcome) << argv[1] << ": " << outcome;
+        EXPECT_EQ(options.has_value(), c.outcome.empty() || c.outcome == "help") << argv[1] << ": " << outcome;
     }
 }
 

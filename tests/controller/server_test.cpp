@@ -71,7 +71,15 @@ public:
         return line;
     }
 
-    // Every remaining line of stdout (call after Stop).
+    // Everything left on stdout, blank lines included (call after Stop or Wait).
+    std::string RemainingText() {
+        std::string text;
+        if (m_output == nullptr) return text;
+        for (int c = fgetc(m_output); c != EOF; c = fgetc(m_output)) text += static_cast<char>(c);
+        return text;
+    }
+
+    // Every remaining line of stdout up to the first blank one (call after Stop).
     std::vector<std::string> RemainingLines() {
         std::vector<std::string> lines;
         for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) lines.push_back(line);
@@ -488,9 +496,7 @@ TEST(ControllerServer, RefusesBadStartsAndExplainsItsOptions) {
     }
     ControllerProcess help({"--help"});
     EXPECT_EQ(help.Wait(), 0);
-    const std::vector<std::string> usage = help.RemainingLines();
-    std::string text;
-    for (const std::string& line : usage) text += line + "\n";
+    const std::string text = help.RemainingText();
     for (const char* option : {"--schema-dir", "--cert", "--drop-share", "--malformed-share", "/admin/queue"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 }

@@ -1,5 +1,7 @@
 #include "tools/controller/agent_registry.h"
 
+#include <cstdio>
+
 #include "tools/controller/json_text.h"
 
 namespace zel::controller {
@@ -15,51 +17,43 @@ void KeepPolicy(std::vector<ReportedPolicy>& policies, const ReportedPolicy& pol
     policies.push_back(policy);
 }
 
-void WriteAgent(CJsonWriter& json, const std::string& id, const AgentRecord& record) {
-    json.BeginObject().Member("agent_id", id).Member("name", record.name);
-    json.Key("last_heartbeat")
-        .BeginObject()
-        .Member("message_id", record.lastMessageId)
-        .Member("time", record.lastHeartbeat)
-        .EndObject();
-    json.Member("agent_version", record.agentVersion);
-    json.Key("modules").BeginArray();
+// A status code as JSON shows it: "0x" and eight lower-case hexadecimal digits.
+std::string CodeText(uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", code);
+    return text;
+}
+
+nlohmann::ordered_json AgentJson(const std::string& id, const AgentRecord& record) {
+    nlohmann::ordered_json agent = {
+        {"agent_id", id},
+        {"name", record.name},
+        {"last_heartbeat", {{"message_id", record.lastMessageId}, {"time", record.lastHeartbeat}}},
+        {"agent_version", record.agentVersion},
+        {"modules", nlohmann::ordered_json::array()},
+        {"group_settings_token", record.settingsToken},
+        {"group_settings_version", record.settingsVersionSent},
+        {"heartbeats", record.heartbeats},
+        {"policies_set", nlohmann::ordered_json::array()},
+        {"responses", nlohmann::ordered_json::array()},
+    };
     for (const ReportedModule& module : record.modules)
-        json.BeginObject().Member("name", module.name).Member("version", module.version).EndObject();
-    json.EndArray();
-    json.Member("group_settings_token", record.settingsToken)
-        .Member("group_settings_version", record.settingsVersionSent)
-        .Key("heartbeats")
-        .Number(record.heartbeats);
-    json.Key("policies_set").BeginArray();
+        agent["modules"].push_back({{"name", module.name}, {"version", module.version}});
     for (const ReportedPolicy& policy : record.policiesSet) {
-        json.BeginObject()
-            .Member("name", policy.name)
-            .Member("namespace", policy.namespaceURI)
-            .Member("version", policy.version)
-            .EndObject();
+        agent["policies_set"].push_back(
+            {{"name", policy.name}, {"namespace", policy.namespaceURI}, {"version", policy.version}});
     }
-    json.EndArray();
-    json.Key("responses").BeginArray();
     for (const ReportedResponse& response : record.responses) {
-        json.BeginObject()
-            .Member("tag", response.tag)
-            .Member("request_id", response.requestId)
-            .Key("code")
-            .Code(response.code)
-            .Member("text", response.text);
-        json.Key("items").BeginArray();
-        for (const ReportedItem& item : response.items) {
-            json.BeginObject()
-                .Member("name", item.name)
-                .Member("namespace", item.namespaceURI)
-                .Key("code")
-                .Code(item.code)
-                .EndObject();
-        }
-        json.EndArray().EndObject();
+        nlohmann::ordered_json items = nlohmann::ordered_json::array();
+        for (const ReportedItem& item : response.items)
+            items.push_back({{"name", item.name}, {"namespace", item.namespaceURI}, {"code", CodeText(item.code)}});
+        agent["responses"].push_back({{"tag", response.tag},
+                                      {"request_id", response.requestId},
+                                      {"code", CodeText(response.code)},
+                                      {"text", response.text},
+                                      {"items", std::move(items)}});
     }
-    json.EndArray().EndObject();
+    return agent;
 }
 
 }  // namespace
@@ -91,12 +85,9 @@ std::map<std::string, AgentRecord> CAgentRegistry::Snapshot() const {
 }
 
 std::string CAgentRegistry::ToJson() const {
-    const auto agents = Snapshot();
-    CJsonWriter json;
-    json.BeginObject().Key("agents").BeginArray();
-    for (const auto& [id, record] : agents) WriteAgent(json, id, record);
-    json.EndArray().EndObject();
-    return json.Text() + "\n";
+    nlohmann::ordered_json agents = nlohmann::ordered_json::array();
+    for (const auto& [id, record] : Snapshot()) agents.push_back(AgentJson(id, record));
+    return JsonText(nlohmann::ordered_json{{"agents", std::move(agents)}});
 }
 
 }  // namespace zel::controller

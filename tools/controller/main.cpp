@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     std::string error;
     const auto options = ParseOptions(argc, argv, error);
     if (!options) {
-        std::cerr << "ss-controller: " << error << '\n' << Usage();
+        std::cerr << "ss-controller: " << error << "\nRun with --help for more information.\n";
         return 2;
     }
     if (options->help) {

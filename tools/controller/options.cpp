@@ -1,132 +1,106 @@
 #include "tools/controller/options.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <CLI/CLI.hpp>
+
 #include <limits>
+#include <memory>
 
 namespace zel::controller {
 namespace {
 
-bool ReadNumber(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed > max) return false;
-    value = parsed;
-    return true;
+constexpr const char* kEndpoints =
+    "Endpoints: POST /zel/sensor_services/heartbeat, POST /zel/sensor_services/ping,\n"
+    "GET /admin/agents (JSON), POST /admin/queue?agent=ID (body: one CML request element\n"
+    "of the /cml namespace; answers {\"request-id\":\"...\"}).\n"
+    "Every exchange is logged as one line on stdout.";
+
+// ADDRESS:PORT with a port from 0 to 65535.
+void ReadListen(const std::string& value, ControllerOptions& options) {
+    const auto colon = value.rfind(':');
+    const std::string port = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    if (colon == 0 || !digits || std::stoul(port) > 65535)
+        throw CLI::ValidationError("--listen", "wants ADDRESS:PORT with a port from 0 to 65535, got " + value);
+    options.host = value.substr(0, colon);
+    options.port = static_cast<int>(std::stoul(port));
 }
 
-bool ReadShare(const std::string& name, const std::string& value, unsigned& share, std::string& error) {
-    unsigned long number = 0;
-    if (!ReadNumber(value, 100, number)) {
-        error = name + " wants a percentage from 0 to 100, got " + value;
-        return false;
-    }
-    share = static_cast<unsigned>(number);
-    return true;
-}
-
-bool ReadText(const std::string& name, const std::string& value, std::string& text, std::string& error) {
-    if (value.empty()) {
-        error = name + " wants a value";
-        return false;
-    }
-    text = value;
-    return true;
-}
-
-// Reads one option and its value into `options`.
-bool ReadOption(const std::string& name, const std::string& value, ControllerOptions& options, std::string& error) {
-    unsigned long number = 0;
-    if (name == "--listen") {
-        const auto colon = value.rfind(':');
-        if (colon == std::string::npos || colon == 0 || !ReadNumber(value.substr(colon + 1), 65535, number)) {
-            error = "--listen wants ADDRESS:PORT, got " + value;
-            return false;
-        }
-        options.host = value.substr(0, colon);
-        options.port = static_cast<int>(number);
-        return true;
-    }
-    if (name == "--group-settings") return ReadText(name, value, options.groupSettingsFile, error);
-    if (name == "--group-settings-version") return ReadText(name, value, options.groupSettingsVersion, error);
-    if (name == "--schema-dir") return ReadText(name, value, options.schemaDirectory, error);
-    if (name == "--cert") return ReadText(name, value, options.certificateFile, error);
-    if (name == "--key") return ReadText(name, value, options.keyFile, error);
-    if (name == "--fail-503") return ReadShare(name, value, options.faults.serviceUnavailable, error);
-    if (name == "--drop-share") return ReadShare(name, value, options.faults.drop, error);
-    if (name == "--malformed-share") return ReadShare(name, value, options.faults.malformed, error);
-    if (name == "--fail-503-first") {
-        if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
-            error = "--fail-503-first wants a number, got " + value;
-            return false;
-        }
-        options.fail503First = static_cast<unsigned>(number);
-        return true;
-    }
-    if (name == "--seed") {
-        if (!ReadNumber(value, std::numeric_limits<uint32_t>::max(), number)) {
-            error = "--seed wants a number, got " + value;
-            return false;
-        }
-        options.seed = static_cast<uint32_t>(number);
-        return true;
-    }
-    if (name == "--delay-ms") {
-        if (!ReadNumber(value, 600000, number)) {
-            error = "--delay-ms wants milliseconds up to 600000, got " + value;
-            return false;
-        }
-        options.delayMs = static_cast<unsigned>(number);
-        return true;
-    }
-    error = "unknown option " + name;
-    return false;
+// The option table: every option, its value's check and its help line.
+std::unique_ptr<CLI::App> MakeApp(ControllerOptions& options) {
+    auto app = std::make_unique<CLI::App>("ss-controller: the reference controller of sensor services agents",
+                                          "ss-controller");
+    app->footer(kEndpoints);
+    // As on most command lines, an option given twice takes its last value.
+    app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app->add_option_function<std::string>(
+           "--listen", [&options](const std::string& value) { ReadListen(value, options); },
+           "where to listen (default 127.0.0.1:8080); port 0 picks a free port. The first line on stdout is "
+           "\"listening on ADDRESS:PORT\" (+ \" (https)\")")
+        ->type_name("ADDRESS:PORT");
+    const auto nonEmpty = CLI::Validator(
+        [](std::string& value) { return value.empty() ? std::string("wants a value") : std::string(); }, "", "");
+    app->add_option("--group-settings", options.groupSettingsFile, "the group settings document handed to agents")
+        ->type_name("FILE")
+        ->check(nonEmpty);
+    app->add_option("--group-settings-version", options.groupSettingsVersion,
+                    "the version announced for it (default: the document's)")
+        ->type_name("N")
+        ->check(nonEmpty);
+    app->add_option("--schema-dir", options.schemaDirectory,
+                    "schema documents: the schema named N is DIR/N.xsd; answers get-schema requests and stores "
+                    "set-schema documents")
+        ->type_name("DIR")
+        ->check(nonEmpty);
+    CLI::Option* cert =
+        app->add_option("--cert", options.certificateFile, "serve HTTPS with this PEM certificate (with --key)")
+            ->type_name("FILE")
+            ->check(nonEmpty);
+    CLI::Option* key = app->add_option("--key", options.keyFile, "the PEM private key of --cert")
+                           ->type_name("FILE")
+                           ->check(nonEmpty);
+    cert->needs(key);
+    key->needs(cert);
+    app->add_option("--fail-503", options.faults.serviceUnavailable,
+                    "answer this share of heartbeats and pings with 503")
+        ->type_name("PERCENT")
+        ->check(CLI::Range(0, 100));
+    app->add_option("--drop-share", options.faults.drop, "close this share of connections without an answer")
+        ->type_name("PERCENT")
+        ->check(CLI::Range(0, 100));
+    app->add_option("--malformed-share", options.faults.malformed,
+                    "answer this share with 200 and a body that is not XML (the three shares together at most "
+                    "100)")
+        ->type_name("PERCENT")
+        ->check(CLI::Range(0, 100));
+    app->add_option("--fail-503-first", options.fail503First, "answer the first N heartbeats and pings with 503")
+        ->type_name("N")
+        ->check(CLI::Range(0u, std::numeric_limits<unsigned>::max()));
+    app->add_option("--seed", options.seed, "seed of the fault choice (default 1)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, std::numeric_limits<uint32_t>::max()));
+    app->add_option("--delay-ms", options.delayMs, "wait N ms before answering a heartbeat or ping")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 600000u));
+    return app;
 }
 
 }  // namespace
 
-const char* Usage() {
-    return "usage: ss-controller [options]\n"
-           "  --listen ADDRESS:PORT        where to listen (default 127.0.0.1:8080); port 0 picks a\n"
-           "                               free port. The first line on stdout is\n"
-           "                               \"listening on ADDRESS:PORT\" (+ \" (https)\").\n"
-           "  --group-settings FILE        the group settings document handed to agents\n"
-           "  --group-settings-version N   the version announced for it (default: the document's)\n"
-           "  --schema-dir DIR             schema documents: the schema named N is DIR/N.xsd; answers\n"
-           "                               get-schema requests and stores set-schema documents\n"
-           "  --cert FILE --key FILE       serve HTTPS with this PEM certificate and private key\n"
-           "  --fail-503 PERCENT           answer this share of heartbeats and pings with 503\n"
-           "  --drop-share PERCENT         close this share of connections without an answer\n"
-           "  --malformed-share PERCENT    answer this share with 200 and a body that is not XML\n"
-           "                               (the three shares together at most 100)\n"
-           "  --fail-503-first N           answer the first N heartbeats and pings with 503\n"
-           "  --seed N                     seed of the fault choice (default 1)\n"
-           "  --delay-ms N                 wait N ms before answering a heartbeat or ping\n"
-           "  --help                       print this text\n"
-           "Endpoints: POST /zel/sensor_services/heartbeat, POST /zel/sensor_services/ping,\n"
-           "GET /admin/agents (JSON), POST /admin/queue?agent=ID (body: one CML request element\n"
-           "of the /cml namespace; answers {\"request-id\":\"...\"}).\n"
-           "Every exchange is logged as one line on stdout.\n";
+std::string Usage() {
+    ControllerOptions ignored;
+    return MakeApp(ignored)->help();
 }
 
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error) {
     ControllerOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            return options;
-        }
-        if (i + 1 >= argc) {
-            error = "option " + name + " needs a value";
-            return std::nullopt;
-        }
-        if (!ReadOption(name, argv[++i], options, error)) return std::nullopt;
-    }
-    if (options.certificateFile.empty() != options.keyFile.empty()) {
-        error = "--cert and --key go together";
+    const std::unique_ptr<CLI::App> app = MakeApp(options);
+    try {
+        app->parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+        return options;
+    } catch (const CLI::ParseError& failure) {
+        error = failure.what();
         return std::nullopt;
     }
     if (options.faults.serviceUnavailable + options.faults.drop + options.faults.malformed > 100) {

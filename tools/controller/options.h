@@ -25,13 +25,14 @@ struct ControllerOptions {
 };
 
 // Reads --listen ADDRESS:PORT, --group-settings FILE, --group-settings-version N,
-// --schema-dir DIR, --cert FILE, --key FILE, --fail-503 PERCENT, --drop-share PERCENT,
+// --schema-dir DIR, --cert FILE with --key FILE, --fail-503 PERCENT, --drop-share PERCENT,
 // --malformed-share PERCENT (the three shares 0-100 and together at most 100),
-// --fail-503-first N, --seed N,
-// --delay-ms N and --help. On a bad command line returns nothing and puts the reason in `error`.
+// --fail-503-first N, --seed N, --delay-ms N (up to 600000) and --help (-h). On a bad
+// command line (an unknown option, a missing or bad value) returns nothing and puts the
+// reason in `error`.
 std::optional<ControllerOptions> ParseOptions(int argc, const char* const argv[], std::string& error);
 
-// The usage text with every option explained.
-const char* Usage();
+// The usage text, generated from the option table.
+std::string Usage();
 
 }  // namespace zel::controller

@@ -168,9 +168,7 @@ void CControllerServer::AnswerQueue(const httplib::Request& request, httplib::Re
     const std::string tag = prepared.request.tag;
     const std::string requestId = prepared.request.requestId;
     m_queue.Add(agentId, std::move(prepared.request));
-    CJsonWriter json;
-    json.BeginObject().Member("request-id", requestId).EndObject();
-    response.set_content(json.Text() + "\n", kJsonContentType);
+    response.set_content(JsonText({{"request-id", requestId}}), kJsonContentType);
     Log("queued " + tag + " " + requestId + " for " + agentId);
 }
 
