@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "SensorIndependence/CmlLib/avp_sections.h"
 #include "SensorIndependence/CmlLib/content_support.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 
@@ -11,7 +12,6 @@ namespace zel::cml {
 namespace {
 constexpr const char16_t* kOpAddPolicy = u"Adding policy to policy vector";
 constexpr const char16_t* kOpCreatePolicyNode = u"Creating policy node object";
-constexpr const char16_t* kAvpSectionsSchemaVersion = u"2.0.1";
 
 // Read-only AVP-sections documents travel with the AVP-sections schema version, whatever
 // they were given.
