@@ -1,6 +1,5 @@
 #include "SensorIndependence/CmlLib/agent_info_content.h"
 
-#include <cstdlib>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -8,6 +7,7 @@
 #include <xercesc/dom/DOMException.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/content_support.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "runtime/unicode.h"
@@ -22,12 +22,9 @@ namespace {
 constexpr uint32_t kStatusNotSet = ZEL_I_CML_NOT_SPECIFIED;
 // A pair without ordinal.
 constexpr int32_t kNoOrdinal = -1;
-// Read-only AVP-sections policies are always written with the AVP-sections schema version.
-constexpr const char16_t* kAvpSectionsSchemaVersion = u"2.0.1";
 // Status texts are written on one line: this width drops the text's own line breaks.
 constexpr unsigned kStatusTextSingleLine = 255;
 
-constexpr const char16_t* kOpCloneAnnouncement = u"Cloning agent-startup-announcement object";
 constexpr const char16_t* kOpCloneHostInfo = u"Cloning host-info object";
 constexpr const char16_t* kOpCloneContentDate = u"Cloning content-date object";
 constexpr const char16_t* kOpCloneParam = u"Cloning param object";
@@ -53,10 +50,9 @@ constexpr const char16_t* kOpGetContentPolicy = u"Getting policy source from age
 constexpr const char16_t* kOpSetContentPolicy = u"Setting policy source for agent info content";
 constexpr const char16_t* kOpGetModulePolicy = u"Getting policy source from module info";
 constexpr const char16_t* kOpSetModulePolicy = u"Setting policy source for module info";
-constexpr const char16_t* kOpAddPolicy = u"Adding policy to policy vector";
-constexpr const char16_t* kOpCreatePolicyNode = u"Creating policy node object";
 
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
+constexpr PolicyListTexts kContentPolicyTexts{kOpGetContentPolicy, kOpSetContentPolicy};
+constexpr PolicyListTexts kModulePolicyTexts{kOpGetModulePolicy, kOpSetModulePolicy};
 
 // Sets `field` to `text`, referring to `fixed` instead of copying when the two are equal.
 void AssignTagText(CTagText& field, std::u16string_view text, const std::u16string& fixed) {
@@ -99,44 +95,11 @@ CCmlException DomFailure(const char16_t* operation, const xercesc::DOMException&
     return CCmlException(operation, Text(e.getMessage()), static_cast<uint32_t>(e.code));
 }
 
-// Reads `text` as an integer with automatic base ("0x" hexadecimal, a leading "0" octal, else
-// decimal; a sign and leading white space allowed). False when not even one digit can be read;
-// text after the number is ignored.
-bool ReadInteger(const std::u16string& text, long long& value) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    // A non-ASCII character can be part of no number: it ends the digits like any other.
-    for (char16_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    char* end = nullptr;
-    const long long read = std::strtoll(narrow.c_str(), &end, 0);
-    if (end == narrow.c_str()) return false;
-    value = read;
-    return true;
-}
-
 uint32_t ReadStatus(const CCmlDOM_Element& element, const char16_t* name) {
-    long long value = 0;
-    return ReadInteger(element.GetAttribute(name), value) ? static_cast<uint32_t>(value) : kStatusNotSet;
+    return ReadAutoBaseNumber(element.GetAttribute(name), kStatusNotSet);
 }
 
 bool ReadFlag(const CCmlDOM_Element& element, const char16_t* name) { return element.GetAttribute(name) == kTagTrue; }
-
-// Calls `visit` with every element child of `parent` in document order.
-template <typename Visit>
-void ForEachChildElement(const CCmlDOM_Element& parent, Visit&& visit) {
-    if (parent.IsNull()) return;
-    for (xercesc::DOMNode* node = parent.GetNode()->getFirstChild(); node != nullptr; node = node->getNextSibling()) {
-        if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE) {
-            visit(CCmlDOM_Element(static_cast<xercesc::DOMElement*>(node)));
-        }
-    }
-}
-
-// Namespace and qualified name compared exactly: a prefixed name never matches.
-bool Is(const CCmlDOM_Element& element, const char16_t* namespaceURI, const char16_t* name) {
-    const xercesc::DOMNode* node = element.GetNode();
-    return Equals(node->getNamespaceURI(), namespaceURI) && Equals(node->getNodeName(), name);
-}
 
 // The message-table text of `code` on one line, without its identifier (the code stands in
 // the attribute beside it). The table does not change while the process runs, so each thread
@@ -178,89 +141,6 @@ void WriteSignedDecimal(XmlSink<CharT>& sink, int32_t value) {
     } else {
         sink.Decimal(static_cast<uint64_t>(value));
     }
-}
-
-// "<list>", each entry one level deeper, "</list>"; nothing for an empty list.
-template <typename CharT, typename Vector>
-void WriteList(std::basic_ostream<CharT>& stream, int level, const char16_t* listTag, const Vector& entries) {
-    if (entries.empty()) return;
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(listTag).Ascii(">").EndLine();
-    for (const auto& entry : entries) entry.Serialize(stream, level + 1);
-    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(listTag).Ascii(">").EndLine();
-}
-
-// Appends a default entry to `entries` for every child of `list` in (namespaceURI, name) and
-// reads it from that child; other children are skipped.
-template <typename Vector>
-void ReadList(const CCmlDOM_Element& list, const char16_t* namespaceURI, const char16_t* name, Vector& entries) {
-    ForEachChildElement(list, [&](const CCmlDOM_Element& child) {
-        if (!Is(child, namespaceURI, name)) return;
-        entries.emplace_back();
-        entries.back().Deserialize(child);
-    });
-}
-
-// ---- The policy list shared by the content and its modules ----
-
-void ApplyReadOnlyAvpVersion(CPolicySource& policy) {
-    if (policy.GetNamespaceURI() == kRoAvpSectionsNamespaceURI) policy.SetSchemaVersion(kAvpSectionsSchemaVersion);
-}
-
-CPolicySource* StorePolicy(PolicySourceVector& policies, std::unique_ptr<CPolicySource> policy) {
-    if (!policy) throw CCmlException(kOpAddPolicy, kTextNullObjectPointer, ZEL_E_INVALIDARG);
-    ApplyReadOnlyAvpVersion(*policy);
-    policies.push_back(std::move(policy));
-    return policies.back().get();
-}
-
-std::unique_ptr<CPolicySource> MakePolicyNode(const CCmlDOM_Element& element) {
-    try {
-        return std::make_unique<CPolicyNode>(element);
-    } catch (const std::bad_alloc&) {
-        throw CCmlException(kOpCreatePolicyNode, kTextInsufficientMemory, ZEL_E_OUTOFMEMORY);
-    }
-}
-
-void CheckPolicyIndex(const PolicySourceVector& policies, std::size_t index, const char16_t* operation) {
-    if (index >= policies.size()) {
-        throw CCmlException(operation, kTextInvalidVectorIndex, ZEL_E_CML_INDEX_OUT_OF_BOUNDS);
-    }
-}
-
-void ReplacePolicy(PolicySourceVector& policies, std::size_t index, std::unique_ptr<CPolicySource> policy,
-                   const char16_t* operation) {
-    CheckPolicyIndex(policies, index, operation);
-    if (!policy) throw CCmlException(operation, kTextNullObjectPointer, ZEL_E_INVALIDARG);
-    if (policy.get() == policies[index].get()) {
-        // Handing back the entry already held: it keeps its one owner and is not deleted.
-        ApplyReadOnlyAvpVersion(*policy.release());
-        return;
-    }
-    ApplyReadOnlyAvpVersion(*policy);
-    policies[index] = std::move(policy);
-}
-
-PolicySourceVector ClonePolicies(const PolicySourceVector& policies) {
-    PolicySourceVector clones;
-    clones.reserve(policies.size());
-    for (const auto& policy : policies) clones.push_back(policy->Clone());
-    return clones;
-}
-
-// Clones first, so that a failure leaves the held policies as they were.
-void AssignClones(PolicySourceVector& policies, const PolicySourceVector& source) {
-    PolicySourceVector clones;
-    clones.reserve(source.size());
-    for (const auto& policy : source) {
-        std::unique_ptr<CPolicySource> clone = policy->Clone();
-        ApplyReadOnlyAvpVersion(*clone);
-        clones.push_back(std::move(clone));
-    }
-    policies = std::move(clones);
-}
-
-void CollectPolicyNamespaces(const PolicySourceVector& policies, NamespaceSet& namespaces) {
-    for (const auto& policy : policies) policy->CollectNamespaces(namespaces);
 }
 
 }  // namespace
@@ -550,10 +430,8 @@ void CNameValuePair::Deserialize(const CCmlDOM_Element& element) {
         AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCommonNamespace());
         m_name = element.GetAttribute(kTagName);
         m_value = element.GetAttribute(kTagValue);
-        long long ordinal = 0;
-        m_ordinal = ReadInteger(element.GetAttribute(kTagOrdinal), ordinal)
-                        ? static_cast<int32_t>(static_cast<uint32_t>(ordinal))
-                        : kNoOrdinal;
+        m_ordinal = static_cast<int32_t>(
+            ReadAutoBaseNumber(element.GetAttribute(kTagOrdinal), static_cast<uint32_t>(kNoOrdinal)));
     } catch (const xercesc::DOMException& e) {
         throw DomFailure(kOpParseParam, e);
     }
@@ -593,16 +471,12 @@ void CNameValuePair::SerializeAttributes(std::basic_ostream<char16_t>& stream) c
 // ---- CModuleInfo ----
 
 CModuleInfo::CModuleInfo()
-    : m_tagName(FixedModuleTag()), m_namespaceURI(FixedCmlNamespace()), m_status(kStatusNotSet) {}
+    : CPolicyList(kModulePolicyTexts),
+      m_tagName(FixedModuleTag()),
+      m_namespaceURI(FixedCmlNamespace()),
+      m_status(kStatusNotSet) {}
 
-CModuleInfo::CModuleInfo(const CModuleInfo& other)
-    : m_tagName(other.m_tagName),
-      m_namespaceURI(other.m_namespaceURI),
-      m_name(other.m_name),
-      m_version(other.m_version),
-      m_status(other.m_status),
-      m_params(other.m_params),
-      m_policies(ClonePolicies(other.m_policies)) {}
+CModuleInfo::CModuleInfo(const CModuleInfo& other) = default;
 
 CModuleInfo::CModuleInfo(CModuleInfo&& other) noexcept = default;
 
@@ -610,16 +484,8 @@ CModuleInfo::~CModuleInfo() = default;
 
 CModuleInfo& CModuleInfo::operator=(const CModuleInfo& other) {
     if (this != &other) {
-        // Everything that can fail first, so that a failure leaves this object as it was.
-        PolicySourceVector policies = ClonePolicies(other.m_policies);
-        NameValuePairVector params = other.m_params;
-        m_tagName = other.m_tagName;
-        m_namespaceURI = other.m_namespaceURI;
-        m_name = other.m_name;
-        m_version = other.m_version;
-        m_status = other.m_status;
-        m_params = std::move(params);
-        m_policies = std::move(policies);
+        // Copy, then move: a failure while copying (memory, a policy clone) leaves this as it was.
+        *this = CModuleInfo(other);
     }
     return *this;
 }
@@ -655,55 +521,13 @@ CNameValuePair& CModuleInfo::AddParam(const CNameValuePair& param) {
     return m_params.back();
 }
 
-CPolicySource& CModuleInfo::GetPolicy(std::size_t index) {
-    CheckPolicyIndex(m_policies, index, kOpGetModulePolicy);
-    return *m_policies[index];
-}
+void CModuleInfo::CollectNamespaces(NamespaceSet& namespaces) const { CollectPolicyNamespaces(namespaces); }
 
-const CPolicySource& CModuleInfo::GetPolicy(std::size_t index) const {
-    CheckPolicyIndex(m_policies, index, kOpGetModulePolicy);
-    return *m_policies[index];
-}
-
-const PolicySourceVector& CModuleInfo::GetPolicies() const { return m_policies; }
-PolicySourceVector& CModuleInfo::GetPolicies() { return m_policies; }
-std::size_t CModuleInfo::GetPolicyCount() const { return m_policies.size(); }
-void CModuleInfo::SetPolicies(const PolicySourceVector& policies) { AssignClones(m_policies, policies); }
-
-CPolicySource* CModuleInfo::AddPolicy(std::unique_ptr<CPolicySource> policy) {
-    return StorePolicy(m_policies, std::move(policy));
-}
-
-CPolicySource* CModuleInfo::AddPolicy(CPolicySource* policy) {
-    return StorePolicy(m_policies, std::unique_ptr<CPolicySource>(policy));
-}
-
-CPolicySource* CModuleInfo::AddPolicy(const CPolicySource& policy) { return StorePolicy(m_policies, policy.Clone()); }
-
-CPolicySource* CModuleInfo::AddPolicy(const CCmlDOM_Element& element) {
-    return StorePolicy(m_policies, MakePolicyNode(element));
-}
-
-void CModuleInfo::SetPolicy(std::size_t index, const CPolicySource& policy) {
-    CheckPolicyIndex(m_policies, index, kOpSetModulePolicy);
-    ReplacePolicy(m_policies, index, policy.Clone(), kOpSetModulePolicy);
-}
-
-void CModuleInfo::SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy) {
-    ReplacePolicy(m_policies, index, std::move(policy), kOpSetModulePolicy);
-}
-
-void CModuleInfo::SetPolicy(std::size_t index, CPolicySource* policy) {
-    ReplacePolicy(m_policies, index, std::unique_ptr<CPolicySource>(policy), kOpSetModulePolicy);
-}
-
-void CModuleInfo::CollectNamespaces(NamespaceSet& namespaces) const { CollectPolicyNamespaces(m_policies, namespaces); }
-
-bool CModuleInfo::HasContent() const { return !m_policies.empty() || !m_params.empty(); }
+bool CModuleInfo::HasContent() const { return GetPolicyCount() != 0 || !m_params.empty(); }
 
 void CModuleInfo::Deserialize(const CCmlDOM_Element& element) {
     m_params.clear();
-    m_policies.clear();
+    ClearPolicies();
     try {
         AssignTagText(m_tagName, element.GetNodeName(), FixedModuleTag());
         AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
@@ -751,8 +575,8 @@ void CModuleInfo::WriteAttributes(XmlSink<CharT>& sink) const {
 
 template <typename CharT>
 void CModuleInfo::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
-    if (!m_policies.empty()) {
-        for (const auto& policy : m_policies) policy->Serialize(stream, level);
+    if (GetPolicyCount() != 0) {
+        SerializePolicies(stream, level);
         return;
     }
     for (const CNameValuePair& param : m_params) param.Serialize(stream, level);
@@ -1006,10 +830,12 @@ void CTaskInfoItem::SerializeAttributes(std::basic_ostream<char16_t>& stream) co
 
 // ---- CAgentInfoContent ----
 
-CAgentInfoContent::CAgentInfoContent() : m_agentStatus(kStatusNotSet), m_qpkStatus(kStatusNotSet) {}
+CAgentInfoContent::CAgentInfoContent()
+    : CPolicyList(kContentPolicyTexts), m_agentStatus(kStatusNotSet), m_qpkStatus(kStatusNotSet) {}
 
 CAgentInfoContent::CAgentInfoContent(const CAgentInfoContent& other)
-    : m_name(other.m_name),
+    : CPolicyList(other),
+      m_name(other.m_name),
       m_agentId(other.m_agentId),
       m_namespace(other.m_namespace),
       m_version(other.m_version),
@@ -1031,8 +857,7 @@ CAgentInfoContent::CAgentInfoContent(const CAgentInfoContent& other)
       m_modules(other.m_modules),
       m_updates(other.m_updates),
       m_tasks(other.m_tasks),
-      m_params(other.m_params),
-      m_policies(ClonePolicies(other.m_policies)) {}
+      m_params(other.m_params) {}
 
 CAgentInfoContent::CAgentInfoContent(CAgentInfoContent&& other) noexcept = default;
 
@@ -1048,7 +873,7 @@ CAgentInfoContent& CAgentInfoContent::operator=(CAgentInfoContent&& other) noexc
 
 void CAgentInfoContent::CollectNamespaces(NamespaceSet& namespaces) const {
     for (const CModuleInfo& module : m_modules) module.CollectNamespaces(namespaces);
-    CollectPolicyNamespaces(m_policies, namespaces);
+    CollectPolicyNamespaces(namespaces);
 }
 
 const std::u16string& CAgentInfoContent::GetName() const { return m_name; }
@@ -1068,19 +893,6 @@ const std::u16string& CAgentInfoContent::GetLastQpkPath() const { return m_lastQ
 uint32_t CAgentInfoContent::GetQpkStatus() const { return m_qpkStatus; }
 const std::u16string& CAgentInfoContent::GetQpkStatusDescription() const { return m_qpkStatusDescription; }
 
-CPolicySource& CAgentInfoContent::GetPolicy(std::size_t index) {
-    CheckPolicyIndex(m_policies, index, kOpGetContentPolicy);
-    return *m_policies[index];
-}
-
-const CPolicySource& CAgentInfoContent::GetPolicy(std::size_t index) const {
-    CheckPolicyIndex(m_policies, index, kOpGetContentPolicy);
-    return *m_policies[index];
-}
-
-const PolicySourceVector& CAgentInfoContent::GetPolicies() const { return m_policies; }
-PolicySourceVector& CAgentInfoContent::GetPolicies() { return m_policies; }
-void CAgentInfoContent::SetPolicies(const PolicySourceVector& policies) { AssignClones(m_policies, policies); }
 const ModuleInfoVector& CAgentInfoContent::GetModules() const { return m_modules; }
 ModuleInfoVector& CAgentInfoContent::GetModules() { return m_modules; }
 std::size_t CAgentInfoContent::GetModuleCount() const { return m_modules.size(); }
@@ -1110,7 +922,6 @@ std::size_t CAgentInfoContent::GetTaskCount() const { return m_tasks.size(); }
 const NameValuePairVector& CAgentInfoContent::GetParams() const { return m_params; }
 NameValuePairVector& CAgentInfoContent::GetParams() { return m_params; }
 std::size_t CAgentInfoContent::GetParamCount() const { return m_params.size(); }
-std::size_t CAgentInfoContent::GetPolicyCount() const { return m_policies.size(); }
 
 void CAgentInfoContent::SetName(const char16_t* name) { m_name = Text(name); }
 void CAgentInfoContent::SetAgentId(const char16_t* agentId) { m_agentId = Text(agentId); }
@@ -1129,35 +940,6 @@ void CAgentInfoContent::SetLastQpkPath(const char16_t* path) { m_lastQpkPath = T
 void CAgentInfoContent::SetQpkStatus(uint32_t status) { m_qpkStatus = status; }
 void CAgentInfoContent::SetQpkStatusDescription(const char16_t* description) {
     m_qpkStatusDescription = Text(description);
-}
-
-CPolicySource* CAgentInfoContent::AddPolicy(std::unique_ptr<CPolicySource> policy) {
-    return StorePolicy(m_policies, std::move(policy));
-}
-
-CPolicySource* CAgentInfoContent::AddPolicy(CPolicySource* policy) {
-    return StorePolicy(m_policies, std::unique_ptr<CPolicySource>(policy));
-}
-
-CPolicySource* CAgentInfoContent::AddPolicy(const CPolicySource& policy) {
-    return StorePolicy(m_policies, policy.Clone());
-}
-
-CPolicySource* CAgentInfoContent::AddPolicy(const CCmlDOM_Element& element) {
-    return StorePolicy(m_policies, MakePolicyNode(element));
-}
-
-void CAgentInfoContent::SetPolicy(std::size_t index, const CPolicySource& policy) {
-    CheckPolicyIndex(m_policies, index, kOpSetContentPolicy);
-    ReplacePolicy(m_policies, index, policy.Clone(), kOpSetContentPolicy);
-}
-
-void CAgentInfoContent::SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy) {
-    ReplacePolicy(m_policies, index, std::move(policy), kOpSetContentPolicy);
-}
-
-void CAgentInfoContent::SetPolicy(std::size_t index, CPolicySource* policy) {
-    ReplacePolicy(m_policies, index, std::unique_ptr<CPolicySource>(policy), kOpSetContentPolicy);
 }
 
 void CAgentInfoContent::SetHostInfo(const CHostInfo& hostInfo) { m_hostInfo = hostInfo; }
@@ -1214,7 +996,7 @@ CNameValuePair& CAgentInfoContent::AddParam(const CNameValuePair& param) {
 
 bool CAgentInfoContent::HasContent() const {
     return !m_hostInfo.IsEmpty() || !m_schemas.empty() || !m_contentDates.empty() || !m_modules.empty() ||
-           !m_updates.empty() || !m_tasks.empty() || !m_policies.empty() || !m_params.empty();
+           !m_updates.empty() || !m_tasks.empty() || GetPolicyCount() != 0 || !m_params.empty();
 }
 
 void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
@@ -1226,7 +1008,7 @@ void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
     m_updates.clear();
     m_tasks.clear();
     m_params.clear();
-    m_policies.clear();
+    ClearPolicies();
     try {
         m_name = element.GetAttribute(kTagName);
         m_agentId = element.GetAttribute(kTagAgentId);
@@ -1306,8 +1088,8 @@ void CAgentInfoContent::SerializeContentImpl(std::basic_ostream<CharT>& stream, 
     WriteList(stream, level, kTagContentDateList, m_contentDates);
     WriteList(stream, level, kTagModuleList, m_modules);
     WriteList(stream, level, kTagUpdateList, m_updates);
-    if (!m_policies.empty()) {
-        for (const auto& policy : m_policies) policy->Serialize(stream, level);
+    if (GetPolicyCount() != 0) {
+        SerializePolicies(stream, level);
     } else {
         WriteList(stream, level, kTagAgentParameters, m_params);
     }
@@ -1326,55 +1108,6 @@ void CAgentInfoContent::SerializeContent(std::basic_ostream<char16_t>& stream, i
 // ---- CAgentStartupAnnouncement ----
 
 CAgentStartupAnnouncement::CAgentStartupAnnouncement()
-    : CCmlRequest(nullptr, kTagAgentStartupAnnouncement, true, kCmlNamespaceURI) {}
-
-CAgentStartupAnnouncement::~CAgentStartupAnnouncement() = default;
-
-CAgentStartupAnnouncement& CAgentStartupAnnouncement::operator=(const CAgentStartupAnnouncement& other) {
-    if (this != &other) {
-        // The content copy is the step that can fail; it comes before anything changes.
-        CAgentInfoContent content(other.m_content);
-        CCmlRequest::operator=(other);
-        m_content = std::move(content);
-    }
-    return *this;
-}
-
-CAgentStartupAnnouncement* CAgentStartupAnnouncement::DoClone() const {
-    return CloneOrThrow(*this, kOpCloneAnnouncement).release();
-}
-
-CAgentInfoContent& CAgentStartupAnnouncement::GetContent() { return m_content; }
-const CAgentInfoContent& CAgentStartupAnnouncement::GetContent() const { return m_content; }
-
-bool CAgentStartupAnnouncement::HasContent() const { return m_content.HasContent(); }
-
-void CAgentStartupAnnouncement::CollectNamespaces(NamespaceSet& namespaces) const {
-    CCmlRequest::CollectNamespaces(namespaces);
-    m_content.CollectNamespaces(namespaces);
-}
-
-void CAgentStartupAnnouncement::Deserialize(const CCmlDOM_Element& element) {
-    CCmlRequest::Deserialize(element);
-    m_content.Deserialize(element);
-}
-
-void CAgentStartupAnnouncement::SerializeAttributes(std::ostream& stream) const {
-    CCmlRequest::SerializeAttributes(stream);
-    m_content.SerializeAttributes(stream);
-}
-
-void CAgentStartupAnnouncement::SerializeAttributes(std::basic_ostream<char16_t>& stream) const {
-    CCmlRequest::SerializeAttributes(stream);
-    m_content.SerializeAttributes(stream);
-}
-
-void CAgentStartupAnnouncement::SerializeContent(std::ostream& stream, int level) const {
-    m_content.SerializeContent(stream, level);
-}
-
-void CAgentStartupAnnouncement::SerializeContent(std::basic_ostream<char16_t>& stream, int level) const {
-    m_content.SerializeContent(stream, level);
-}
+    : CContentMessage(nullptr, kTagAgentStartupAnnouncement, true, kCmlNamespaceURI) {}
 
 }  // namespace zel::cml

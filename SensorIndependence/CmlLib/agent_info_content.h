@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "SensorIndependence/CmlLib/cml_namespace.h"
+#include "SensorIndependence/CmlLib/content_message.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
 #include "SensorIndependence/CmlLib/message_base.h"
 #include "SensorIndependence/CmlLib/policy.h"
+#include "SensorIndependence/CmlLib/policy_list.h"
 
 namespace zel::cml {
 
@@ -302,8 +304,10 @@ private:
 using NameValuePairVector = std::vector<CNameValuePair>;
 
 // One module of the agent with its status and either parameters or policy documents: the
-// "module" element. When it holds policies its parameters are not written.
-class CModuleInfo {
+// "module" element. When it holds policies its parameters are not written. Policy index
+// failures name "Getting policy source from module info" / "Setting policy source for module
+// info".
+class CModuleInfo : public CPolicyList {
 public:
     // Tag "module", the "/cml" namespace, empty name and version, status not set (0x47380022).
     CModuleInfo();
@@ -339,31 +343,6 @@ public:
     virtual CNameValuePair& AddParam(const char16_t* name, const char16_t* value);
     // Appends a copy; returns the stored entry.
     virtual CNameValuePair& AddParam(const CNameValuePair& param);
-
-    // Policy `index`; an index at or beyond the count throws CCmlException ("Getting policy
-    // source from module info", "Invalid vector index", 0xC738000B).
-    virtual CPolicySource& GetPolicy(std::size_t index);
-    virtual const CPolicySource& GetPolicy(std::size_t index) const;
-    virtual const PolicySourceVector& GetPolicies() const;
-    virtual PolicySourceVector& GetPolicies();
-    virtual std::size_t GetPolicyCount() const;
-    // Deletes the policies held, then adds a clone of each given policy in order.
-    virtual void SetPolicies(const PolicySourceVector& policies);
-    // Takes ownership and appends; returns the stored pointer. Null throws CCmlException
-    // ("Adding policy to policy vector", "NULL object pointer", 0xC7210003). Like every form
-    // that stores a policy, sets the schema version of a "/cml/RoAvpSections" policy to "2.0.1".
-    virtual CPolicySource* AddPolicy(std::unique_ptr<CPolicySource> policy);
-    virtual CPolicySource* AddPolicy(CPolicySource* policy);
-    // Appends a clone; returns the stored pointer.
-    virtual CPolicySource* AddPolicy(const CPolicySource& policy);
-    // Appends a policy node over `element` (which keeps its DOM document alive); returns it.
-    virtual CPolicySource* AddPolicy(const CCmlDOM_Element& element);
-    // Replaces policy `index` (deleting the old one) with a clone of `policy` / with `policy`
-    // itself; an index at or beyond the count throws CCmlException ("Setting policy source for
-    // module info", "Invalid vector index", 0xC738000B) and leaves the list unchanged.
-    virtual void SetPolicy(std::size_t index, const CPolicySource& policy);
-    virtual void SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy);
-    virtual void SetPolicy(std::size_t index, CPolicySource* policy);
 
     // Adds the namespaces of its policies.
     virtual void CollectNamespaces(NamespaceSet& namespaces) const;
@@ -402,7 +381,6 @@ private:
     std::u16string m_version;
     uint32_t m_status;
     NameValuePairVector m_params;
-    PolicySourceVector m_policies;
 };
 
 // A software update the agent has: the "update" element.
@@ -581,7 +559,9 @@ using TaskInfoVector = std::vector<CTaskInfoItem>;
 // Everything an agent reports about itself. Its attributes stand in the start tag of the
 // element that carries it (after that element's own), its sections are that element's
 // children. Parameters and policies are alternatives: with any policy, no parameter is written.
-class CAgentInfoContent {
+// Policy index failures name "Getting policy source from agent info content" / "Setting policy
+// source for agent info content".
+class CAgentInfoContent : public CPolicyList {
 public:
     // Empty strings, both statuses not set (0x47380022), use-local-settings false,
     // send-new-schemas true, an empty host info and empty lists.
@@ -618,14 +598,6 @@ public:
     virtual uint32_t GetQpkStatus() const;
     virtual const std::u16string& GetQpkStatusDescription() const;
 
-    // Policy `index`; an index at or beyond the count throws CCmlException ("Getting policy
-    // source from agent info content", "Invalid vector index", 0xC738000B).
-    virtual CPolicySource& GetPolicy(std::size_t index);
-    virtual const CPolicySource& GetPolicy(std::size_t index) const;
-    virtual const PolicySourceVector& GetPolicies() const;
-    virtual PolicySourceVector& GetPolicies();
-    // Deletes the policies held, then adds a clone of each given policy in order.
-    virtual void SetPolicies(const PolicySourceVector& policies);
     virtual const ModuleInfoVector& GetModules() const;
     virtual ModuleInfoVector& GetModules();
     virtual std::size_t GetModuleCount() const;
@@ -649,7 +621,6 @@ public:
     virtual const NameValuePairVector& GetParams() const;
     virtual NameValuePairVector& GetParams();
     virtual std::size_t GetParamCount() const;
-    virtual std::size_t GetPolicyCount() const;
 
     // Each string setter replaces its field; a null pointer gives the empty string.
     virtual void SetName(const char16_t* name);
@@ -670,22 +641,6 @@ public:
     // 0x47380022 clears the status.
     virtual void SetQpkStatus(uint32_t status);
     virtual void SetQpkStatusDescription(const char16_t* description);
-
-    // Takes ownership and appends; returns the stored pointer. Null throws CCmlException
-    // ("Adding policy to policy vector", "NULL object pointer", 0xC7210003). Like every form
-    // that stores a policy, sets the schema version of a "/cml/RoAvpSections" policy to "2.0.1".
-    virtual CPolicySource* AddPolicy(std::unique_ptr<CPolicySource> policy);
-    virtual CPolicySource* AddPolicy(CPolicySource* policy);
-    // Appends a clone; returns the stored pointer.
-    virtual CPolicySource* AddPolicy(const CPolicySource& policy);
-    // Appends a policy node over `element` (which keeps its DOM document alive); returns it.
-    virtual CPolicySource* AddPolicy(const CCmlDOM_Element& element);
-    // Replaces policy `index` (deleting the old one) with a clone of `policy` / with `policy`
-    // itself; an index at or beyond the count throws CCmlException ("Setting policy source for
-    // agent info content", "Invalid vector index", 0xC738000B) and leaves the list unchanged.
-    virtual void SetPolicy(std::size_t index, const CPolicySource& policy);
-    virtual void SetPolicy(std::size_t index, std::unique_ptr<CPolicySource> policy);
-    virtual void SetPolicy(std::size_t index, CPolicySource* policy);
 
     // Copies all ten strings of `hostInfo`.
     virtual void SetHostInfo(const CHostInfo& hostInfo);
@@ -751,46 +706,17 @@ private:
     UpdateInfoVector m_updates;
     TaskInfoVector m_tasks;
     NameValuePairVector m_params;
-    PolicySourceVector m_policies;
 };
 
 // The "agent-startup-announcement" request of every heartbeat: the request attributes and the
 // agent-info attributes share one start tag; the content's sections are its children.
-class CAgentStartupAnnouncement : public CCmlRequest {
+class CAgentStartupAnnouncement
+    : public CContentMessage<CAgentStartupAnnouncement, CCmlRequest, CAgentInfoContent> {
 public:
+    static constexpr const char16_t* kCloneOperation = u"Cloning agent-startup-announcement object";
+
     // An empty request id, need-reply true, the "/cml" namespace and an empty content.
     CAgentStartupAnnouncement();
-    CAgentStartupAnnouncement(const CAgentStartupAnnouncement&) = default;
-    ~CAgentStartupAnnouncement() override;
-
-    // Base fields, then the content; self-assignment does nothing.
-    virtual CAgentStartupAnnouncement& operator=(const CAgentStartupAnnouncement& other);
-    // A heap copy ("Cloning agent-startup-announcement object", 0xC7210001 when memory runs out).
-    std::unique_ptr<CAgentStartupAnnouncement> Clone() const {
-        return std::unique_ptr<CAgentStartupAnnouncement>(DoClone());
-    }
-
-    virtual CAgentInfoContent& GetContent();
-    virtual const CAgentInfoContent& GetContent() const;
-
-    // True when the content has a child section to write.
-    bool HasContent() const override;
-    // The message's namespace, then the content's.
-    void CollectNamespaces(NamespaceSet& namespaces) const override;
-    // The request fields, then the content from the same element.
-    void Deserialize(const CCmlDOM_Element& element) override;
-    // The request attributes, then the agent-info attributes.
-    void SerializeAttributes(std::ostream& stream) const override;
-    void SerializeAttributes(std::basic_ostream<char16_t>& stream) const override;
-    // The content's child sections at `level`.
-    void SerializeContent(std::ostream& stream, int level) const override;
-    void SerializeContent(std::basic_ostream<char16_t>& stream, int level) const override;
-
-protected:
-    CAgentStartupAnnouncement* DoClone() const override;
-
-private:
-    CAgentInfoContent m_content;
 };
 
 }  // namespace zel::cml

@@ -35,11 +35,16 @@ const std::u16string& EmptyText() {
 }
 }  // namespace
 
-uint32_t ReadAutoBaseNumber(const std::u16string& text) {
+uint32_t ReadAutoBaseNumber(const std::u16string& text) { return ReadAutoBaseNumber(text, 0); }
+
+uint32_t ReadAutoBaseNumber(const std::u16string& text, uint32_t unreadable) {
     std::string narrow;
     narrow.reserve(text.size());
+    // A non-ASCII character can be part of no number: it ends the digits like any other.
     for (char16_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return static_cast<uint32_t>(std::strtoll(narrow.c_str(), nullptr, 0));
+    char* end = nullptr;
+    const long long value = std::strtoll(narrow.c_str(), &end, 0);
+    return end == narrow.c_str() ? unreadable : static_cast<uint32_t>(value);
 }
 
 // ---- CMessageBase ----

@@ -5,16 +5,19 @@
 #include <string_view>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
+#include "SensorIndependence/CmlLib/agent_status.h"
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/schema_messages.h"
+#include "SensorIndependence/CmlLib/task_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 
 namespace zel::cml {
 
 namespace {
 
-using RequestCreator = std::unique_ptr<CCmlRequest> (*)();
-using ResponseCreator = std::unique_ptr<CCmlResponse> (*)();
+// Each creator is handed the element name of its row.
+using RequestCreator = std::unique_ptr<CCmlRequest> (*)(const char16_t* tagName);
+using ResponseCreator = std::unique_ptr<CCmlResponse> (*)(const char16_t* tagName);
 
 struct RequestRow {
     const char16_t* tagName;
@@ -35,65 +38,61 @@ std::unique_ptr<CCmlResponse> GenericResponse() {
     return std::make_unique<CCmlResponse>(nullptr, 0, nullptr, kCmlNamespaceURI);
 }
 
-// Schema messages: two of the classes serve two element names each.
-std::unique_ptr<CCmlRequest> GetSchemaInfoRequest() {
-    return std::make_unique<CSchemaRequest>(kTagGetSchemaInfoRequest);
+// A class that serves one element name (its constructor names it) ...
+template <typename T>
+std::unique_ptr<CCmlRequest> Request(const char16_t* /*tagName*/) {
+    return std::make_unique<T>();
 }
-std::unique_ptr<CCmlRequest> GetSchemaRequest() { return std::make_unique<CSchemaRequest>(kTagGetSchemaRequest); }
-std::unique_ptr<CCmlRequest> SetSchemaRequest() { return std::make_unique<CSetSchemaRequest>(); }
-std::unique_ptr<CCmlResponse> GetSchemaInfoResponse() {
-    return std::make_unique<CSchemaResponse>(kTagGetSchemaInfoResponse);
+template <typename T>
+std::unique_ptr<CCmlResponse> Response(const char16_t* /*tagName*/) {
+    return std::make_unique<T>();
 }
-std::unique_ptr<CCmlResponse> SetSchemaResponse() { return std::make_unique<CSchemaResponse>(kTagSetSchemaResponse); }
-std::unique_ptr<CCmlResponse> GetSchemaResponse() { return std::make_unique<CGetSchemaResponse>(); }
-std::unique_ptr<CCmlResponse> SchemaNotSupportedResponse() { return std::make_unique<CSchemaNotSupportedResponse>(); }
+// ... and one that serves several, built for the row's name.
+template <typename T>
+std::unique_ptr<CCmlRequest> NamedRequest(const char16_t* tagName) {
+    return std::make_unique<T>(tagName);
+}
+template <typename T>
+std::unique_ptr<CCmlResponse> NamedResponse(const char16_t* tagName) {
+    return std::make_unique<T>(tagName);
+}
 
-// Agent information.
-std::unique_ptr<CCmlRequest> AgentStartupAnnouncement() { return std::make_unique<CAgentStartupAnnouncement>(); }
-
-// Policy messages.
-std::unique_ptr<CCmlRequest> GetPolicyRequest() { return std::make_unique<CGetPolicyRequest>(); }
-std::unique_ptr<CCmlRequest> SetPolicyRequest() { return std::make_unique<CSetPolicyRequest>(); }
-std::unique_ptr<CCmlResponse> GetPolicyResponse() { return std::make_unique<CGetPolicyResponse>(); }
-std::unique_ptr<CCmlResponse> SetPolicyResponse() { return std::make_unique<CSetPolicyResponse>(); }
-
-// Every request element with a class of its own. Rows whose class is not built yet read
-// through the generic request until that class replaces the creator.
+// Every request element with a class of its own.
 const RequestRow kRequestTable[] = {
-    {kTagAgentStartupAnnouncement, AgentStartupAnnouncement},  // CAgentStartupAnnouncement
-    {kTagGetSchemaInfoRequest, GetSchemaInfoRequest},  // CSchemaRequest
-    {kTagGetSchemaRequest, GetSchemaRequest},          // CSchemaRequest
-    {kTagSetSchemaRequest, SetSchemaRequest},          // CSetSchemaRequest
-    {kTagGetPolicyRequest, GetPolicyRequest},        // CGetPolicyRequest
-    {kTagSetPolicyRequest, SetPolicyRequest},        // CSetPolicyRequest
-    {kTagGetTaskStatusRequest, GenericRequest},      // CTaskRequest
-    {kTagPauseTaskRequest, GenericRequest},          // CTaskRequest
-    {kTagResumeTaskRequest, GenericRequest},         // CTaskRequest
-    {kTagStopTaskRequest, GenericRequest},           // CTaskRequest
-    {kTagDeleteTaskDataRequest, GenericRequest},     // CTaskRequest
-    {kTagConfigureTaskRequest, GenericRequest},      // CConfigureTaskRequest
-    {kTagGetAgentStatusRequest, GenericRequest},     // CGetAgentStatusRequest
-    {kTagAgentStatusAnnouncement, GenericRequest},   // CAgentStatusAnnouncement
+    {kTagAgentStartupAnnouncement, Request<CAgentStartupAnnouncement>},
+    {kTagGetSchemaInfoRequest, NamedRequest<CSchemaRequest>},
+    {kTagGetSchemaRequest, NamedRequest<CSchemaRequest>},
+    {kTagSetSchemaRequest, Request<CSetSchemaRequest>},
+    {kTagGetPolicyRequest, Request<CGetPolicyRequest>},
+    {kTagSetPolicyRequest, Request<CSetPolicyRequest>},
+    {kTagGetTaskStatusRequest, NamedRequest<CTaskRequest>},
+    {kTagPauseTaskRequest, NamedRequest<CTaskRequest>},
+    {kTagResumeTaskRequest, NamedRequest<CTaskRequest>},
+    {kTagStopTaskRequest, NamedRequest<CTaskRequest>},
+    {kTagDeleteTaskDataRequest, NamedRequest<CTaskRequest>},
+    {kTagConfigureTaskRequest, Request<CConfigureTaskRequest>},
+    {kTagGetAgentStatusRequest, Request<CGetAgentStatusRequest>},
+    {kTagAgentStatusAnnouncement, Request<CAgentStatusAnnouncement>},
 };
 
-// Every response element with a class of its own, as above.
+// Every response element with a class of its own.
 const ResponseRow kResponseTable[] = {
-    {kTagGetAgentInfoResponse, GenericResponse},        // CAgentInfoResponse
-    {kTagGetSchemaInfoResponse, GetSchemaInfoResponse},  // CSchemaResponse
-    {kTagSetSchemaResponse, SetSchemaResponse},          // CSchemaResponse
-    {kTagGetSchemaResponse, GetSchemaResponse},          // CGetSchemaResponse
-    {kTagGetPolicyResponse, GetPolicyResponse},         // CGetPolicyResponse
-    {kTagSetPolicyResponse, SetPolicyResponse},         // CSetPolicyResponse
-    {kTagGetPatentInfoResponse, GenericResponse},       // CTextResponse
-    {kTagGetCopyrightInfoResponse, GenericResponse},    // CTextResponse
-    {kTagSchemaNotSupportedResponse, SchemaNotSupportedResponse},  // CSchemaNotSupportedResponse
-    {kTagGetTaskStatusResponse, GenericResponse},       // CTaskResponse
-    {kTagConfigureTaskResponse, GenericResponse},       // CTaskResponse
-    {kTagPauseTaskResponse, GenericResponse},           // CTaskResponse
-    {kTagResumeTaskResponse, GenericResponse},          // CTaskResponse
-    {kTagStopTaskResponse, GenericResponse},            // CTaskResponse
-    {kTagDeleteTaskDataResponse, GenericResponse},      // CTaskResponse
-    {kTagGetAgentStatusResponse, GenericResponse},      // CGetAgentStatusResponse
+    {kTagGetAgentInfoResponse, Response<CAgentInfoResponse>},
+    {kTagGetSchemaInfoResponse, NamedResponse<CSchemaResponse>},
+    {kTagSetSchemaResponse, NamedResponse<CSchemaResponse>},
+    {kTagGetSchemaResponse, Response<CGetSchemaResponse>},
+    {kTagGetPolicyResponse, Response<CGetPolicyResponse>},
+    {kTagSetPolicyResponse, Response<CSetPolicyResponse>},
+    {kTagGetPatentInfoResponse, NamedResponse<CTextResponse>},
+    {kTagGetCopyrightInfoResponse, NamedResponse<CTextResponse>},
+    {kTagSchemaNotSupportedResponse, Response<CSchemaNotSupportedResponse>},
+    {kTagGetTaskStatusResponse, NamedResponse<CTaskResponse>},
+    {kTagConfigureTaskResponse, NamedResponse<CTaskResponse>},
+    {kTagPauseTaskResponse, NamedResponse<CTaskResponse>},
+    {kTagResumeTaskResponse, NamedResponse<CTaskResponse>},
+    {kTagStopTaskResponse, NamedResponse<CTaskResponse>},
+    {kTagDeleteTaskDataResponse, NamedResponse<CTaskResponse>},
+    {kTagGetAgentStatusResponse, Response<CGetAgentStatusResponse>},
 };
 
 template <typename Row, std::size_t N>
@@ -107,12 +106,12 @@ const Row* FindRow(const Row (&table)[N], const std::u16string& tagName) {
 
 std::unique_ptr<CCmlRequest> CreateRequest(const std::u16string& tagName) {
     const RequestRow* row = FindRow(kRequestTable, tagName);
-    return row ? row->create() : GenericRequest();
+    return row ? row->create(row->tagName) : GenericRequest();
 }
 
 std::unique_ptr<CCmlResponse> CreateResponse(const std::u16string& tagName) {
     const ResponseRow* row = FindRow(kResponseTable, tagName);
-    return row ? row->create() : GenericResponse();
+    return row ? row->create(row->tagName) : GenericResponse();
 }
 
 }  // namespace zel::cml

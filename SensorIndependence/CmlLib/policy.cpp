@@ -3,10 +3,9 @@
 #include <new>
 #include <utility>
 
-#include <xercesc/dom/DOMException.hpp>
-
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
+#include "SensorIndependence/CmlLib/content_support.h"
 #include "SensorIndependence/CmlLib/conversion_facet.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
@@ -62,25 +61,6 @@ constexpr const char16_t* kOpCollectGetResponse = u"Constructing get-policy-resp
 constexpr const char16_t* kTextNoPolicy = u"No policy specified";
 constexpr const char16_t* kTextInvalidPolicyObject = u"Invalid policy object";
 
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
-
-// Copies `object` to the heap as its own class, turning memory exhaustion into the CML error.
-template <typename T>
-T* CopyOnHeap(const T& object, const char16_t* operation) {
-    // Owning pointer: the public Clone() wraps it at once.
-    return CloneOrThrow(object, operation).release();
-}
-
-// Runs `body`, turning a DOM exception into the CML error of `operation`.
-template <typename Body>
-void WithDomErrors(const char16_t* operation, Body&& body) {
-    try {
-        body();
-    } catch (const xercesc::DOMException& e) {
-        throw CCmlException(operation, Text(e.getMessage()), static_cast<uint32_t>(e.code));
-    }
-}
-
 // A CPolicyNode over the root element of a parsed policy document. The parser goes out of
 // scope here; the node's share of the document keeps it alive.
 std::unique_ptr<CPolicyNode> ParsePolicyDocument(const XMLByte* bytes, std::size_t length, const char16_t* operation) {
@@ -103,36 +83,6 @@ std::unique_ptr<CPolicyNode> NewPolicyNode(const CCmlDOM_Element& element, const
 
 const XMLByte* Bytes(const void* buffer) { return static_cast<const XMLByte*>(buffer); }
 
-// Clones every element of `from` in order.
-template <typename T>
-std::vector<std::unique_ptr<T>> CloneAll(const std::vector<std::unique_ptr<T>>& from) {
-    std::vector<std::unique_ptr<T>> copy;
-    copy.reserve(from.size());
-    for (const auto& item : from) copy.push_back(item->Clone());
-    return copy;
-}
-
-template <typename T>
-T& Append(std::vector<std::unique_ptr<T>>& vector, T* owned, const char16_t* operation) {
-    // Owned from here on, also when the null check or the append below throws.
-    std::unique_ptr<T> item(owned);
-    if (!item) throw CCmlException(operation, kTextNullObjectPointer, ZEL_E_INVALIDARG);
-    vector.push_back(std::move(item));
-    return *vector.back();
-}
-
-template <typename T>
-T& Append(std::vector<std::unique_ptr<T>>& vector, std::unique_ptr<T> item) {
-    vector.push_back(std::move(item));
-    return *vector.back();
-}
-
-template <typename T>
-T& At(const std::vector<std::unique_ptr<T>>& vector, std::size_t index, const char16_t* operation) {
-    if (index >= vector.size()) throw CCmlException(operation, kTextInvalidVectorIndex, ZEL_E_CML_INDEX_OUT_OF_BOUNDS);
-    return *vector[index];
-}
-
 // Writes each element at `level`; an empty container cannot be written.
 template <typename CharT, typename T>
 void WriteAll(std::basic_ostream<CharT>& stream, int level, const std::vector<std::unique_ptr<T>>& vector,
@@ -141,17 +91,9 @@ void WriteAll(std::basic_ostream<CharT>& stream, int level, const std::vector<st
     for (const auto& item : vector) item->Serialize(stream, level);
 }
 
-// Calls `visit` for each element child of `element`, in document order.
-template <typename Visit>
-void ForEachElementChild(const CCmlDOM_Element& element, Visit&& visit) {
-    for (CCmlDOM_Node child = element.GetFirstChild(); !child.IsNull(); child = child.GetNextSibling()) {
-        if (child.GetNodeType() == xercesc::DOMNode::ELEMENT_NODE) visit(CCmlDOM_Element(child));
-    }
-}
-
 void ReadPolicyItems(const CCmlDOM_Element& element, PolicyItemVector& items) {
-    ForEachElementChild(element, [&](const CCmlDOM_Element& child) {
-        if (child.GetNodeName() != kTagPolicyItem || child.GetNamespaceURI() != kCmlNamespaceURI) return;
+    ForEachChildElement(element, [&](const CCmlDOM_Element& child) {
+        if (!Is(child, kCmlNamespaceURI, kTagPolicyItem)) return;
         Append(items, std::make_unique<CPolicyItem>(kTagPolicyItem)).Deserialize(child);
     });
 }
@@ -648,11 +590,7 @@ CPolicySource& CSetPolicyRequest::SetPolicySource(std::size_t index, const CPoli
 }
 
 CPolicySource& CSetPolicyRequest::SetPolicySource(std::size_t index, CPolicySource* policy) {
-    std::unique_ptr<CPolicySource> owned(policy);
-    At(m_policies, index, kOpSetSetRequestSource);
-    if (!owned) throw CCmlException(kOpSetSetRequestSource, kTextNullObjectPointer, ZEL_E_INVALIDARG);
-    m_policies[index] = std::move(owned);
-    return *m_policies[index];
+    return Replace(m_policies, index, std::unique_ptr<CPolicySource>(policy), kOpSetSetRequestSource);
 }
 
 const PolicySourceVector& CSetPolicyRequest::GetPolicySources() const { return m_policies; }
@@ -671,7 +609,7 @@ void CSetPolicyRequest::Deserialize(const CCmlDOM_Element& element) {
     m_policies.clear();
     CCmlRequest::Deserialize(element);
     WithDomErrors(kOpDeserializeSetRequest, [&] {
-        ForEachElementChild(element, [&](const CCmlDOM_Element& child) {
+        ForEachChildElement(element, [&](const CCmlDOM_Element& child) {
             Append<CPolicySource>(m_policies, NewPolicyNode(child, kOpCreatePolicyNode));
         });
     });
@@ -741,7 +679,7 @@ void CGetPolicyResponse::Deserialize(const CCmlDOM_Element& element) {
     m_items.clear();
     CCmlResponse::Deserialize(element);
     WithDomErrors(kOpDeserializeGetResponse, [&] {
-        ForEachElementChild(element, [&](const CCmlDOM_Element& child) {
+        ForEachChildElement(element, [&](const CCmlDOM_Element& child) {
             Append<CPolicyItem>(m_items, std::make_unique<CPolicyData>(kTagPolicyItem)).Deserialize(child);
         });
     });

@@ -48,7 +48,7 @@ const char kGoldenEnvelope[] =
     "schema-version='2.4.2'/>\n"
     "                </request>\n"
     "                <response>\n"
-    "                    <get-agent-info-response xmlns='http://schemas.zel.example/cml' request-id='' "
+    "                    <agent-status-acknowledgement xmlns='http://schemas.zel.example/cml' request-id='' "
     "schema-version='2.4.2'/>\n"
     "                    <reset-agent-response xmlns='http://schemas.zel.example/cml' request-id='' "
     "schema-version='2.4.2' code='0xc7380017' text='a&lt;b &amp; &quot;q&quot; &apos;c&apos;&#xa;end&gt;'/>\n"
@@ -83,7 +83,7 @@ CCmlMessage BuildGoldenEnvelope() {
     message.AddRequest(CCmlRequest(u"r1", kTagGetAgentInfoRequest, true, kCmlNamespaceURI));
     message.AddRequest(std::make_unique<CCmlRequest>(u"", kTagAgentShutdownAnnouncement, false, kCmlNamespaceURI));
     message.AddRequest(CCmlRequest(u"r3", u"frobnicate-request", true, kCmlNamespaceURI));
-    message.AddResponse(CCmlResponse(kTagGetAgentInfoResponse, 0, u"", kCmlNamespaceURI));
+    message.AddResponse(CCmlResponse(kTagAgentStatusAcknowledgement, 0, u"", kCmlNamespaceURI));
     message.AddResponse(
         CCmlResponse(kTagResetAgentResponse, 0xC7380017u, u"a<b & \"q\" 'c'\nend>", kCmlNamespaceURI));
     return message;
@@ -276,6 +276,8 @@ TEST(CmlMessage, FactoriesBuildAnObjectForEveryName) {
         ASSERT_NE(request, nullptr);
         EXPECT_TRUE(request->GetNeedReply());
         EXPECT_EQ(request->GetNamespaceURI(), kCmlNamespaceURI);
+        // A class of its own is built for its element; the generic one takes the name it reads.
+        EXPECT_EQ(request->GetTagName(), name == std::u16string(u"no-such-request") ? u"" : name);
     }
     for (const char16_t* name :
          {kTagGetAgentInfoResponse, kTagGetSchemaInfoResponse, kTagSetSchemaResponse, kTagGetSchemaResponse,
@@ -286,6 +288,7 @@ TEST(CmlMessage, FactoriesBuildAnObjectForEveryName) {
         const auto response = CreateResponse(name);
         ASSERT_NE(response, nullptr);
         EXPECT_EQ(response->GetCode(), 0u);
+        EXPECT_EQ(response->GetTagName(), name == std::u16string(u"no-such-response") ? u"" : name);
     }
 }
 

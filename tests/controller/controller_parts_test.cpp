@@ -234,10 +234,18 @@ TEST(QueuedRequest, IsCheckedAndGivenAnIdentifier) {
         {"<get-schema-request xmlns='http://schemas.zel.example/cml'>", false, "", ""},
         {"<get-schema-request/>", false, "", ""},
         {"<get-schema-request xmlns='urn:other'/>", false, "", ""},
-        // A set-schema item without a document cannot be written.
+        // A set-schema item without a document cannot be written, nor a task without a policy.
         {"<set-schema-request xmlns='http://schemas.zel.example/cml'><schema-info namespace='urn:x' name='x'/>"
          "</set-schema-request>",
          false, "", ""},
+        {"<configure-task-request xmlns='http://schemas.zel.example/cml'><task name='t'/></configure-task-request>",
+         false, "", ""},
+        {"<configure-task-request xmlns='http://schemas.zel.example/cml'><task name='t'>"
+         "<policy-ref name='p' namespace='urn:p'/></task></configure-task-request>",
+         true, "configure-task-request", "new-id"},
+        {"<get-agent-status-request xmlns='http://schemas.zel.example/cml'><module name='m'/>"
+         "</get-agent-status-request>",
+         true, "get-agent-status-request", "new-id"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
@@ -264,6 +272,14 @@ TEST(QueuedRequest, QueueHandsEachRequestOutOnceInOrder) {
     EXPECT_EQ(taken[1].requestId, "3");
     EXPECT_TRUE(queue.Take("A").empty());
     EXPECT_EQ(queue.Count("B"), 1u);
+
+    // A delivered request is answered once, by its agent; one still queued is not delivered.
+    queue.Add("A", {"u", "4", "<u/>"});
+    EXPECT_EQ(queue.Answered("A", "3"), "t");
+    EXPECT_EQ(queue.Answered("A", "3"), "");
+    EXPECT_EQ(queue.Answered("A", "4"), "");
+    EXPECT_EQ(queue.Answered("B", "1"), "");
+    EXPECT_EQ(queue.Answered("B", "2"), "");
 }
 
 }  // namespace

@@ -488,7 +488,11 @@ TEST(ReplyBuilder, ReportsWhatTheAgentSent) {
                  "<get-schema-response request-id='q-3' code='0xC738001E'>"
                  "<schema-info namespace='urn:s' name='s' code='0xC7210095'/></get-schema-response>"
                  "<set-schema-response request-id='q-4'><schema-info namespace='urn:t' name='t'/></set-schema-response>"
-                 "<other-response xmlns='urn:elsewhere' request-id='q-5'/>"),
+                 "<other-response xmlns='urn:elsewhere' request-id='q-5'/>"
+                 "<pause-task-response request-id='q-6'><task-status task-id='t-1' status='paused'/>"
+                 "</pause-task-response>"
+                 "<get-agent-status-response request-id='q-7'><module-list><module name='scanner' status='0x47210049'/>"
+                 "</module-list></get-agent-status-response>"),
         Context(nullptr, u"controller-14"));
     ASSERT_EQ(reply.status, 200) << reply.error;
     const HeartbeatReport& report = reply.report;
@@ -513,6 +517,8 @@ TEST(ReplyBuilder, ReportsWhatTheAgentSent) {
         {"set-policy-response", "q-2", 0, 1, 0x5},
         {"get-schema-response", "q-3", 0xC738001E, 1, 0xC7210095},
         {"set-schema-response", "q-4", 0, 1, 0},
+        {"pause-task-response", "q-6", 0, 1, 0x4721004B},
+        {"get-agent-status-response", "q-7", 0, 1, 0x47210049},
     };
     ASSERT_EQ(report.responses.size(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -529,6 +535,8 @@ TEST(ReplyBuilder, ReportsWhatTheAgentSent) {
     EXPECT_EQ(report.responses[0].text, "sensor services - unrecognized request");
     EXPECT_EQ(report.responses[2].items[0].name, "s");
     EXPECT_EQ(report.responses[2].items[0].namespaceURI, "urn:s");
+    EXPECT_EQ(report.responses[4].items[0].name, "t-1");
+    EXPECT_EQ(report.responses[5].items[0].name, "scanner");
 }
 
 TEST(ReplyBuilder, PingEchoesTheRequestIdEscaped) {

@@ -342,14 +342,16 @@ TEST(ControllerServer, QueuedRequestsGoOutOnceInTheNextReply) {
     EXPECT_EQ(message.GetRequests()[1]->GetTagName(), u"frobnicate-request");
     EXPECT_EQ(message.GetRequests()[1]->GetRequestId(), u"op-2");
 
-    auto next = client.Post("/zel/sensor_services/heartbeat", Heartbeat("hb-2", ""), "application/x-zel-cml-data");
+    auto next = client.Post("/zel/sensor_services/heartbeat",
+                            Heartbeat("hb-2", "", "<error-response request-id='op-2' code='0xC7380004' text='no'/>"),
+                            "application/x-zel-cml-data");
     ASSERT_TRUE(next);
     ASSERT_EQ(next->status, 200);
     EXPECT_TRUE(ParseReply(next->body).GetRequests().empty());
 
     EXPECT_EQ(controller.Stop(), 0);
     const std::vector<std::string> lines = controller.RemainingLines();
-    ASSERT_EQ(lines.size(), 8u);
+    ASSERT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[0], "queue: reply 400, no agent");
     EXPECT_EQ(lines[1].rfind("queue for A-1: reply 400, not a CML request element: ", 0), 0u) << lines[1];
     EXPECT_EQ(lines[3], "queued get-schema-request " + assignedId + " for A-1");
@@ -359,7 +361,8 @@ TEST(ControllerServer, QueuedRequestsGoOutOnceInTheNextReply) {
               "0 responses received; delivered get-schema-request " + assignedId + "; delivered frobnicate-request op-2");
     EXPECT_EQ(lines[7],
               "heartbeat from A-1 (One) message hb-2: reply 200, 0 responses, 0 requests; settings not asked; "
-              "0 responses received");
+              "1 response received");
+    EXPECT_EQ(lines[8], "frobnicate-request op-2 answered by A-1: error-response 0xc7380004 (no)");
 }
 
 TEST(ControllerServer, AnswersSchemaAndPolicyRequestsAndRecordsResponses) {

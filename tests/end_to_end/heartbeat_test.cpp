@@ -182,6 +182,24 @@ protected:
         return *m_controllers.back();
     }
 
+    // Starts a controller on a port chosen first, handing out group settings version `version`
+    // that list it and then `others`: the library keeps posting to it once it takes them.
+    ControllerProcess& StartListedController(const std::vector<int>& others, const std::string& version) {
+        int port = 0;
+        {
+            const RefusingPort reserved;
+            port = reserved.Port();
+        }
+        std::vector<int> ports = {port};
+        ports.insert(ports.end(), others.begin(), others.end());
+        WriteFile(m_dir.File("served.xml"), GroupSettings(ports));
+        ControllerProcess& controller =
+            StartController({"--listen", "127.0.0.1:" + std::to_string(port), "--group-settings",
+                             m_dir.File("served.xml"), "--group-settings-version", version});
+        EXPECT_EQ(port, controller.Port());
+        return controller;
+    }
+
     Tap& StartTap(const ControllerProcess& controller) {
         m_taps.push_back(std::make_unique<Tap>(controller.Port()));
         return *m_taps.back();
@@ -467,19 +485,9 @@ std::string QueueRequest(const ControllerProcess& controller, const std::string&
 }
 
 TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopCloses) {
-    // The controller hands out group settings version 9 that list it and a second controller;
-    // its port is chosen first so that the document can name it.
-    int port = 0;
-    {
-        const RefusingPort reserved;
-        port = reserved.Port();
-    }
+    // The controller hands out group settings version 9 that list it and a second controller.
     const RefusingPort second;
-    WriteFile(m_dir.File("served.xml"), GroupSettings({port, second.Port()}));
-    ControllerProcess& served =
-        StartController({"--listen", "127.0.0.1:" + std::to_string(port), "--group-settings",
-                         m_dir.File("served.xml"), "--group-settings-version", "9"});
-    ASSERT_EQ(port, served.Port());
+    ControllerProcess& served = StartListedController({second.Port()}, "9");
     StartLibrary({served.Port()}, true);
     CallbackLog::Instance().Clear();
     ASSERT_EQ(0u, RegisterSetSchemaRequest(&CallbackLog::OnSetSchemaRequest));
@@ -533,6 +541,42 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
     EXPECT_TRUE(Contains(record, "0xc7380004")) << record;
     EXPECT_TRUE(Contains(record, "\"group_settings_token\":\"9\"")) << record;
     EXPECT_TRUE(served.WaitForLogLines("settings unchanged", 1));
+}
+
+TEST_F(EndToEndTest, QueuedTaskAndStatusRequestsReachTheAgentAndAreAnsweredAsUnrecognized) {
+    ControllerProcess& controller = StartListedController({}, "2");
+    StartLibrary({controller.Port()}, true);
+    const std::string configureId = QueueRequest(
+        controller,
+        "<configure-task-request xmlns='http://schemas.zel.example/cml'><task name='nightly' description='scan'>"
+        "<schedule time='2004-03-15T08:30:00Z' frequency='P1D'/><policy-ref name='scan' namespace='urn:e2e:scan'/>"
+        "</task></configure-task-request>");
+    const std::string statusId = QueueRequest(
+        controller, "<get-agent-status-request xmlns='http://schemas.zel.example/cml'><module name='scanner'/>"
+                    "</get-agent-status-request>");
+
+    // The library has no callback for either: it owes both an answer, which its next
+    // heartbeat carries.
+    CallbackLog::Instance().Clear();
+    ASSERT_EQ(0u, RegisterResponseComplete(&CallbackLog::OnResponseComplete));
+    std::string messageId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_TRUE(Eventually([&] { return CallbackLog::Instance().Lines() == std::vector{"complete " + messageId}; }));
+    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 2); })) << AgentRecord(controller, kAgent.id);
+    const std::string record = AgentRecord(controller, kAgent.id);
+    for (const auto& [tag, id] :
+         {std::pair{"configure-task-request", configureId}, {"get-agent-status-request", statusId}}) {
+        const std::string text = "sensor services - unrecognized request";
+        EXPECT_TRUE(Contains(record, "{\"tag\":\"error-response\",\"request_id\":\"" + id +
+                                         "\",\"code\":\"0xc7380004\",\"text\":\"" + text + "\""))
+            << record;
+        const std::string answered = " answered by " + std::string(kAgent.id) + ": error-response 0xc7380004 (";
+        EXPECT_TRUE(controller.WaitForLogLines(tag + (" " + id) + answered + text + ")", 1));
+    }
+    EXPECT_TRUE(controller.WaitForLogLines("delivered configure-task-request " + configureId +
+                                               "; delivered get-agent-status-request " + statusId,
+                                           1));
 }
 
 }  // namespace

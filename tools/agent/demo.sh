@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo behind `./dev demo`: starts ss-controller on a free loopback port with example
-# group settings, queues two schema requests and one request the agent does not know, runs
-# ss-agent against it for a few heartbeats and a ping, and stops the controller.
+# group settings, queues two schema requests and a get-agent-status request (which the agent
+# has no handler for, so the library answers it as unrecognized), runs ss-agent against it
+# for a few heartbeats and a ping, and stops the controller.
 # Usage: demo.sh <build directory>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -71,7 +72,7 @@ queue() {  # <request element>
 }
 queue "<set-schema-request xmlns='$cml'><schema-info name='scanner-settings' namespace='http://schemas.zel.example/demo/ScannerSettings' version='1.0'><schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='http://schemas.zel.example/demo/ScannerSettings' version='1.0'><element name='scanner-settings' type='string'/></schema></schema-info></set-schema-request>"
 queue "<get-schema-request xmlns='$cml'><schema-info namespace='http://schemas.zel.example/demo/ScannerSettings' version='1.0'/></get-schema-request>"
-queue "<reboot-request xmlns='$cml'/>"
+queue "<get-agent-status-request xmlns='$cml'><module name='scanner'/></get-agent-status-request>"
 
 echo "demo: ss-controller listens on 127.0.0.1:$port; starting ss-agent"
 "$agent_bin" --properties "$work/agent.properties" --group-settings "$work/group-settings.xml" \

@@ -3,9 +3,11 @@
 #include <type_traits>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
+#include "SensorIndependence/CmlLib/agent_status.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/schema_messages.h"
+#include "SensorIndependence/CmlLib/task_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "runtime/unicode.h"
 
@@ -37,6 +39,15 @@ std::vector<ReportedItem> ItemsOf(const cml::CCmlResponse& response) {
         ReadSchemaItems(results->GetSchemas(), items);
     } else if (const auto* unsupported = dynamic_cast<const cml::CSchemaNotSupportedResponse*>(&response)) {
         ReadSchemaItems(unsupported->GetSchemas(), items);
+    } else if (const auto* tasks = dynamic_cast<const cml::CTaskResponse*>(&response)) {
+        // A task by its id, with its state.
+        for (const auto& task : tasks->GetTasks()) {
+            if (const auto* status = dynamic_cast<const cml::CTaskStatus*>(task.get()))
+                items.push_back({ToUtf8(status->GetTaskId()), ToUtf8(status->GetNamespaceURI()), status->GetStatus()});
+        }
+    } else if (const auto* agentStatus = dynamic_cast<const cml::CGetAgentStatusResponse*>(&response)) {
+        for (const cml::CModuleInfo& module : agentStatus->GetContent().GetModules())
+            items.push_back({ToUtf8(module.GetName()), ToUtf8(module.GetNamespaceURI()), module.GetStatus()});
     }
     return items;
 }

@@ -14,7 +14,8 @@ class CCmlMessage;
 
 namespace zel::controller {
 
-// One item of a response: a policy item or a schema item.
+// One item of a response: a policy or schema item, a task (by its id, with its state) or a
+// module of an agent-status response (with its status).
 struct ReportedItem {
     std::string name;
     std::string namespaceURI;
@@ -62,7 +63,7 @@ struct HeartbeatReport {
 void ReadAnnouncement(const cml::CAgentInfoContent& content, HeartbeatReport& report);
 
 // Every response of the "/cml" namespace in `heartbeat`, in order, with the items of the
-// policy and schema responses.
+// policy, schema, task and agent-status responses.
 std::vector<ReportedResponse> ReadResponses(const cml::CCmlMessage& heartbeat);
 
 }  // namespace zel::controller

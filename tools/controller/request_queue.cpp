@@ -54,7 +54,26 @@ std::vector<QueuedRequest> CRequestQueue::Take(const std::string& agentId) {
     if (found == m_queues.end()) return {};
     std::vector<QueuedRequest> taken = std::move(found->second);
     m_queues.erase(found);
+    std::deque<Delivered>& delivered = m_delivered[agentId];
+    for (const QueuedRequest& request : taken) {
+        delivered.push_back({request.requestId, request.tag});
+        if (delivered.size() > kMaxDeliveredKept) delivered.pop_front();
+    }
     return taken;
+}
+
+std::string CRequestQueue::Answered(const std::string& agentId, const std::string& requestId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto found = m_delivered.find(agentId);
+    if (found == m_delivered.end()) return "";
+    std::deque<Delivered>& delivered = found->second;
+    for (auto request = delivered.begin(); request != delivered.end(); ++request) {
+        if (request->requestId != requestId) continue;
+        std::string tag = std::move(request->tag);
+        delivered.erase(request);
+        return tag;
+    }
+    return "";
 }
 
 std::size_t CRequestQueue::Count(const std::string& agentId) const {

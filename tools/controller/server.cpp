@@ -1,6 +1,7 @@
 #include "tools/controller/server.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 #include <thread>
@@ -32,6 +33,13 @@ std::string OneLine(std::string text) {
     for (char& c : text) {
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }
+    return text;
+}
+
+// A status code as "0x" and eight lower-case hexadecimal digits.
+std::string Hex(uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", code);
     return text;
 }
 
@@ -148,6 +156,13 @@ void CControllerServer::AnswerHeartbeat(const httplib::Request& request, httplib
     for (const QueuedRequest& delivered : reply.delivered)
         line += "; delivered " + delivered.tag + " " + delivered.requestId;
     Log(line);
+    // One line per answer to a request an operator queued: what was asked and what came back.
+    for (const ReportedResponse& answer : reply.report.responses) {
+        const std::string asked = m_queue.Answered(reply.report.agentId, answer.requestId);
+        if (asked.empty()) continue;
+        Log(asked + " " + answer.requestId + " answered by " + reply.report.agentId + ": " + answer.tag + " " +
+            Hex(answer.code) + (answer.text.empty() ? "" : " (" + answer.text + ")"));
+    }
 }
 
 void CControllerServer::AnswerQueue(const httplib::Request& request, httplib::Response& response) {
