@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "connection/agent_trace.h"
+#include "runtime/trace.h"
 #include "runtime/unicode.h"
 #include "sensor_services/internal.h"
 #include "sensor_services/sensor_services_object.h"
@@ -16,6 +17,10 @@
 namespace zel::ss {
 
 namespace {
+
+// Found or created when the library is loaded, so that the modules of the agent's process
+// share one trace object (the library's own components trace through the agent's sink).
+[[maybe_unused]] TraceInterface* const g_processTrace = ProcessTrace();
 
 constexpr const char* kInitWhere = "SS_Init()";
 constexpr const char* kInterfaceVersion = "3.0";
