@@ -94,7 +94,8 @@ private:
     bool m_pingDone = false;
 };
 
-// Prints one line "agent: <text>" (whole lines, from any thread).
+// Prints one line "agent: <text>" (whole lines, from any thread) and writes it through the
+// process's trace object.
 void Say(const std::string& text);
 
 }  // namespace zel::agent
