@@ -42,6 +42,8 @@ const char* ChannelName(uint32_t channel) {
 }  // namespace
 
 DemoAgent* DemoAgent::s_current = nullptr;
+SS_TraceSink DemoAgent::s_trace = {nullptr, 0, &DemoAgent::OnTrace};
+std::atomic<uint32_t> DemoAgent::s_printedLevels{0};
 
 // Prints one line "agent: <text>" (whole lines, from any thread).
 void Print(const std::string& text) {
@@ -58,20 +60,18 @@ void Say(const std::string& text) {
 
 // With a trace log the library traces every level: the log takes them all, the console
 // those of --trace.
-DemoAgent::DemoAgent(const LibraryApi& api, const AgentOptions& options)
-    : m_api(api),
-      m_options(options),
-      m_trace{this, options.traceLog.empty() ? options.traceMask : options.traceMask | kEveryTraceLevel,
-              &DemoAgent::OnTrace} {
+DemoAgent::DemoAgent(const LibraryApi& api, const AgentOptions& options) : m_api(api), m_options(options) {
     s_current = this;
+    s_printedLevels = options.traceMask;
+    s_trace.levelMask = options.traceLog.empty() ? options.traceMask : options.traceMask | kEveryTraceLevel;
 }
 
 DemoAgent::~DemoAgent() { s_current = nullptr; }
 
-uint32_t DemoAgent::OnTrace(void* context, uint32_t level, const char* message, const char* where) {
+uint32_t DemoAgent::OnTrace(void*, uint32_t level, const char* message, const char* where) {
     if (TraceInterface* const trace = ProcessTrace())
         trace->Trace(kLibraryCategory, level, where, "%s", Text(message).c_str());
-    if ((level & static_cast<DemoAgent*>(context)->m_options.traceMask) == 0) return 0;
+    if ((level & s_printedLevels) == 0) return 0;
     const char* const kind = level & SS_TRACE_ERROR ? "error" : level & SS_TRACE_WARNING ? "warning" : "info";
     Print(std::string("library ") + kind + " in " + Text(where) + ": " + Text(message));
     return 0;
@@ -274,7 +274,7 @@ bool DemoAgent::WaitForPing(uint32_t timeoutMs) {
 int DemoAgent::Run() {
     uint32_t status = m_api.SS_Init(SS_INTERFACE_VERSION, m_options.propertyFile.c_str(),
                                     m_options.groupSettingsFile.c_str(), m_options.agentId.c_str(), 0,
-                                    ZEL_PosixPlatformServices(), &m_trace);
+                                    ZEL_PosixPlatformServices(), &s_trace);
     if (status != 0) {
         Say("SS_Init failed with " + Hex(status));
         return 1;
