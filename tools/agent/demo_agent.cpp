@@ -39,18 +39,18 @@ const char* ChannelName(uint32_t channel) {
     return channel == SS_CHANNEL_PING ? "ping" : channel == SS_CHANNEL_HEARTBEAT ? "heartbeat" : "post";
 }
 
-}  // namespace
-
-DemoAgent* DemoAgent::s_current = nullptr;
-SS_TraceSink DemoAgent::s_trace = {nullptr, 0, &DemoAgent::OnTrace};
-std::atomic<uint32_t> DemoAgent::s_printedLevels{0};
-
 // Prints one line "agent: <text>" (whole lines, from any thread).
 void Print(const std::string& text) {
     static std::mutex console;
     std::lock_guard<std::mutex> lock(console);
     std::cout << "agent: " << text << std::endl;
 }
+
+}  // namespace
+
+DemoAgent* DemoAgent::s_current = nullptr;
+SS_TraceSink DemoAgent::s_trace = {nullptr, 0, &DemoAgent::OnTrace};
+std::atomic<uint32_t> DemoAgent::s_printedLevels{0};
 
 void Say(const std::string& text) {
     if (TraceInterface* const trace = ProcessTrace())
