@@ -1,8 +1,10 @@
 #include "runtime/platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +65,52 @@ std::string ModuleDirectoryOf(const void* address) {
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+bool KeepModuleLoaded(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return false;
+    // The handle is never closed: RTLD_NODELETE alone already outlasts every dlclose.
+    return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
+int OpenForAppend(const char* path, uint32_t& error) {
+    const int file = path ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644) : -1;
+    error = file >= 0 ? 0 : path ? static_cast<uint32_t>(errno) : EINVAL;
+    return file;
+}
+
+uint32_t WriteFully(int file, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(file, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return static_cast<uint32_t>(errno);
+        }
+        if (written == 0) return EIO;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+uint32_t SyncFile(int file) { return fsync(file) == 0 ? 0 : static_cast<uint32_t>(errno); }
+
+void CloseFile(int file) {
+    if (file >= 0) close(file);
+}
+
+int SystemLogPriority(SystemLogLevel level) {
+    switch (level) {
+        case SystemLogLevel::Error: return LOG_ERR;
+        case SystemLogLevel::Warning: return LOG_WARNING;
+        case SystemLogLevel::Info: break;
+    }
+    return LOG_INFO;
+}
+
+void SystemLog(SystemLogLevel level, const char* message) {
+    syslog(SystemLogPriority(level), "%s", message ? message : "");
+}
+
 void* LoadModule(const char* name, uint32_t& error, std::string& detail) {
     errno = 0;
     void* module = dlopen(ModuleFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -121,5 +169,7 @@ bool RandomBytes(void* buffer, std::size_t size) {
 }
 
 const char* GetEnv(const char* name) { return name ? std::getenv(name) : nullptr; }
+
+bool SetEnv(const char* name, const char* value) { return name && value && setenv(name, value, 1) == 0; }
 
 }  // namespace zel::platform

@@ -28,6 +28,26 @@ std::string ModuleFileName(const char* name);
 std::string ModuleDirectoryOf(const void* address);
 // True when `path` names an existing file.
 bool FileExists(const std::string& path);
+// Keeps the loaded module that holds `address` in memory until the process ends, whatever
+// unloads it later; false when the loader cannot tell the module.
+bool KeepModuleLoaded(const void* address);
+
+// Files written line by line (the trace outputs). OpenForAppend opens `path` for writing at
+// its end, creating it with mode 0644 when missing: a descriptor, or -1 with `error` set.
+int OpenForAppend(const char* path, uint32_t& error);
+// Writes all `size` bytes, resuming after short writes: 0 or the error number (EIO when the
+// file takes no more bytes).
+uint32_t WriteFully(int file, const char* data, std::size_t size);
+// Forces what was written to storage: 0 or the error number.
+uint32_t SyncFile(int file);
+void CloseFile(int file);
+constexpr int kStandardError = 2;
+
+// The system log (syslog(3)) and its priorities.
+enum class SystemLogLevel { Error, Warning, Info };
+int SystemLogPriority(SystemLogLevel level);
+// Hands one message to the system log at `level`.
+void SystemLog(SystemLogLevel level, const char* message);
 
 struct LocalTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
@@ -45,5 +65,7 @@ bool RandomBytes(void* buffer, std::size_t size);
 
 // The value of an environment variable, or null.
 const char* GetEnv(const char* name);
+// Sets an environment variable, replacing its value; false when it cannot.
+bool SetEnv(const char* name, const char* value);
 
 }  // namespace zel::platform

@@ -1,6 +1,8 @@
 #include "runtime/singleton_registry.h"
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "runtime/platform.h"
@@ -23,6 +25,9 @@ jsSingletonRegistry* PublishedRegistry() {
     return reinterpret_cast<jsSingletonRegistry*>(static_cast<uintptr_t>(address));
 }
 
+// Set once the registry is known to other modules.
+std::atomic<bool> g_registryShared{false};
+
 }  // namespace
 
 void jsSingletonRegistry::Register(const char* name, void* object) {
@@ -37,12 +42,31 @@ void* jsSingletonRegistry::Find(const char* name) const {
 
 jsSingletonRegistry& ProcessRegistry() {
     static jsSingletonRegistry* const registry = [] {
-        if (jsSingletonRegistry* published = PublishedRegistry()) return published;
+        if (jsSingletonRegistry* published = PublishedRegistry()) {
+            g_registryShared = true;
+            return published;
+        }
         // Never destroyed: objects registered here are looked up from other modules'
         // teardown code, which may run after this module's static destructors.
         return new jsSingletonRegistry;
     }();
     return *registry;
+}
+
+bool ProcessRegistryIsShared() {
+    ProcessRegistry();
+    return g_registryShared;
+}
+
+bool PublishProcessRegistry() {
+    char value[48];
+    std::snprintf(value, sizeof value, "%llx,%x",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&ProcessRegistry())),
+                  static_cast<unsigned>(platform::CurrentProcessId()));
+    if (!platform::SetEnv(kSingletonRegistryVariable, value)) return false;
+    platform::KeepModuleLoaded(reinterpret_cast<const void*>(&PublishProcessRegistry));
+    g_registryShared = true;
+    return true;
 }
 
 void* LookupSingleton(const char* name) { return ProcessRegistry().Find(name); }

@@ -34,6 +34,17 @@ private:
 // a private one.
 jsSingletonRegistry& ProcessRegistry();
 
+// True when the process registry is seen by other modules too: it was found through
+// ZEL_SINGLETON_REGISTRY, or this module published it.
+bool ProcessRegistryIsShared();
+
+// Publishes this module's process registry in ZEL_SINGLETON_REGISTRY, so that the modules
+// loaded after the call (each with its own copy of the runtime) share it; false when the
+// variable cannot be set. For agents, before they load the library: the library never
+// publishes. The publishing module stays loaded for the rest of the process, since the
+// registry is its memory.
+bool PublishProcessRegistry();
+
 // The object registered in the process registry under `name`, or null.
 void* LookupSingleton(const char* name);
 

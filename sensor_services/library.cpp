@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "connection/agent_trace.h"
+#include "runtime/trace.h"
 #include "runtime/unicode.h"
 #include "sensor_services/internal.h"
 #include "sensor_services/sensor_services_object.h"
@@ -16,6 +17,10 @@
 namespace zel::ss {
 
 namespace {
+
+// Found or created when the library is loaded, so that the modules of the agent's process
+// share one trace object (the library's own components trace through the agent's sink).
+[[maybe_unused]] TraceInterface* const g_processTrace = ProcessTrace();
 
 constexpr const char* kInitWhere = "SS_Init()";
 constexpr const char* kInterfaceVersion = "3.0";
@@ -126,20 +131,20 @@ uint32_t InitializeLibrary(const char* version, const char* localPropertyFile, c
     // An object shut down earlier may still be finishing a post; it is not waited for. The
     // new object's binding takes the session-config module over (CSessionConfigLoader).
 
-    // An agent that exits right after SS_ShutDown would otherwise destroy the static objects
-    // of this library, Xerces and libcurl under a dispatch thread still finishing its
-    // clean-up. The exit waits for that thread a bounded time (one post may still be in
-    // flight). atexit from a shared library is tied to the library, so unloading it first
-    // is safe.
-    static std::once_flag exitWaitRegistered;
-    std::call_once(exitWaitRegistered,
-                   [] { std::atexit([] { CBaseServices::WaitUntilNoneAlive(kExitWaitLimit); }); });
-
     CSensorServices* const services = CSensorServices::Create();
     if (!services) return ZEL_E_NO_VIRTUAL_MEMORY;
     services->AddRef();  // this function's reference; publication takes it over
     const uint32_t status =
         services->Init(platform, trace, localPropertyFile, groupSettingsFile, agentIdentifier, option);
+    // An agent that exits right after SS_ShutDown would otherwise destroy the static objects
+    // of this library, Xerces, the session-config module and libcurl under a dispatch
+    // thread still finishing its clean-up. The exit waits for that thread a bounded time
+    // (one post may still be in flight). Exit handlers run in the reverse order of their
+    // registration, and the module registers the destructors of its static objects when it
+    // is loaded: so the wait is registered after Init has loaded it, and, since every start
+    // loads it anew, by every start. atexit from a shared library is tied to the library,
+    // so unloading it first is safe.
+    std::atexit([] { CBaseServices::WaitUntilNoneAlive(kExitWaitLimit); });
     if (status != 0) {
         Discard(services);
         return status;

@@ -47,7 +47,9 @@ std::string AgentUsage() {
            "  --heartbeats N         heartbeats to send (default 3)\n"
            "  --interval-ms MS       pause between heartbeats once a reply arrived (default 1000)\n"
            "  --ping-after N         send a ping after heartbeat N, 0 for none (default 2)\n"
-           "  --trace MASK           library trace levels to print: 1 errors, 2 warnings, 8 info (default 3)\n";
+           "  --trace MASK           library trace levels to print: 1 errors, 2 warnings, 8 info (default 3)\n"
+           "  --trace-log FILE       append every trace line, of every level, and every line printed to\n"
+           "                         FILE through the process's trace object\n";
 }
 
 std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::string& error) {
@@ -77,6 +79,7 @@ std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::strin
         else if (std::strcmp(name, "--interval-ms") == 0) good = ReadNumber(value, options.intervalMs);
         else if (std::strcmp(name, "--ping-after") == 0) good = ReadNumber(value, options.pingAfter);
         else if (std::strcmp(name, "--trace") == 0) good = ReadNumber(value, options.traceMask);
+        else if (std::strcmp(name, "--trace-log") == 0) options.traceLog = value;
         else {
             error = std::string("unknown option ") + name;
             return std::nullopt;

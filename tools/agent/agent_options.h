@@ -17,6 +17,7 @@ struct AgentOptions {
     uint32_t intervalMs = 1000;     // pause between heartbeats once the previous reply arrived
     uint32_t pingAfter = 2;         // heartbeat after which a ping is sent (0: none)
     uint32_t traceMask = 0x3;       // trace levels printed (1 error, 2 warning, 8 info)
+    std::string traceLog;           // file the process's trace object writes to (optional)
 };
 
 // The options of `argv`; nullopt with `error` set for a bad command line, and with an

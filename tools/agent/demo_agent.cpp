@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "runtime/trace.h"
 #include "zel/platform_posix.h"
 
 namespace zel::agent {
@@ -19,6 +20,10 @@ constexpr const char* kAgentVersion = "1.0.0";
 constexpr const char* kModuleParams =
     "<params xmlns='http://schemas.zel.example/cml/common'>"
     "<param name='scan-interval' value='3600'/><param name='quarantine' value='on'/></params>";
+// The trace categories of the lines ss-agent writes through the process's trace object.
+constexpr uint32_t kLibraryCategory = 0x1000;  // the library's trace sink lines
+constexpr uint32_t kAgentCategory = 0x2000;    // the lines the agent prints
+constexpr uint32_t kEveryTraceLevel = SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_INFO;
 // The status with which the agent answers a request for a schema it does not hold.
 constexpr uint32_t kSchemaNotHeld = ZEL_E_CML_GET_SCHEMA_REQUEST_FAILED;
 
@@ -34,26 +39,41 @@ const char* ChannelName(uint32_t channel) {
     return channel == SS_CHANNEL_PING ? "ping" : channel == SS_CHANNEL_HEARTBEAT ? "heartbeat" : "post";
 }
 
-}  // namespace
-
-DemoAgent* DemoAgent::s_current = nullptr;
-
-void Say(const std::string& text) {
+// Prints one line "agent: <text>" (whole lines, from any thread).
+void Print(const std::string& text) {
     static std::mutex console;
     std::lock_guard<std::mutex> lock(console);
     std::cout << "agent: " << text << std::endl;
 }
 
-DemoAgent::DemoAgent(const LibraryApi& api, const AgentOptions& options)
-    : m_api(api), m_options(options), m_trace{this, options.traceMask, &DemoAgent::OnTrace} {
+}  // namespace
+
+DemoAgent* DemoAgent::s_current = nullptr;
+SS_TraceSink DemoAgent::s_trace = {nullptr, 0, &DemoAgent::OnTrace};
+std::atomic<uint32_t> DemoAgent::s_printedLevels{0};
+
+void Say(const std::string& text) {
+    if (TraceInterface* const trace = ProcessTrace())
+        trace->Trace(kAgentCategory, SS_TRACE_INFO, kAgentName, "%s", text.c_str());
+    Print(text);
+}
+
+// With a trace log the library traces every level: the log takes them all, the console
+// those of --trace.
+DemoAgent::DemoAgent(const LibraryApi& api, const AgentOptions& options) : m_api(api), m_options(options) {
     s_current = this;
+    s_printedLevels = options.traceMask;
+    s_trace.levelMask = options.traceLog.empty() ? options.traceMask : options.traceMask | kEveryTraceLevel;
 }
 
 DemoAgent::~DemoAgent() { s_current = nullptr; }
 
 uint32_t DemoAgent::OnTrace(void*, uint32_t level, const char* message, const char* where) {
+    if (TraceInterface* const trace = ProcessTrace())
+        trace->Trace(kLibraryCategory, level, where, "%s", Text(message).c_str());
+    if ((level & s_printedLevels) == 0) return 0;
     const char* const kind = level & SS_TRACE_ERROR ? "error" : level & SS_TRACE_WARNING ? "warning" : "info";
-    Say(std::string("library ") + kind + " in " + Text(where) + ": " + Text(message));
+    Print(std::string("library ") + kind + " in " + Text(where) + ": " + Text(message));
     return 0;
 }
 
@@ -254,7 +274,7 @@ bool DemoAgent::WaitForPing(uint32_t timeoutMs) {
 int DemoAgent::Run() {
     uint32_t status = m_api.SS_Init(SS_INTERFACE_VERSION, m_options.propertyFile.c_str(),
                                     m_options.groupSettingsFile.c_str(), m_options.agentId.c_str(), 0,
-                                    ZEL_PosixPlatformServices(), &m_trace);
+                                    ZEL_PosixPlatformServices(), &s_trace);
     if (status != 0) {
         Say("SS_Init failed with " + Hex(status));
         return 1;

@@ -2,6 +2,7 @@
 // ping, answers the controller's schema requests, and says what happens, one line each.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -43,6 +44,11 @@ public:
 private:
     // The library's callbacks are plain functions: they reach the running agent here.
     static DemoAgent* s_current;
+    // The trace sink given to SS_Init and the levels OnTrace prints. The dispatch thread
+    // traces until it ends, after SS_ShutDown and possibly after this object is gone, so
+    // the sink outlives the object and does not point at it.
+    static SS_TraceSink s_trace;
+    static std::atomic<uint32_t> s_printedLevels;
 
     static uint32_t OnTrace(void* context, uint32_t level, const char* message, const char* where);
     static uint32_t OnError(uint32_t status, uint32_t channel);
@@ -84,7 +90,6 @@ private:
 
     const LibraryApi& m_api;
     const AgentOptions& m_options;
-    SS_TraceSink m_trace;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -94,7 +99,8 @@ private:
     bool m_pingDone = false;
 };
 
-// Prints one line "agent: <text>" (whole lines, from any thread).
+// Prints one line "agent: <text>" (whole lines, from any thread) and writes it through the
+// process's trace object.
 void Say(const std::string& text);
 
 }  // namespace zel::agent
