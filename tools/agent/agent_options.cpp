@@ -1,8 +1,9 @@
 #include "tools/agent/agent_options.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -26,30 +27,62 @@ std::string InstalledDataDirectory() {
     return (self.parent_path().parent_path() / "share" / "sensor-services").string();
 }
 
-bool ReadNumber(const char* text, uint32_t& value) {
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(text, &end, 0);
-    if (end == text || *end != '\0' || number > 0xFFFFFFFFul) return false;
-    value = static_cast<uint32_t>(number);
-    return true;
+// The option table: every option, its value's check and its help line.
+std::unique_ptr<CLI::App> MakeApp(AgentOptions& options) {
+    auto app = std::make_unique<CLI::App>("ss-agent: a demo agent of the sensor services library", "ss-agent");
+    app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app->add_option("--library", options.library,
+                    "the sensor services library (default: the one built or installed with ss-agent)")
+        ->type_name("PATH");
+    app->add_option("--properties", options.propertyFile,
+                    "local property file (default: the examples' local.properties)")
+        ->type_name("FILE");
+    app->add_option("--group-settings", options.groupSettingsFile,
+                    "group settings file; updates from the controller are saved to it (default: the examples' "
+                    "group_settings.xml)")
+        ->type_name("FILE");
+    app->add_option("--agent-id", options.agentId, "the agent's identifier, 36 characters")
+        ->type_name("ID")
+        ->check(CLI::Validator(
+            [](std::string& id) {
+                return id.size() == SS_AGENT_ID_LENGTH ? std::string() : std::string("must have 36 characters");
+            },
+            "", ""));
+    app->add_option("--controller", options.controller, "add this controller to the list at start")
+        ->type_name("HOST:PORT")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                const auto colon = value.rfind(':');
+                return colon != std::string::npos && colon > 0 && colon + 1 < value.size()
+                           ? std::string()
+                           : std::string("takes HOST:PORT");
+            },
+            "", ""));
+    app->add_option("--heartbeats", options.heartbeats, "heartbeats to send (default 3)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 1000000u));
+    app->add_option("--interval-ms", options.intervalMs, "pause between heartbeats once a reply arrived (default 1000)")
+        ->type_name("MS")
+        ->check(CLI::Range(0u, 3600000u));
+    app->add_option("--ping-after", options.pingAfter, "send a ping after heartbeat N, 0 for none (default 2)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 1000000u));
+    app->add_option("--trace", options.traceMask,
+                    "library trace levels to print: 1 errors, 2 warnings, 8 info (default 3)")
+        ->type_name("MASK")
+        ->check(CLI::Range(0u, 0xFFFFFFFFu));
+    app->add_option("--trace-log", options.traceLog,
+                    "append every trace line, of every level, and every line printed to FILE through the "
+                    "process's trace object")
+        ->type_name("FILE");
+    return app;
 }
 
 }  // namespace
 
 std::string AgentUsage() {
-    return "usage: ss-agent [options]\n"
-           "  --library PATH         the sensor services library (default: the one built beside ss-agent)\n"
-           "  --properties FILE      local property file (default: examples/local.properties)\n"
-           "  --group-settings FILE  group settings file; updates from the controller are saved to it\n"
-           "                         (default: examples/group_settings.xml)\n"
-           "  --agent-id ID          the agent's identifier, 36 characters\n"
-           "  --controller HOST:PORT add this controller to the list at start\n"
-           "  --heartbeats N         heartbeats to send (default 3)\n"
-           "  --interval-ms MS       pause between heartbeats once a reply arrived (default 1000)\n"
-           "  --ping-after N         send a ping after heartbeat N, 0 for none (default 2)\n"
-           "  --trace MASK           library trace levels to print: 1 errors, 2 warnings, 8 info (default 3)\n"
-           "  --trace-log FILE       append every trace line, of every level, and every line printed to\n"
-           "                         FILE through the process's trace object\n";
+    AgentOptions ignored;
+    return MakeApp(ignored)->help();
 }
 
 std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::string& error) {
@@ -58,43 +91,14 @@ std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::strin
     const std::string examples = BuiltOrInstalled(ZEL_AGENT_EXAMPLES_DIR, InstalledDataDirectory() + "/examples");
     options.propertyFile = examples + "/local.properties";
     options.groupSettingsFile = examples + "/group_settings.xml";
-    for (int i = 1; i < argc; ++i) {
-        const char* const name = argv[i];
-        if (std::strcmp(name, "--help") == 0) {
-            error.clear();
-            return std::nullopt;
-        }
-        if (i + 1 >= argc) {
-            error = std::string("missing value after ") + name;
-            return std::nullopt;
-        }
-        const char* const value = argv[++i];
-        bool good = true;
-        if (std::strcmp(name, "--library") == 0) options.library = value;
-        else if (std::strcmp(name, "--properties") == 0) options.propertyFile = value;
-        else if (std::strcmp(name, "--group-settings") == 0) options.groupSettingsFile = value;
-        else if (std::strcmp(name, "--agent-id") == 0) options.agentId = value;
-        else if (std::strcmp(name, "--controller") == 0) options.controller = value;
-        else if (std::strcmp(name, "--heartbeats") == 0) good = ReadNumber(value, options.heartbeats);
-        else if (std::strcmp(name, "--interval-ms") == 0) good = ReadNumber(value, options.intervalMs);
-        else if (std::strcmp(name, "--ping-after") == 0) good = ReadNumber(value, options.pingAfter);
-        else if (std::strcmp(name, "--trace") == 0) good = ReadNumber(value, options.traceMask);
-        else if (std::strcmp(name, "--trace-log") == 0) options.traceLog = value;
-        else {
-            error = std::string("unknown option ") + name;
-            return std::nullopt;
-        }
-        if (!good) {
-            error = std::string("bad number for ") + name + ": " + value;
-            return std::nullopt;
-        }
-    }
-    if (options.agentId.size() != SS_AGENT_ID_LENGTH) {
-        error = "the agent identifier must have 36 characters";
+    const std::unique_ptr<CLI::App> app = MakeApp(options);
+    try {
+        app->parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        error.clear();
         return std::nullopt;
-    }
-    if (!options.controller.empty() && options.controller.find(':') == std::string::npos) {
-        error = "--controller takes HOST:PORT";
+    } catch (const CLI::ParseError& failure) {
+        error = failure.what();
         return std::nullopt;
     }
     return options;

@@ -20,11 +20,12 @@ struct AgentOptions {
     std::string traceLog;           // file the process's trace object writes to (optional)
 };
 
-// The options of `argv`; nullopt with `error` set for a bad command line, and with an
-// empty `error` after --help.
+// The options of `argv` (read with the option table of CLI11); nullopt with `error` set for
+// a bad command line (an unknown option, a missing or bad value, an identifier that is not
+// 36 characters, a controller that is not HOST:PORT), and with an empty `error` after --help.
 std::optional<AgentOptions> ParseAgentOptions(int argc, char* argv[], std::string& error);
 
-// The --help text.
+// The --help text, generated from the option table.
 std::string AgentUsage();
 
 }  // namespace zel::agent

@@ -45,9 +45,12 @@ int main(int argc, char* argv[]) {
     std::string error;
     const auto options = ParseAgentOptions(argc, argv, error);
     if (!options) {
-        if (!error.empty()) std::cerr << "ss-agent: " << error << '\n';
-        std::cerr << AgentUsage();
-        return error.empty() ? 0 : 2;
+        if (error.empty()) {
+            std::cout << AgentUsage();
+            return 0;
+        }
+        std::cerr << "ss-agent: " << error << "\nRun with --help for more information.\n";
+        return 2;
     }
     if (!SetUpTrace(*options, error)) {
         std::cerr << "ss-agent: " << error << '\n';
