@@ -25,17 +25,16 @@ namespace {
 constexpr const char* kInterfaceVersion = "3.0";
 
 // The started module. Calls copy the pointer under the mutex, so SCS_ShutDown can
-// unpublish it while calls are in progress; the last of them destroys it. Never destroyed
-// itself: a thread of the process may still shut the module down while the process exits
-// and this library's static objects are destroyed.
+// unpublish it while calls are in progress; the last of them destroys it. (The sensor
+// services library waits at exit for its dispatch threads before these go.)
 struct Published {
     std::mutex mutex;
     std::shared_ptr<CSessionConfigModule> module;
 };
 
 Published& Current() {
-    static Published* const published = new Published;
-    return *published;
+    static Published published;
+    return published;
 }
 
 std::shared_ptr<CSessionConfigModule> CurrentModule() {
