@@ -4,8 +4,8 @@
 // (clones included) is gone, whichever comes last.
 //
 // CCmlParser hands every document it builds to a CDomDocumentRef::Adopt; the owner records
-// itself in the document's user data, so that CDomDocumentRef::Of(node) finds it again from
-// any node of that document without the node's holder knowing the parser.
+// itself in a process-wide registry by document, so that CDomDocumentRef::Of(node) finds it
+// again from any node of that document without the node's holder knowing the parser.
 #pragma once
 
 #include <memory>
@@ -42,8 +42,10 @@ public:
     // How many references share the document (0 for an empty reference).
     long UseCount() const { return m_owner.use_count(); }
 
-private:
+    // Owns one document (defined in the source).
     class COwner;
+
+private:
     explicit CDomDocumentRef(std::shared_ptr<COwner> owner);
 
     std::shared_ptr<COwner> m_owner;
