@@ -42,6 +42,9 @@ constexpr std::array<uint8_t, 128> MakeEscapeTable() {
 }
 constexpr std::array<uint8_t, 128> kEscapeTable = MakeEscapeTable();
 constexpr char16_t kLastSpecial = u'>';
+// The most units any replacement takes ("&quot;").
+constexpr std::size_t kLongestReplacement = 6;
+
 constexpr char16_t kFirstSurrogate = 0xD800;
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -265,8 +268,32 @@ void XmlSink<CharT>::Narrow(std::u16string_view text) {
 
 template <typename CharT>
 XmlSink<CharT>& XmlSink<CharT>::Escaped(std::u16string_view text, EscapeMode mode) {
+    // ASCII, by far the usual text, goes straight into the buffer, replacements included;
+    // from the first unit beyond ASCII the general routine takes the rest. The count of
+    // used units stays in a local: stores through the 8-bit buffer could alias the member.
+    const unsigned replaced = static_cast<unsigned>(mode) | kNotXmlCharacter;
+    std::size_t used = m_used;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0x80) break;
+        if (used > kCapacity - kLongestReplacement) {
+            m_used = used;
+            Flush();
+            used = 0;
+        }
+        if ((kEscapeTable[unit] & replaced) == 0) {
+            m_buffer[used++] = static_cast<CharT>(unit);
+        } else {
+            const std::basic_string_view<CharT> replacement = Replacement<CharT>(unit);
+            std::char_traits<CharT>::copy(m_buffer + used, replacement.data(), replacement.size());
+            used += replacement.size();
+        }
+    }
+    m_used = used;
+    if (i == text.size()) return *this;
     Escape(
-        text, mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
+        text.substr(i), mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
         [this](char16_t unit) {
             const std::basic_string_view<CharT> replacement = Replacement<CharT>(unit);
             Append(replacement.data(), replacement.size());
