@@ -164,11 +164,11 @@ uint32_t CSensorServices::HelperProcessPingResponse(const char* response, uint32
     std::string failure;
     uint32_t cmlCode = 0;
     try {
-        cml::CCmlParser parser;
+        const cml::CCmlParserPool::CLease parser = ReplyParsers().Take();
         const cml::CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(response), length,
                                                kPingResponseDocument);
-        parser.Parse(input, cml::kParseNonValidating);
-        if (!FindRequestId(parser, requestId))
+        parser->Parse(input, cml::kParseNonValidating);
+        if (!FindRequestId(*parser, requestId))
             throw CTRLEXC(text::kNoPingRequestId, ZEL_E_SS_BAD_RESPONSE);
     } catch (const CTRLEXC& exception) {
         failure = exception.Message();

@@ -124,11 +124,11 @@ uint32_t CReplyProcessor::HelperProcessHeartbeatResponse(const char* bytes, uint
     uint32_t status = 0;
     uint32_t cmlCode = 0;
     try {
-        cml::CCmlParser parser;
+        const cml::CCmlParserPool::CLease parser = m_services.ReplyParsers().Take();
         const cml::CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(bytes), length,
                                                kHeartbeatResponseDocumentName);
-        parser.Parse(input, cml::kParseNonValidating);
-        status = HelperProcessParsedHeartbeatResponse(parser.GetDocumentElement());
+        parser->Parse(input, cml::kParseNonValidating);
+        status = HelperProcessParsedHeartbeatResponse(parser->GetDocumentElement());
     } catch (const CTRLEXC& e) {
         message = e.Message();
         status = e.Status();

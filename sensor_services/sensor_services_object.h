@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "SensorIndependence/CmlLib/cml_parser_pool.h"
 #include "sensor_services/answer_queue.h"
 #include "sensor_services/base_services.h"
 #include "sensor_services/heartbeat_record.h"
@@ -110,6 +111,9 @@ public:
     // the dispatch thread is told to stop.
     void BeginShutDown();
 
+    // The parsers that read replies to heartbeats and pings, kept between replies.
+    cml::CCmlParserPool& ReplyParsers() const { return m_replyParsers; }
+
     // Parses and dispatches a reply to a heartbeat of agent `agentId` (CReplyProcessor); its
     // failures are traced.
     uint32_t HelperProcessHeartbeatResponse(const char* bytes, uint32_t length, const std::string& agentId);
@@ -183,6 +187,7 @@ private:
     std::unique_ptr<CPingRecord> m_pendingPing;
     bool m_dumpEnabled = false;
     std::atomic<bool> m_shutDown{false};
+    mutable cml::CCmlParserPool m_replyParsers;
 };
 
 }  // namespace zel::ss

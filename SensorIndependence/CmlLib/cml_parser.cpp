@@ -393,12 +393,16 @@ void CCmlParser::ForgetDocument() {
     m_document.Reset();
 }
 
-void CCmlParser::DoParse(const xercesc::InputSource& input) {
+void CCmlParser::ReleaseDocument() {
     ForgetDocument();
     m_rootSchemaVersion.clear();
     m_cmlSchemaVersion.clear();
     m_rootName.clear();
     m_rootNamespaceURI.clear();
+}
+
+void CCmlParser::DoParse(const xercesc::InputSource& input) {
+    ReleaseDocument();
     m_domParser->setExternalSchemaLocation(u"");
     m_domParser->setErrorHandler(&m_errorHandler);
     m_domParser->setDoNamespaces(true);

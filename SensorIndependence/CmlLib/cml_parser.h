@@ -121,9 +121,10 @@ private:
     bool m_schemaLoadingAllowed = false;
 };
 
-// The CML parser. One thread at a time; each user creates its own. The parser holds the parsed
-// document until the next parse or its destruction; content objects that point into it
-// (CDomDocumentRef::Of) keep it alive beyond that.
+// The CML parser. One thread at a time; each user creates its own or borrows one from a
+// CCmlParserPool. The parser holds the parsed document until the next parse, ReleaseDocument
+// or its destruction; content objects that point into it (CDomDocumentRef::Of) keep it alive
+// beyond that.
 class CCmlParser {
 public:
     // `validationMode`: 1 or 3 lets kParseByMode validate (this system uses 3). `manager`:
@@ -182,6 +183,8 @@ public:
     virtual void CheckSchemaCompatibility(const xercesc::InputSource& input, SchemaIncompatibilityList& list);
     // Replaces `out` with "uri location uri location ..." for the registered namespaces.
     virtual void BuildExternalSchemaLocation(std::u16string& out) const;
+    // Lets go of the last document and of what was read from it, as before the first parse.
+    void ReleaseDocument();
 
 protected:
     // Runs the XML library's parse with the current settings, keeps the document and locates

@@ -19,6 +19,7 @@
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
+#include "SensorIndependence/CmlLib/cml_parser_pool.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "runtime/unicode.h"
@@ -515,22 +516,54 @@ TEST(CmlParser, ManySmallRepliesKeepTheResidentSizeFlat) {
     EXPECT_LT(after - before, 5 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
 }
 
-TEST(CmlParser, ParsersWorkFromManyThreadsAtOnce) {
+TEST(CmlParser, PooledParsersWorkFromManyThreadsAtOnce) {
     const std::string text = Document("1.0.0", "2.4.2");
+    CCmlParserPool pool;
     std::atomic<int> located{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&] {
             XmlInit();
             for (int i = 0; i < 50; ++i) {
-                CCmlParser parser;
-                ParseText(parser, text);
-                if (!parser.GetEnvelopeElement().IsNull()) ++located;
+                const CCmlParserPool::CLease parser = pool.Take();
+                ParseText(*parser, text);
+                if (!parser->GetEnvelopeElement().IsNull()) ++located;
             }
         });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(located.load(), 400);
+    EXPECT_GE(pool.IdleCount(), 1u);
+    EXPECT_LE(pool.IdleCount(), 4u);
+}
+
+TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
+    CCmlParserPool pool;
+    CCmlDOM_Element envelope;
+    const CCmlParser* first = nullptr;
+    {
+        const CCmlParserPool::CLease parser = pool.Take();
+        first = &*parser;
+        ParseText(*parser, Document("1.0.0", "2.4.2"));
+        envelope = parser->GetEnvelopeElement();
+    }
+    // The returned parser forgot the document; the element still shares it.
+    EXPECT_EQ(envelope.GetAttribute(kTagMessageId), u"m");
+    {
+        const CCmlParserPool::CLease parser = pool.Take();
+        EXPECT_EQ(&*parser, first);
+        EXPECT_TRUE(parser->GetDocument().IsNull());
+        EXPECT_TRUE(parser->GetEnvelopeElement().IsNull());
+        EXPECT_TRUE(parser->GetRootName().empty());
+        EXPECT_TRUE(parser->GetCmlSchemaVersion().empty());
+    }
+    // A use that ends by an exception destroys the parser instead.
+    try {
+        const CCmlParserPool::CLease parser = pool.Take();
+        ParseText(*parser, "<zel");
+    } catch (const CCmlException&) {
+    }
+    EXPECT_EQ(pool.IdleCount(), 0u);
 }
 
 }  // namespace
