@@ -167,9 +167,9 @@ uint32_t CReplyProcessor::HelperProcessParsedHeartbeatResponse(const cml::CCmlDO
         return ZEL_E_INVALIDARG;
     }
     try {
-        // Item(0) finds the first envelope without walking the rest of the reply.
-        const cml::CCmlDOM_Element first(
-            root.GetElementsByTagNameNS(cml::kCmlNamespaceURI, cml::kTagMessageEnvelope).Item(0));
+        // The first envelope, found without walking the rest of the reply.
+        const cml::CCmlDOM_Element first =
+            root.GetFirstElementByTagNameNS(cml::kCmlNamespaceURI, cml::kTagMessageEnvelope);
         if (first.IsNull()) throw CTRLEXC(text::kNoEnvelope, ZEL_E_SS_BAD_RESPONSE);
         cml::CCmlMessage envelope;
         envelope.Deserialize(first);

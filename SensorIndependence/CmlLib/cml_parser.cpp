@@ -103,10 +103,6 @@ void SplitVersion(const std::u16string& version, std::u16string& major, std::u16
 
 // The elements of a by-name search. Only item() is used: getLength() of such a list walks
 // the whole subtree, and item(i) after it starts again from the top.
-xercesc::DOMElement* FirstElement(const xercesc::DOMNodeList* list) {
-    return list ? static_cast<xercesc::DOMElement*>(list->item(0)) : nullptr;
-}
-
 template <typename Visit>
 void ForEachElement(const xercesc::DOMNodeList* list, Visit visit) {
     if (!list) return;
@@ -353,7 +349,7 @@ void CCmlParser::CheckSchemaCompatibility(const xercesc::InputSource& input, Sch
     const xercesc::DOMDocument* document = m_document.Get();
     if (!document) return;
     try {
-        if (const xercesc::DOMElement* root = FirstElement(document->getElementsByTagNameNS(kCmlBaseURI, kTagZel))) {
+        if (const xercesc::DOMElement* root = FirstDescendantElement(document, kCmlBaseURI, kTagZel)) {
             CheckVersion(kCmlBaseURI, kParserRootSchemaVersion, Attribute(root, kTagSchemaVersion), list);
         }
         ForEachElement(document->getElementsByTagNameNS(kCmlNamespaceURI, kTagCml), [&](const xercesc::DOMElement* cml) {
@@ -454,10 +450,10 @@ void CCmlParser::LocateEnvelope() {
         if (m_rootName != kTagZel) return;
         const std::u16string rootVersion = Attribute(root, kTagSchemaVersion);
         if (!rootVersion.empty()) m_rootSchemaVersion = rootVersion;
-        m_cmlElement = FirstElement(root->getElementsByTagNameNS(kCmlNamespaceURI, kTagCml));
+        m_cmlElement = FirstDescendantElement(root, kCmlNamespaceURI, kTagCml);
         if (!m_cmlElement) return;
         m_cmlSchemaVersion = Attribute(m_cmlElement, kTagSchemaVersion);
-        m_envelopeElement = FirstElement(m_cmlElement->getElementsByTagNameNS(kCmlNamespaceURI, kTagMessageEnvelope));
+        m_envelopeElement = FirstDescendantElement(m_cmlElement, kCmlNamespaceURI, kTagMessageEnvelope);
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpParseVersion, Text(e.getMessage()), static_cast<uint32_t>(e.code));
     }

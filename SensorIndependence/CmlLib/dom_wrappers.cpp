@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include <xercesc/util/XMLString.hpp>
+
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
@@ -124,6 +126,32 @@ bool CCmlDOM_Element::HasAttribute(const char16_t* name) const {
 CCmlDOM_NodeList CCmlDOM_Element::GetElementsByTagNameNS(const char16_t* namespaceURI,
                                                          const char16_t* localName) const {
     return m_node ? GetElement()->getElementsByTagNameNS(namespaceURI, localName) : nullptr;
+}
+
+CCmlDOM_Element CCmlDOM_Element::GetFirstElementByTagNameNS(const char16_t* namespaceURI,
+                                                            const char16_t* localName) const {
+    return CCmlDOM_Element(FirstDescendantElement(m_node, namespaceURI, localName));
+}
+
+xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
+                                            const char16_t* localName) {
+    if (!root || !localName) return nullptr;
+    const xercesc::DOMNode* node = root->getFirstChild();
+    while (node) {
+        if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
+            xercesc::XMLString::equals(node->getLocalName(), localName) &&
+            xercesc::XMLString::equals(node->getNamespaceURI(), namespaceURI)) {
+            return const_cast<xercesc::DOMElement*>(static_cast<const xercesc::DOMElement*>(node));
+        }
+        // Down first, then along, then up until a sibling follows; never above `root`.
+        if (const xercesc::DOMNode* child = node->getFirstChild()) {
+            node = child;
+            continue;
+        }
+        while (node != root && !node->getNextSibling()) node = node->getParentNode();
+        node = node == root ? nullptr : node->getNextSibling();
+    }
+    return nullptr;
 }
 
 CCmlDOM_Text::CCmlDOM_Text(const CCmlDOM_Node& node) : CCmlDOM_Node(node.GetNode()) {

@@ -110,7 +110,16 @@ public:
     // The descendant elements in namespace `namespaceURI` named `localName` ("*" matches
     // every name), in document order.
     CCmlDOM_NodeList GetElementsByTagNameNS(const char16_t* namespaceURI, const char16_t* localName) const;
+    // The first of them, or null; found without building the list.
+    CCmlDOM_Element GetFirstElementByTagNameNS(const char16_t* namespaceURI, const char16_t* localName) const;
 };
+
+// The first element below `root` in document order (`root` itself excluded) in namespace
+// `namespaceURI` (null: none) with local name `localName`, or null. The same element as the
+// first item of root->getElementsByTagNameNS, found by walking the tree instead of through a
+// node list of the document, which costs more than the walk.
+xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
+                                            const char16_t* localName);
 
 // A text node, or null.
 class CCmlDOM_Text : public CCmlDOM_Node {
