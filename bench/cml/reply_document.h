@@ -1,0 +1,79 @@
+// What the parser benchmarks read: a ~50 KB reply envelope, and a bare Xerces DOM parser
+// with the settings CCmlParser uses for a non-validating parse.
+#pragma once
+
+#include <sstream>
+#include <string>
+
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+
+#include "SensorIndependence/CmlLib/cml_message.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
+#include "SensorIndependence/CmlLib/xml_init.h"
+
+namespace zel::cml::bench {
+
+// An envelope document of about 50 kB: a source, a destination with groups, and a mix of
+// requests and responses with codes and texts.
+inline const std::string& ReplyDocument() {
+    static const std::string text = [] {
+        XmlInit();
+        CCmlMessage message;
+        CAgentInfo source;
+        source.SetName(u"DesktopController");
+        source.SetHostName(u"controller.example");
+        message.SetSource(source);
+        CAgentInfo destination;
+        destination.SetAgentId(u"6f1c2d3e-0a1b-4c5d-8e9f-001122334455");
+        destination.AddGroup(u"Default Group");
+        destination.AddGroup(u"Servers");
+        message.AddDestination(destination);
+        message.SetMessageId(u"2b7e1516-28ae-42a6-abf7-158809cf4f3c");
+        message.SetResponseTo(u"3c4fcf09-8f2b-4a1e-9d5c-6a7b8c9d0e1f");
+        std::string text;
+        for (int i = 0; text.size() < 50 * 1024; ++i) {
+            const std::u16string id = u"request-" + std::u16string(1, char16_t(u'a' + i % 26));
+            message.AddRequest(CCmlRequest(id.c_str(), i % 2 ? kTagGetSchemaRequest : u"custom-request", i % 3 != 0,
+                                           kCmlNamespaceURI));
+            message.AddResponse(CCmlResponse(kTagGetPolicyResponse, i % 2 ? 0x47560006u : 0,
+                                             u"Policy <current> & 'unchanged'", kCmlNamespaceURI));
+            std::ostringstream out;
+            message.SerializeDocument(out);
+            text = out.str();
+        }
+        return text;
+    }();
+    return text;
+}
+
+// Xerces alone with the settings CCmlParser uses for a non-validating parse.
+class BareParser : public xercesc::XercesDOMParser {
+public:
+    explicit BareParser(xercesc::SecurityManager* securityManager) {
+        setDoNamespaces(true);
+        setCreateEntityReferenceNodes(false);
+        getScanner()->setDisallowDTD(true);
+        setLoadExternalDTD(false);
+        setDisableDefaultEntityResolution(true);
+        setSecurityManager(securityManager);
+        useCachedGrammarInParse(false);
+        cacheGrammarFromParse(false);
+        setLoadSchema(false);
+        setDoSchema(false);
+        setValidationScheme(Val_Never);
+    }
+
+    // Parses `text` after freeing the previous document, as a reused parser must.
+    xercesc::DOMDocument* Parse(const std::string& text) {
+        resetDocumentPool();
+        const xercesc::MemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                               u"ZEL CML Stream");
+        parse(input);
+        return getDocument();
+    }
+};
+
+}  // namespace zel::cml::bench
