@@ -101,6 +101,25 @@ std::optional<double> Figure(const Results& results, const std::string& run, con
     return figure == "bytes_per_second" ? value->second / 1e6 : value->second;
 }
 
+// A comparison's ratio (or, for kAtMost, the project's figure), how it is shown and which
+// side of the goal meets it.
+struct Reading {
+    double value;
+    std::string suffix;
+    bool atLeast;
+};
+
+Reading Read(const Comparison& row, double project, double baseline) {
+    switch (row.ratio) {
+        case Ratio::kShare: return {100 * project / baseline, " %", true};
+        case Ratio::kTimeShare: return {100 * baseline / project, " %", true};
+        case Ratio::kFaster: return {project / baseline, "x", true};
+        case Ratio::kAtMostTime: return {project / baseline, "x", false};
+        case Ratio::kAtMost: break;
+    }
+    return {project, std::string(" ") + row.unit, false};
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, std::fabs(value) >= 100 ? "%.0f" : "%.2f", value);
@@ -119,55 +138,24 @@ int main(int argc, char** argv) {
     std::printf("\n%-56s %14s %14s %10s %10s\n", "Work", "Project", "Baseline", "Ratio", "Goal");
     for (const Comparison& row : kComparisons) {
         const std::optional<double> project = Figure(results, row.project, row.figure);
+        const char* baselineFigure = row.baselineFigure ? row.baselineFigure : row.figure;
         const std::optional<double> baseline =
-            row.ratio == Ratio::kAtMost ? std::optional<double>(0) : Figure(results, row.baseline, row.baselineFigure ? row.baselineFigure : row.figure);
+            row.ratio == Ratio::kAtMost ? std::optional<double>(0) : Figure(results, row.baseline, baselineFigure);
         if (!project || !baseline) {
             std::printf("%-56s %14s\n", row.work, "no result");
             missed.push_back(std::string(row.work) + ": no result");
             complete = false;
             continue;
         }
-        std::string ratio, goal;
-        bool met = false;
-        switch (row.ratio) {
-            case Ratio::kShare: {
-                const double share = 100 * *project / *baseline;
-                ratio = Number(share) + " %";
-                goal = ">= " + Number(row.goal) + " %";
-                met = share >= row.goal;
-                break;
-            }
-            case Ratio::kTimeShare: {
-                const double share = 100 * *baseline / *project;
-                ratio = Number(share) + " %";
-                goal = ">= " + Number(row.goal) + " %";
-                met = share >= row.goal;
-                break;
-            }
-            case Ratio::kFaster: {
-                const double factor = *project / *baseline;
-                ratio = Number(factor) + "x";
-                goal = ">= " + Number(row.goal) + "x";
-                met = factor >= row.goal;
-                break;
-            }
-            case Ratio::kAtMostTime: {
-                const double factor = *project / *baseline;
-                ratio = Number(factor) + "x";
-                goal = "<= " + Number(row.goal) + "x";
-                met = factor <= row.goal;
-                break;
-            }
-            case Ratio::kAtMost:
-                ratio = "-";
-                goal = "<= " + Number(row.goal) + " " + row.unit;
-                met = *project <= row.goal;
-                break;
-        }
+        const Reading reading = Read(row, *project, *baseline);
+        const bool met = reading.atLeast ? reading.value >= row.goal : reading.value <= row.goal;
+        const std::string reached = Number(reading.value) + reading.suffix;
+        const std::string ratio = row.ratio == Ratio::kAtMost ? "-" : reached;
+        const std::string goal = (reading.atLeast ? ">= " : "<= ") + Number(row.goal) + reading.suffix;
         const std::string baselineText = row.ratio == Ratio::kAtMost ? "-" : Number(*baseline) + " " + row.unit;
         std::printf("%-56s %14s %14s %10s %10s\n", row.work, (Number(*project) + " " + row.unit).c_str(),
                     baselineText.c_str(), ratio.c_str(), goal.c_str());
-        if (!met) missed.push_back(std::string(row.work) + ": " + ratio + ", goal " + goal);
+        if (!met) missed.push_back(std::string(row.work) + ": " + reached + ", goal " + goal);
     }
     std::printf("\n");
     for (const std::string& line : missed) std::printf("MISSED %s\n", line.c_str());
