@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,10 +33,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // and stops; its exit status, with what it printed in dir/output.
 int RunAgent(const zel::test::TempDir& dir, const std::string& traceLog) {
     namespace fs = std::filesystem;
-    fs::copy_file(ZEL_EXAMPLES_DIR "/local.properties", dir.File("local.properties"),
-                  fs::copy_options::overwrite_existing);
-    fs::copy_file(ZEL_EXAMPLES_DIR "/group_settings.xml", dir.File("group_settings.xml"),
-                  fs::copy_options::overwrite_existing);
+    for (const char* name : {"local.properties", "group_settings.xml"})
+        fs::copy_file(std::string(ZEL_EXAMPLES_DIR "/") + name, dir.File(name), fs::copy_options::overwrite_existing);
     const std::vector<std::string> arguments = {SS_AGENT_PATH,
                                                 "--properties", dir.File("local.properties"),
                                                 "--group-settings", dir.File("group_settings.xml"),
@@ -77,9 +76,7 @@ TEST(AgentTraceLog, HoldsTheLibrarysAndTheAgentsLinesAfterWhatWasThere) {
         contextAndMessage.push_back(parts[2].str() + "|" + parts[3].str());
     }
     const auto holds = [&](const std::string& entry) {
-        for (const std::string& line : contextAndMessage)
-            if (line == entry) return true;
-        return false;
+        return std::find(contextAndMessage.begin(), contextAndMessage.end(), entry) != contextAndMessage.end();
     };
     // Information lines of the library's trace sink, which --trace alone would not print.
     EXPECT_TRUE(holds("SS_Init()|Initializing Sensor Services...")) << ReadFile(log);

@@ -1,9 +1,10 @@
+// The singleton registry (the process's, and one published by another module, checked in
+// fresh processes) and the GUID generator.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <ostream>
 #include <set>
 #include <string>
 
@@ -12,7 +13,6 @@
 
 namespace {
 
-using zel::jsGuidGenerator;
 using zel::jsSingletonRegistry;
 
 TEST(SingletonRegistry, StoresReplacesAndFindsByName) {
@@ -20,7 +20,6 @@ TEST(SingletonRegistry, StoresReplacesAndFindsByName) {
     int first = 1, second = 2;
     EXPECT_EQ(registry.Find("TraceInterface"), nullptr);
     EXPECT_EQ(registry.Find(nullptr), nullptr);
-
     registry.Register("TraceInterface", &first);
     EXPECT_EQ(registry.Find("TraceInterface"), &first);
     EXPECT_EQ(registry.Find("traceinterface"), nullptr);  // names are exact
@@ -28,9 +27,8 @@ TEST(SingletonRegistry, StoresReplacesAndFindsByName) {
     EXPECT_EQ(registry.Find("TraceInterface"), &second);
     registry.Register(nullptr, &first);
     EXPECT_EQ(registry.Find(""), nullptr);
-}
 
-TEST(SingletonRegistry, ProcessRegistryIsFoundOnceAndServesLookups) {
+    // The process registry is found once and serves the lookups.
     static int object = 7;
     EXPECT_EQ(zel::LookupSingleton("RegistryTest.NeverRegistered"), nullptr);
     zel::RegisterSingleton("RegistryTest.Object", &object);
@@ -42,14 +40,6 @@ TEST(SingletonRegistry, ProcessRegistryIsFoundOnceAndServesLookups) {
 // How a child process publishes a registry of its own before it first looks for one.
 enum class Published { AddressOnly, OtherProcess, ThisProcess, ZeroProcessId, NotANumber, NullAddress };
 
-struct PublishCase {
-    const char* name;
-    Published how;
-    bool used;  // whether the published registry must become the process registry
-};
-
-void PrintTo(const PublishCase& c, std::ostream* out) { *out << c.name; }
-
 // Exit codes of the child: which registry it found.
 constexpr int kUsedPublished = 10, kUsedPrivate = 11, kInconsistent = 12;
 
@@ -59,10 +49,10 @@ constexpr int kUsedPublished = 10, kUsedPrivate = 11, kInconsistent = 12;
     published.Register("Marker", &marker);
     char value[64];
     auto address = reinterpret_cast<unsigned long long>(&published);
-    unsigned pid = static_cast<unsigned>(getpid());
+    const unsigned pid = static_cast<unsigned>(getpid()), parent = static_cast<unsigned>(getppid());
     switch (how) {
         case Published::AddressOnly: std::snprintf(value, sizeof value, "%llx", address); break;
-        case Published::OtherProcess: std::snprintf(value, sizeof value, "%llx,%x", address, unsigned(getppid())); break;
+        case Published::OtherProcess: std::snprintf(value, sizeof value, "%llx,%x", address, parent); break;
         case Published::ThisProcess: std::snprintf(value, sizeof value, "%llx,%x", address, pid); break;
         case Published::ZeroProcessId: std::snprintf(value, sizeof value, "%llx,0", address); break;
         case Published::NotANumber: std::snprintf(value, sizeof value, "registry,%x", pid); break;
@@ -80,26 +70,21 @@ constexpr int kUsedPublished = 10, kUsedPrivate = 11, kInconsistent = 12;
     std::exit(code);
 }
 
-class PublishedRegistry : public testing::TestWithParam<PublishCase> {};
-
 // The registry is cached per process, so each case looks it up in a freshly started copy
 // of this test program (the "threadsafe" death-test style re-executes the binary).
-TEST_P(PublishedRegistry, IsUsedOnlyWithThisProcessId) {
+TEST(PublishedRegistry, IsUsedOnlyWithThisProcessId) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const PublishCase c = GetParam();
-    EXPECT_EXIT(FindRegistryInFreshProcess(c.how), testing::ExitedWithCode(c.used ? kUsedPublished : kUsedPrivate),
-                "ZEL_SINGLETON_REGISTRY=");
+    const struct {
+        Published how;
+        bool used;  // whether the published registry must become the process registry
+    } cases[] = {{Published::AddressOnly, false}, {Published::OtherProcess, false}, {Published::ThisProcess, true},
+                 {Published::ZeroProcessId, false}, {Published::NotANumber, false}, {Published::NullAddress, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.how));
+        EXPECT_EXIT(FindRegistryInFreshProcess(c.how), testing::ExitedWithCode(c.used ? kUsedPublished : kUsedPrivate),
+                    "ZEL_SINGLETON_REGISTRY=");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, PublishedRegistry,
-    testing::Values(PublishCase{"AddressOnly", Published::AddressOnly, false},
-                    PublishCase{"OtherProcess", Published::OtherProcess, false},
-                    PublishCase{"ThisProcess", Published::ThisProcess, true},
-                    PublishCase{"ZeroProcessId", Published::ZeroProcessId, false},
-                    PublishCase{"NotANumber", Published::NotANumber, false},
-                    PublishCase{"NullAddress", Published::NullAddress, false}),
-    [](const testing::TestParamInfo<PublishCase>& info) { return std::string(info.param.name); });
 
 // 8-4-4-4-12 lower-case hexadecimal digits, version digit 4, variant digit 8, 9, a or b.
 bool IsGuidText(const std::string& text) {
@@ -112,40 +97,29 @@ bool IsGuidText(const std::string& text) {
     return text[14] == '4' && std::string("89ab").find(text[19]) != std::string::npos;
 }
 
-TEST(Guid, TextIsLowerCaseHexInGroupsWithVersionAndVariant) {
-    jsGuidGenerator generator;
+TEST(Guid, TextsAreLowerCaseHexInGroupsWithVersionAndVariantAndDiffer) {
+    zel::jsGuidGenerator generator;
     EXPECT_STREQ(generator.Text(), "");
-    ASSERT_EQ(generator.Generate(), 0u);
-    const std::string text = generator.Text();
-    ASSERT_EQ(text.size(), 36u);
-    EXPECT_TRUE(IsGuidText(text)) << text;
-
-    const uint8_t* guid = generator.Guid();
-    EXPECT_EQ(guid[6] >> 4, 4);        // version: random
-    EXPECT_EQ(guid[8] & 0xC0, 0x80);   // variant: RFC 4122
-    // The text spells the bytes in order.
-    std::string hex;
-    for (char ch : text)
-        if (ch != '-') hex += ch;
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(std::stoi(hex.substr(2 * i, 2), nullptr, 16), guid[i]) << "byte " << i;
-}
-
-TEST(Guid, SuccessiveGuidsDiffer) {
-    jsGuidGenerator generator;
     std::set<std::string> seen;
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(generator.Generate(), 0u);
-        ASSERT_TRUE(IsGuidText(generator.Text())) << generator.Text();
-        EXPECT_TRUE(seen.insert(generator.Text()).second) << "repeated " << generator.Text();
+        const std::string text = generator.Text();
+        ASSERT_TRUE(IsGuidText(text)) << text;
+        EXPECT_TRUE(seen.insert(text).second) << "repeated " << text;
     }
-}
+    // The text spells the bytes in order.
+    const uint8_t* guid = generator.Guid();
+    EXPECT_EQ(guid[6] >> 4, 4);       // version: random
+    EXPECT_EQ(guid[8] & 0xC0, 0x80);  // variant: RFC 4122
+    std::string hex;
+    for (const char* ch = generator.Text(); *ch; ++ch)
+        if (*ch != '-') hex += *ch;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(std::stoi(hex.substr(2 * i, 2), nullptr, 16), guid[i]) << "byte " << i;
 
-TEST(Guid, NewGuidTextIsTheWideTextForm) {
-    std::u16string first = zel::NewGuidText();
-    std::u16string second = zel::NewGuidText();
+    // NewGuidText is the wide text form.
+    const std::u16string first = zel::NewGuidText(), second = zel::NewGuidText();
     EXPECT_NE(first, second);
     for (const std::u16string& wide : {first, second}) {
-        ASSERT_EQ(wide.size(), 36u);
         std::string narrow;
         for (char16_t ch : wide) {
             ASSERT_LT(ch, 0x80) << "not ASCII";

@@ -1,3 +1,5 @@
+// The ready trace outputs: the file disk log on real files, standard error and the system
+// log sink.
 #include "runtime/trace_outputs.h"
 
 #include <gtest/gtest.h>
@@ -7,50 +9,39 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
-#include <ostream>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/temp_dir.h"
 
 namespace {
 
-using zel::platform::SystemLogLevel;
-
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(FileTraceLog, AppendsEachLineWithALineFeed) {
+TEST(FileTraceLog, AppendsEachLineWithALineFeedAtOnce) {
     zel::test::TempDir dir;
     const std::string path = dir.File("trace.log");
     std::ofstream(path) << "kept from before\n";
-    uint32_t error = 1;
-    auto log = zel::jsFileTraceLog::Open(path.c_str(), error);
-    ASSERT_NE(log, nullptr);
-    EXPECT_EQ(error, 0u);
-    EXPECT_EQ(log->Write("1 first"), 0u);
-    EXPECT_EQ(ReadFile(path), "kept from before\n1 first\n");  // written at once, not buffered
-    EXPECT_EQ(log->Write(""), 0u);
-    EXPECT_EQ(log->Write("3 third"), 0u);
-    EXPECT_EQ(log->Flush(), 0u);
-    log.reset();
-    EXPECT_EQ(ReadFile(path), "kept from before\n1 first\n\n3 third\n");
+    for (const std::string& file : {path, dir.File("new.log")}) {  // an existing file, a missing one
+        uint32_t error = 1;
+        auto log = zel::jsFileTraceLog::Open(file.c_str(), error);
+        ASSERT_NE(log, nullptr);
+        EXPECT_EQ(error, 0u);
+        EXPECT_EQ(log->Write("1 first"), 0u);
+        const std::string before = file == path ? "kept from before\n" : "";
+        EXPECT_EQ(ReadFile(file), before + "1 first\n");  // written at once, not buffered
+        EXPECT_EQ(log->Write(""), 0u);
+        EXPECT_EQ(log->Write("3 third"), 0u);
+        EXPECT_EQ(log->Flush(), 0u);
+        log.reset();
+        EXPECT_EQ(ReadFile(file), before + "1 first\n\n3 third\n");
+    }
 }
 
-TEST(FileTraceLog, CreatesAMissingFile) {
-    zel::test::TempDir dir;
-    uint32_t error = 1;
-    auto log = zel::jsFileTraceLog::Open(dir.File("new.log").c_str(), error);
-    ASSERT_NE(log, nullptr);
-    EXPECT_EQ(log->Write("line"), 0u);
-    EXPECT_EQ(ReadFile(dir.File("new.log")), "line\n");
-}
-
-TEST(FileTraceLog, OpenFailureGivesTheErrorNumber) {
+TEST(FileTraceLog, FailuresGiveTheErrorNumber) {
     zel::test::TempDir dir;
     uint32_t error = 0;
     EXPECT_EQ(zel::jsFileTraceLog::Open(dir.File("missing/trace.log").c_str(), error), nullptr);
@@ -59,10 +50,7 @@ TEST(FileTraceLog, OpenFailureGivesTheErrorNumber) {
     EXPECT_EQ(error, static_cast<uint32_t>(EISDIR));
     EXPECT_EQ(zel::jsFileTraceLog::Open(nullptr, error), nullptr);
     EXPECT_EQ(error, static_cast<uint32_t>(EINVAL));
-}
-
-TEST(FileTraceLog, WriteToAFullDeviceGivesTheErrorNumber) {
-    uint32_t error = 1;
+    // A write to a full device.
     auto log = zel::jsFileTraceLog::Open("/dev/full", error);
     ASSERT_NE(log, nullptr);
     EXPECT_EQ(log->Write("line"), static_cast<uint32_t>(ENOSPC));
@@ -85,42 +73,26 @@ TEST(StderrTraceOutput, WritesEachLineWithALineFeed) {
     EXPECT_EQ(ReadFile(path), "1 to standard error\n2 again\n");
 }
 
-struct Logged {
-    SystemLogLevel level;
-    std::string message;
-};
-std::vector<Logged> g_logged;
+std::vector<std::pair<int, std::string>> g_logged;  // priority and message
 
-void RecordLog(SystemLogLevel level, const char* message) { g_logged.push_back({level, message}); }
-
-struct SyslogCase {
-    uint32_t level;
-    int priority;
-};
-
-void PrintTo(const SyslogCase& c, std::ostream* out) { *out << "level " << c.level; }
-
-class SyslogTraceSink : public testing::TestWithParam<SyslogCase> {};
-
-TEST_P(SyslogTraceSink, MapsTheTraceLevelToAPriority) {
-    const SyslogCase& c = GetParam();
-    EXPECT_EQ(zel::platform::SystemLogPriority(zel::jsSyslogTraceSink::LevelOf(c.level)), c.priority);
-    g_logged.clear();
-    zel::jsSyslogTraceSink sink(&RecordLog);
-    sink.Write("the message", c.level, 0x800);
-    ASSERT_EQ(g_logged.size(), 1u);
-    EXPECT_EQ(zel::platform::SystemLogPriority(g_logged[0].level), c.priority);
-    EXPECT_EQ(g_logged[0].message, "the message");
+void RecordLog(zel::platform::SystemLogLevel level, const char* message) {
+    g_logged.emplace_back(zel::platform::SystemLogPriority(level), message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, SyslogTraceSink,
-                         testing::Values(SyslogCase{1, LOG_ERR}, SyslogCase{2, LOG_WARNING}, SyslogCase{3, LOG_WARNING},
-                                         SyslogCase{0, LOG_INFO}, SyslogCase{4, LOG_INFO}, SyslogCase{8, LOG_INFO},
-                                         SyslogCase{9, LOG_INFO}, SyslogCase{15, LOG_INFO},
-                                         SyslogCase{0xFFFFFFFF, LOG_INFO}));
-
-TEST(SyslogTraceSink, WritesToTheSystemLogByDefault) {
-    // Nothing to read back without a log daemon; the call must simply not fail.
+TEST(SyslogTraceSink, MapsTheTraceLevelToAPriority) {
+    const struct {
+        uint32_t level;
+        int priority;
+    } cases[] = {{1, LOG_ERR}, {2, LOG_WARNING}, {3, LOG_WARNING}, {0, LOG_INFO}, {4, LOG_INFO},
+                 {8, LOG_INFO}, {9, LOG_INFO}, {15, LOG_INFO}, {0xFFFFFFFF, LOG_INFO}};
+    for (const auto& c : cases) {
+        g_logged.clear();
+        zel::jsSyslogTraceSink sink(&RecordLog);
+        sink.Write("the message", c.level, 0x800);
+        EXPECT_EQ(g_logged, (std::vector<std::pair<int, std::string>>{{c.priority, "the message"}})) << c.level;
+    }
+    // By default the sink writes to the system log: nothing to read back without a log
+    // daemon; the call must simply not fail.
     zel::jsSyslogTraceSink sink;
     sink.Write("ss trace test: an information line", 8, 0x800);
 }

@@ -31,11 +31,10 @@ struct TraceRecord {
     std::vector<SinkEntry> sink;
     std::string order;       // one letter per call: D disk log, d debugger output, S event sink
     int diskFailsOnWrite = 0;  // the disk log's write of this number fails with ENOSPC (0: none)
-    int diskDestroyed = 0, debugDestroyed = 0, sinkDestroyed = 0;
+    int diskDestroyed = 0, debugDestroyed = 0;
 };
 
-class RecordingDiskLog : public jsTraceDiskLog {
-public:
+struct RecordingDiskLog : jsTraceDiskLog {
     explicit RecordingDiskLog(TraceRecord& record) : m_record(record) {}
     ~RecordingDiskLog() override { ++m_record.diskDestroyed; }
     uint32_t Write(const char* line) override {
@@ -43,34 +42,25 @@ public:
         m_record.order += 'D';
         return static_cast<int>(m_record.disk.size()) == m_record.diskFailsOnWrite ? 28 : 0;
     }
-
-private:
     TraceRecord& m_record;
 };
 
-class RecordingDebugOutput : public jsTraceDebugOutput {
-public:
+struct RecordingDebugOutput : jsTraceDebugOutput {
     explicit RecordingDebugOutput(TraceRecord& record) : m_record(record) {}
     ~RecordingDebugOutput() override { ++m_record.debugDestroyed; }
     void Write(const char* line) override {
         m_record.debug.push_back(line);
         m_record.order += 'd';
     }
-
-private:
     TraceRecord& m_record;
 };
 
-class RecordingEventSink : public jsTraceEventSink {
-public:
+struct RecordingEventSink : jsTraceEventSink {
     explicit RecordingEventSink(TraceRecord& record) : m_record(record) {}
-    ~RecordingEventSink() override { ++m_record.sinkDestroyed; }
     void Write(const char* message, uint32_t level, uint32_t category) override {
         m_record.sink.push_back({message, level, category});
         m_record.order += 'S';
     }
-
-private:
     TraceRecord& m_record;
 };
 

@@ -1,11 +1,12 @@
+// ZELError: identifier text and facility, GetText (table texts, platform texts, fallbacks,
+// widths, inserts, crypto-provider and packed TLS codes), Describe, StatusText and the
+// word wrap.
 #include "runtime/zel_error.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <thread>
 
@@ -31,36 +32,26 @@ std::string Text(uint32_t status, unsigned width, zel::ZELInserts inserts = {}, 
     return error.GetText(width, inserts, plain);
 }
 
-// ---------------------------------------------------------------------------------------
-// Identifier text and facility
-
-TEST(ZELErrorIdText, DecimalBelow0x10000AndHexadecimalAbove) {
+TEST(ZELError, IdTextIsDecimalBelow0x10000AndHexadecimalAbove) {
     const struct {
         uint32_t status;
         const char* id;
-    } cases[] = {
-        {0, "0"},
-        {5, "5"},
-        {10054, "10054"},
-        {0xFFFF, "65535"},
-        {0x10000, "0x00010000"},
-        {0xC7560003, "0xc7560003"},
-        {0xFFFFFFFF, "0xffffffff"},
-    };
+    } cases[] = {{0, "0"}, {5, "5"}, {10054, "10054"}, {0xFFFF, "65535"}, {0x10000, "0x00010000"},
+                 {0xC7560003, "0xc7560003"}, {0xFFFFFFFF, "0xffffffff"}};
     for (const auto& c : cases) {
         ZELError error(c.status);
         EXPECT_STREQ(error.GetIdText(), c.id);
     }
 }
 
-TEST(ZELErrorSetFacility, MovesOnlyPlatformErrorNumbers) {
+TEST(ZELError, SetFacilityMovesOnlyPlatformErrorNumbers) {
     const struct {
         uint32_t status, code, expected;
     } cases[] = {
         {5, 0xC7210000, 0xC7210005},
         {5, 0xC721ABCD, 0xC7210005},  // only the upper half of the code counts
         {0xFFFF, 0xC7210000, 0xC721FFFF},
-        {0, 0xC7210000, 0},            // success stays success
+        {0, 0xC7210000, 0},              // success stays success
         {0x10000, 0xC7210000, 0x10000},  // already carries a facility
         {0xC7560003, 0xC7210000, 0xC7560003},
     };
@@ -71,22 +62,79 @@ TEST(ZELErrorSetFacility, MovesOnlyPlatformErrorNumbers) {
     }
 }
 
-// ---------------------------------------------------------------------------------------
-// GetText
-
-TEST(ZELErrorGetText, TableTextWithIdentifierOnOneLine) {
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 240), "The parameter is invalid. [ID=0xc7210003]");
-    EXPECT_EQ(Text(0xC7560003, 240),
-              "The sensor services library is not initialized and cannot be used. [ID=0xc7560003]");
+// Texts without inserts: the table's, at each width rule (0: the text's own line breaks and
+// a final CR LF; 255 and up: no wrapping), plain or with the identifier.
+TEST(ZELErrorGetText, TableTexts) {
+    const std::string reserved =  // 0xC7210014 at width 0
+        "An attempt was made to encode one of the reserved UNICODE BMP values (0xFFFE,\r\n"
+        "0xFFFF) into a UTF-8, UTF-16, or UTF-32 string. The reserved value was replaced\r\n"
+        "with '?' and this error returned.";
+    const std::string reserved40 =
+        "An attempt was made to encode one of the\r\nreserved UNICODE BMP values (0xFFFE,\r\n"
+        "0xFFFF) into a UTF-8, UTF-16, or UTF-32\r\nstring. The reserved value was replaced\r\n"
+        "with '?' and this error returned.";
+    const std::string reserved255 =
+        "An attempt was made to encode one of the reserved UNICODE BMP values (0xFFFE, 0xFFFF) into a UTF-8, UTF-16, "
+        "or UTF-32 string. The reserved value was replaced with '?' and this error returned.";
+    const struct {
+        uint32_t status;
+        unsigned width;
+        bool plain;
+        std::string expected;
+    } cases[] = {
+        {ZEL_E_INVALIDARG, 240, false, "The parameter is invalid. [ID=0xc7210003]"},
+        {ZEL_E_INVALIDARG, 0, false, "The parameter is invalid. [ID=0xc7210003]\r\n"},
+        {ZEL_E_INVALIDARG, 0, true, "The parameter is invalid.\r\n"},
+        {ZEL_E_INVALIDARG, 240, true, "The parameter is invalid."},
+        {0xC7560003, 240, false,
+         "The sensor services library is not initialized and cannot be used. [ID=0xc7560003]"},
+        {0xC7210014, 0, false, reserved + " [ID=0xc7210014]\r\n"},
+        {0xC7210014, 40, false, reserved40 + "\n[ID=0xc7210014]"},
+        {0xC7210014, 40, true, reserved40},
+        {0xC7210014, 255, false, reserved255 + " [ID=0xc7210014]"},
+        // The room is measured with the line's length before its trailing blank is stripped:
+        // "The parameter is invalid. " (26) + "[ID=0xc7210003]" (15) + 1 must fit.
+        {ZEL_E_INVALIDARG, 42, false, "The parameter is invalid. [ID=0xc7210003]"},
+        {ZEL_E_INVALIDARG, 41, false, "The parameter is invalid.\n[ID=0xc7210003]"},
+        {ZEL_E_INVALIDARG, 30, false, "The parameter is invalid.\n[ID=0xc7210003]"},
+        // Trailing blanks of the definition are stripped.
+        {0xC7380024, 0, true, "An insertion failed; the inserted element's key already exists.\r\n"},
+        {0xC7380024, 240, false, "An insertion failed; the inserted element's key already exists. [ID=0xc7380024]"},
+        {0x4721009C, 240, true, ""},
+        {0x4721009C, 0, false, " [ID=0x4721009c]\r\n"},
+        // An insert without argument stays as written.
+        {0xC7210031, 240, true, "The file %1 exists, and could not be written."},
+        {0xC721002E, 240, true, "OpenSSL or xmlsec error code (0x%1!x!)"},
+        // Crypto-provider errors use their own entry, with the provider's number.
+        {0x872BFFFF, 240, true,
+         "The error code 0xffff was reported by a cryptographic provider that is not installed."},
+        // An own-facility code without entry falls back, word-wrapped with plain line feeds.
+        {0xC7210000, 240, false, "Status 42 retrieving message text. [ID=0xc7210000]"},
+        {0xC7210000, 240, true, "Status 42 retrieving message text. [ID=0xc7210000]"},
+        {0xC7210000, 20, false, "Status 42 retrieving\nmessage text.\n[ID=0xc7210000]"},
+    };
+    for (const auto& c : cases) {
+        zel::platform::SetLastError(0);
+        EXPECT_EQ(Text(c.status, c.width, {}, c.plain), c.expected) << std::hex << c.status << " " << c.width;
+        if (c.expected.find("Status 42") == 0) {
+            EXPECT_EQ(zel::platform::GetLastError(), static_cast<uint32_t>(kNoMessage));
+        }
+    }
 }
 
-TEST(ZELErrorGetText, WidthZeroKeepsTheLineEnd) {
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 0), "The parameter is invalid. [ID=0xc7210003]\r\n");
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 0, {}, true), "The parameter is invalid.\r\n");
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 240, {}, true), "The parameter is invalid.");
+TEST(ZELErrorGetText, WidthsFrom255UpDoNotWrap) {
+    // With no limit a text too long for the suffix still gets it on a line of its own.
+    const std::string unlimited = Text(0xC7210040, 255);
+    EXPECT_EQ(unlimited.find('\r'), std::string::npos);
+    const std::string end = "remote socket.\n[ID=0xc7210040]";
+    ASSERT_GE(unlimited.size(), end.size());
+    EXPECT_EQ(unlimited.substr(unlimited.size() - end.size()), end);
+    for (unsigned width : {256u, 320u, 100000u}) EXPECT_EQ(Text(0xC7210040, width), unlimited);
+    EXPECT_LT(Text(0xC7210040, 254).find("\r\n"), 254u);
+    EXPECT_EQ(std::string(zel::StatusText(0xC7210040)), unlimited);
 }
 
-TEST(ZELErrorGetText, PlatformErrorNumberUsesThePlatformText) {
+TEST(ZELErrorGetText, PlatformErrorNumbersUseThePlatformText) {
     const std::string eio = PlatformText(5);
     EXPECT_EQ(Text(5, 0), eio + " [ID=5]\r\n");
     EXPECT_EQ(Text(5, 240), eio + " [ID=5]");
@@ -94,87 +142,22 @@ TEST(ZELErrorGetText, PlatformErrorNumberUsesThePlatformText) {
     // Consulting the own table first changes nothing: it holds no platform numbers.
     ZELError own(5, true);
     EXPECT_EQ(std::string(own.GetText(0)), eio + " [ID=5]\r\n");
-}
+    EXPECT_EQ(std::string(zel::StatusText(ENOENT)), PlatformText(ENOENT) + " [ID=2]");
 
-TEST(ZELErrorGetText, SocketErrorNumberHasNoTextAnywhere) {
+    // A socket error number has no text anywhere; the fallback never gets the CR LF tail.
     zel::platform::SetLastError(0);
-    ZELError error(10054);
-    EXPECT_STREQ(error.GetText(240), "Status 42 retrieving message text. [ID=10054]");
-    EXPECT_EQ(error.Status(), 10054u);  // looked up as 0xC7272746, but left as it was
+    ZELError socket(10054);
+    EXPECT_STREQ(socket.GetText(240), "Status 42 retrieving message text. [ID=10054]");
+    EXPECT_EQ(socket.Status(), 10054u);  // looked up as 0xC7272746, but left as it was
     EXPECT_EQ(zel::platform::GetLastError(), static_cast<uint32_t>(kNoMessage));
-    // The fallback never gets the CR LF tail.
-    EXPECT_STREQ(error.GetText(0), "Status 42 retrieving message text. [ID=10054]");
-}
-
-TEST(ZELErrorGetText, OwnFacilityCodeWithoutEntry) {
-    zel::platform::SetLastError(0);
-    EXPECT_EQ(Text(0xC7210000, 240), "Status 42 retrieving message text. [ID=0xc7210000]");
-    EXPECT_EQ(zel::platform::GetLastError(), static_cast<uint32_t>(kNoMessage));
-    EXPECT_EQ(Text(0xC7210000, 240, {}, true), "Status 42 retrieving message text. [ID=0xc7210000]");
-    // The fallback is word-wrapped with plain line feeds.
-    EXPECT_EQ(Text(0xC7210000, 20), "Status 42 retrieving\nmessage text.\n[ID=0xc7210000]");
-}
-
-TEST(ZELErrorGetText, MultiLineTextFollowsTheWidthRules) {
-    const uint32_t code = 0xC7210014;
-    EXPECT_EQ(Text(code, 0),
-              "An attempt was made to encode one of the reserved UNICODE BMP values (0xFFFE,\r\n"
-              "0xFFFF) into a UTF-8, UTF-16, or UTF-32 string. The reserved value was replaced\r\n"
-              "with '?' and this error returned. [ID=0xc7210014]\r\n");
-    EXPECT_EQ(Text(code, 40),
-              "An attempt was made to encode one of the\r\n"
-              "reserved UNICODE BMP values (0xFFFE,\r\n"
-              "0xFFFF) into a UTF-8, UTF-16, or UTF-32\r\n"
-              "string. The reserved value was replaced\r\n"
-              "with '?' and this error returned.\n[ID=0xc7210014]");
-    EXPECT_EQ(Text(code, 40, {}, true),
-              "An attempt was made to encode one of the\r\n"
-              "reserved UNICODE BMP values (0xFFFE,\r\n"
-              "0xFFFF) into a UTF-8, UTF-16, or UTF-32\r\n"
-              "string. The reserved value was replaced\r\n"
-              "with '?' and this error returned.");
-    EXPECT_EQ(Text(code, 255),
-              "An attempt was made to encode one of the reserved UNICODE BMP values (0xFFFE, "
-              "0xFFFF) into a UTF-8, UTF-16, or UTF-32 string. The reserved value was replaced "
-              "with '?' and this error returned. [ID=0xc7210014]");
-}
-
-TEST(ZELErrorGetText, SuffixMovesToItsOwnLineWhenTheLastLineIsFull) {
-    // The room is measured with the line's length before its trailing blank is stripped:
-    // "The parameter is invalid. " (26) + "[ID=0xc7210003]" (15) + 1 must fit.
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 42), "The parameter is invalid. [ID=0xc7210003]");
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 41), "The parameter is invalid.\n[ID=0xc7210003]");
-    EXPECT_EQ(Text(ZEL_E_INVALIDARG, 30), "The parameter is invalid.\n[ID=0xc7210003]");
-    // With no limit a text too long for the suffix still gets it on a line of its own.
-    const std::string reset = Text(0xC7210040, 255);
-    EXPECT_EQ(reset.find('\r'), std::string::npos);
-    const std::string end = "remote socket.\n[ID=0xc7210040]";
-    ASSERT_GE(reset.size(), end.size());
-    EXPECT_EQ(reset.substr(reset.size() - end.size()), end);
-}
-
-TEST(ZELErrorGetText, WidthsFrom255UpDoNotWrap) {
-    const std::string unlimited = Text(0xC7210040, 255);
-    EXPECT_EQ(Text(0xC7210040, 256), unlimited);
-    EXPECT_EQ(Text(0xC7210040, 320), unlimited);
-    EXPECT_EQ(Text(0xC7210040, 100000), unlimited);
-    EXPECT_LT(Text(0xC7210040, 254).find("\r\n"), 254u);
-}
-
-TEST(ZELErrorGetText, TrailingBlanksOfTheDefinitionAreStripped) {
-    EXPECT_EQ(Text(0xC7380024, 0, {}, true), "An insertion failed; the inserted element's key already exists.\r\n");
-    EXPECT_EQ(Text(0xC7380024, 240),
-              "An insertion failed; the inserted element's key already exists. [ID=0xc7380024]");
-    EXPECT_EQ(Text(0x4721009C, 240, {}, true), "");
-    EXPECT_EQ(Text(0x4721009C, 0), " [ID=0x4721009c]\r\n");
+    EXPECT_STREQ(socket.GetText(0), "Status 42 retrieving message text. [ID=10054]");
+    // Each call replaces the text.
+    EXPECT_STREQ(socket.GetText(20), "Status 42 retrieving\nmessage text.\n[ID=10054]");
 }
 
 TEST(ZELErrorGetText, Inserts) {
     EXPECT_EQ(Text(0xC7210031, 240, {"/tmp/a b"}),
               "The file /tmp/a b exists, and could not be written. [ID=0xc7210031]");
-    // An insert without argument stays as written.
-    EXPECT_EQ(Text(0xC7210031, 240, {}, true), "The file %1 exists, and could not be written.");
-    EXPECT_EQ(Text(0xC721002E, 240, {}, true), "OpenSSL or xmlsec error code (0x%1!x!)");
     // Numbers: decimal for %1, lower-case hexadecimal for %1!x!.
     EXPECT_EQ(Text(0xC0000001, 240, {4000000000u}, true), "4000000000");
     EXPECT_EQ(Text(0xC721002E, 240, {0xABCDEFu}, true), "OpenSSL or xmlsec error code (0xabcdef)");
@@ -186,22 +169,14 @@ TEST(ZELErrorGetText, Inserts) {
     EXPECT_EQ(Text(0xC7210031, 20, {"/tmp/x"}, true), "The file /tmp/x\r\nexists, and could\r\nnot be written.");
 }
 
-TEST(ZELErrorGetText, CryptoProviderErrorsUseTheirOwnEntry) {
-    ZELError error(0xC72B1234);
-    // The caller's inserts do not apply: the only insert is the provider's number.
-    EXPECT_STREQ(error.GetText(240, {"ignored"}),
-                 "The error code 0x1234 was reported by a cryptographic provider that is not installed. "
-                 "[ID=0xc72b1234]");
-    EXPECT_EQ(error.Status(), 0xC72B1234u);
-    EXPECT_EQ(Text(0x872BFFFF, 240, {}, true),
-              "The error code 0xffff was reported by a cryptographic provider that is not installed.");
-}
-
-TEST(ZELErrorGetText, PackedTlsErrorsAreRebuilt) {
+// Crypto-provider and packed TLS codes take the provider's number as their only insert.
+TEST(ZELErrorGetText, CryptoProviderAndPackedTlsErrorsIgnoreTheCallersInserts) {
     const struct {
         uint32_t status;
         const char* text;
     } cases[] = {
+        {0xC72B1234, "The error code 0x1234 was reported by a cryptographic provider that is not installed. "
+                     "[ID=0xc72b1234]"},
         // library 5, function 0x1A3, reason 0x41
         {0xC8BA3041, "OpenSSL or xmlsec error code (0x51a3041) [ID=0xc8ba3041]"},
         // the lowest facility that is a packed error
@@ -213,81 +188,47 @@ TEST(ZELErrorGetText, PackedTlsErrorsAreRebuilt) {
         // facility 0x7FF is not packed: an own-range code without entry
         {0xC7FF0001, "Status 42 retrieving message text. [ID=0xc7ff0001]"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Text(c.status, 240, {"ignored"}), c.text);
-}
-
-TEST(ZELErrorGetText, EachCallReplacesTheText) {
-    ZELError error(ZEL_E_INVALIDARG);
-    const std::string first = error.GetText(0);
-    const std::string second = error.GetText(240, {}, true);
-    EXPECT_EQ(first, "The parameter is invalid. [ID=0xc7210003]\r\n");
-    EXPECT_EQ(second, "The parameter is invalid.");
-}
-
-// ---------------------------------------------------------------------------------------
-// Describe
-
-TEST(ZELErrorDescribe, OwnCodesGivePlainText) {
-    ZELError active(0x47210049);
-    EXPECT_STREQ(active.Describe(240), "Active");
-    EXPECT_STREQ(active.Describe(0), "Active\r\n");
-    ZELError none(0x4721009C);
-    EXPECT_STREQ(none.Describe(240), "");
-    ZELError dir(0xC7210037);
-    EXPECT_STREQ(dir.Describe(240, {"/var/x"}), "The directory /var/x cannot be created.");
-}
-
-TEST(ZELErrorDescribe, SecurityFacilityMovesTo0x72D) {
-    ZELError error(0x80090308);
-    EXPECT_STREQ(error.Describe(240), "Status 42 retrieving message text. [ID=0xc72d0308]");
-    EXPECT_EQ(error.Status(), 0xC72D0308u);
-}
-
-TEST(ZELErrorDescribe, SocketErrorNumbersMoveTo0x727) {
-    const struct {
-        uint32_t status, after;
-        const char* text;
-    } cases[] = {
-        {10000, 0xC7272710, "Status 42 retrieving message text. [ID=0xc7272710]"},
-        {10054, 0xC7272746, "Status 42 retrieving message text. [ID=0xc7272746]"},
-        {12000, 0xC7272EE0, "Status 42 retrieving message text. [ID=0xc7272ee0]"},
-        {9999, 9999, "Operating system specific status encountered. [ID=9999]"},
-        {12001, 12001, "Operating system specific status encountered. [ID=12001]"},
-    };
     for (const auto& c : cases) {
         ZELError error(c.status);
-        EXPECT_STREQ(error.Describe(240), c.text);
-        EXPECT_EQ(error.Status(), c.after);
+        EXPECT_STREQ(error.GetText(240, {"ignored"}), c.text);
+        EXPECT_EQ(error.Status(), c.status);
     }
 }
 
-TEST(ZELErrorDescribe, ForeignCodesGiveTheOperatingSystemText) {
+// Describe moves security-facility errors to 0x72D and socket error numbers to 0x727 and
+// gives own codes their plain text, every other code the operating-system text.
+TEST(ZELError, Describe) {
     const struct {
         uint32_t status;
+        unsigned width;
+        uint32_t after;
         const char* text;
     } cases[] = {
-        {5, "Operating system specific status encountered. [ID=5]"},
-        {0x80070005, "Operating system specific status encountered. [ID=0x80070005]"},
-        {0xC7FC0001, "Operating system specific status encountered. [ID=0xc7fc0001]"},
-        {0xC6FF0001, "Operating system specific status encountered. [ID=0xc6ff0001]"},
-        {0xC7FB0001, "Status 42 retrieving message text. [ID=0xc7fb0001]"},  // last own facility
-        {0xC7000001, "Status 42 retrieving message text. [ID=0xc7000001]"},  // first own facility
+        {0x47210049, 240, 0x47210049, "Active"},
+        {0x47210049, 0, 0x47210049, "Active\r\n"},
+        {0x4721009C, 240, 0x4721009C, ""},
+        {0x80090308, 240, 0xC72D0308, "Status 42 retrieving message text. [ID=0xc72d0308]"},
+        {10000, 240, 0xC7272710, "Status 42 retrieving message text. [ID=0xc7272710]"},
+        {10054, 240, 0xC7272746, "Status 42 retrieving message text. [ID=0xc7272746]"},
+        {12000, 240, 0xC7272EE0, "Status 42 retrieving message text. [ID=0xc7272ee0]"},
+        {9999, 240, 9999, "Operating system specific status encountered. [ID=9999]"},
+        {12001, 240, 12001, "Operating system specific status encountered. [ID=12001]"},
+        {12001, 20, 12001, "Operating system\nspecific status\nencountered.\n[ID=12001]"},
+        {12001, 0, 12001, "Operating system specific status encountered. [ID=12001]"},
+        {5, 240, 5, "Operating system specific status encountered. [ID=5]"},
+        {0x80070005, 240, 0x80070005, "Operating system specific status encountered. [ID=0x80070005]"},
+        {0xC7FC0001, 240, 0xC7FC0001, "Operating system specific status encountered. [ID=0xc7fc0001]"},
+        {0xC6FF0001, 240, 0xC6FF0001, "Operating system specific status encountered. [ID=0xc6ff0001]"},
+        {0xC7FB0001, 240, 0xC7FB0001, "Status 42 retrieving message text. [ID=0xc7fb0001]"},  // last own facility
+        {0xC7000001, 240, 0xC7000001, "Status 42 retrieving message text. [ID=0xc7000001]"},  // first own facility
     };
     for (const auto& c : cases) {
         ZELError error(c.status);
-        EXPECT_STREQ(error.Describe(240), c.text);
+        EXPECT_STREQ(error.Describe(c.width), c.text);
+        EXPECT_EQ(error.Status(), c.after);
     }
-    ZELError wrapped(12001);
-    EXPECT_STREQ(wrapped.Describe(20), "Operating system\nspecific status\nencountered.\n[ID=12001]");
-    EXPECT_STREQ(wrapped.Describe(0), "Operating system specific status encountered. [ID=12001]");
-}
-
-// ---------------------------------------------------------------------------------------
-// StatusText
-
-TEST(StatusText, DescribesWithoutWrapping) {
-    EXPECT_EQ(std::string(zel::StatusText(ENOENT)), PlatformText(ENOENT) + " [ID=2]");
-    EXPECT_EQ(std::string(zel::StatusText(0xC7210040)), Text(0xC7210040, 255));
+    ZELError dir(0xC7210037);
+    EXPECT_STREQ(dir.Describe(240, {"/var/x"}), "The directory /var/x cannot be created.");
 }
 
 TEST(StatusText, EachThreadHasItsOwnBuffer) {
@@ -297,9 +238,6 @@ TEST(StatusText, EachThreadHasItsOwnBuffer) {
     EXPECT_STREQ(mine, "The parameter is invalid. [ID=0xc7210003]");
     EXPECT_EQ(other, "The sensor services library is not initialized and cannot be used. [ID=0xc7560003]");
 }
-
-// ---------------------------------------------------------------------------------------
-// Word wrap
 
 TEST(WordWrap, Cases) {
     const struct {
