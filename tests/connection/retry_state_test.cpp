@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connection/retry_state.h"
@@ -32,6 +33,18 @@ protected:
     }
     // The identifier at list position `position`, or -1 for a negative position.
     int32_t IdAt(int position) const { return position < 0 ? -1 : m_ids.at(static_cast<size_t>(position)); }
+    // NextState(status), and GetState: the delay and the controller.
+    std::pair<uint32_t, int32_t> Next(uint32_t status) {
+        std::pair<uint32_t, int32_t> out{12345, 12345};
+        m_state.NextState(status, out.first, out.second);
+        return out;
+    }
+    std::pair<uint32_t, int32_t> State() const {
+        std::pair<uint32_t, int32_t> out{12345, 12345};
+        m_state.GetState(out.first, out.second);
+        return out;
+    }
+    using P = std::pair<uint32_t, int32_t>;
 
     int64_t m_now = 1000000;
     svcRetryState m_state{[this] { return m_now; }};
@@ -57,89 +70,37 @@ struct SequenceCase {
 
 std::vector<SequenceCase> SequenceCases() {
     return {
-        {"TwoControllersMoveAfterFiveFailuresAndWrap",
-         "",
-         2,
-         {{0, kFail, 60000, 0},
-          {0, kFail, 120000, 0},
-          {0, kFail, 240000, 0},
-          {0, kFail, 480000, 0},
-          {0, kFail, 0, 1},
-          {0, kFail, 60000, 1},
-          {0, kFail, 120000, 1},
-          {0, kFail, 240000, 1},
-          {0, kFail, 480000, 1},
-          {0, kFail, 0, 0},
-          {0, kFail, 60000, 0}}},
-        {"OneControllerNeverMovesAndStopsAtTheCeiling",
-         "",
-         1,
-         {{0, kFail, 60000, 0},
-          {0, kFail, 120000, 0},
-          {0, kFail, 240000, 0},
-          {0, kFail, 480000, 0},
-          {0, kFail, 960000, 0},
-          {0, kFail, 1800000, 0},
-          {0, kFail, 1800000, 0},
-          {0, kFail, 1800000, 0}}},
-        {"ZeroRetryIntervalRetriesAtOnce",
-         "retryInterval = 0\n",
-         1,
+        {"TwoControllersMoveAfterFiveFailuresAndWrap", "", 2,
+         {{0, kFail, 60000, 0}, {0, kFail, 120000, 0}, {0, kFail, 240000, 0}, {0, kFail, 480000, 0},
+          {0, kFail, 0, 1}, {0, kFail, 60000, 1}, {0, kFail, 120000, 1}, {0, kFail, 240000, 1},
+          {0, kFail, 480000, 1}, {0, kFail, 0, 0}, {0, kFail, 60000, 0}}},
+        {"OneControllerNeverMovesAndStopsAtTheCeiling", "", 1,
+         {{0, kFail, 60000, 0}, {0, kFail, 120000, 0}, {0, kFail, 240000, 0}, {0, kFail, 480000, 0},
+          {0, kFail, 960000, 0}, {0, kFail, 1800000, 0}, {0, kFail, 1800000, 0}, {0, kFail, 1800000, 0}}},
+        {"ZeroRetryIntervalRetriesAtOnce", "retryInterval = 0\n", 1,
          {{0, kFail, 0, 0}, {0, kFail, 0, 0}, {0, kFail, 0, 0}}},
-        {"DoublingStopsAtAnUnevenCeiling",
-         "retryInterval = 1000\nretryCeiling = 3000\n",
-         1,
+        {"DoublingStopsAtAnUnevenCeiling", "retryInterval = 1000\nretryCeiling = 3000\n", 1,
          {{0, kFail, 1000, 0}, {0, kFail, 2000, 0}, {0, kFail, 3000, 0}, {0, kFail, 3000, 0}}},
-        {"SuccessLeavesTheControllerAndWaitsUntilWoken",
-         "maxServerRetry = 1\n",
-         3,
+        {"SuccessLeavesTheControllerAndWaitsUntilWoken", "maxServerRetry = 1\n", 3,
          {{0, kFail, 0, 1}, {0, kFail, 0, 2}, {0, 0, kNone, 2}, {0, kFail, 0, 0}}},
-        {"SuccessRestartsTheBackOffAndTheAttempts",
-         "maxServerRetry = 2\n",
-         2,
+        {"SuccessRestartsTheBackOffAndTheAttempts", "maxServerRetry = 2\n", 2,
          {{0, kFail, 60000, 0}, {0, 0, kNone, 0}, {0, kFail, 60000, 0}, {0, kFail, 0, 1}}},
-        {"RetryStatusGivesNoDelayAndKeepsTheAttempts",
-         "",
-         2,
-         {{0, kFail, 60000, 0},
-          {0, kFail, 120000, 0},
-          {0, kFail, 240000, 0},
-          {0, kFail, 480000, 0},
-          {0, kRetry, 0, 0},
-          {0, kFail, 0, 1}}},
-        {"RetryStatusRestartsTheBackOff",
-         "",
-         1,
+        {"RetryStatusGivesNoDelayAndKeepsTheAttempts", "", 2,
+         {{0, kFail, 60000, 0}, {0, kFail, 120000, 0}, {0, kFail, 240000, 0}, {0, kFail, 480000, 0},
+          {0, kRetry, 0, 0}, {0, kFail, 0, 1}}},
+        {"RetryStatusRestartsTheBackOff", "", 1,
          {{0, kFail, 60000, 0}, {0, kFail, 120000, 0}, {0, kRetry, 0, 0}, {0, kFail, 60000, 0}}},
-        {"NoControllerStatusWaitsAndKeepsTheAttempts",
-         "",
-         2,
-         {{0, kFail, 60000, 0},
-          {0, kFail, 120000, 0},
-          {0, kFail, 240000, 0},
-          {0, kFail, 480000, 0},
-          {0, kNoController, kNone, 0},
-          {0, kFail, 0, 1}}},
-        {"ReturnToThePrimaryOnlyAfterMoreThanTheLimit",
-         "maxServerRetry = 1\n",
-         2,
-         {{1000, kFail, 0, 1},
-          {8200, 0, kNone, 1},     // exactly 7200 s on the secondary: stays
-          {8201, 0, kNone, 0}}},   // more: back, and "none scheduled" stays
-        {"ReturnToThePrimaryRestartsTheBackOff",
-         "maxServerRetry = 2\n",
-         2,
-         {{1000, kFail, 60000, 0},
-          {1000, kFail, 0, 1},
-          {2000, kFail, 60000, 1},
-          {8201, kRetry, 60000, 0}}},
-        {"ReturnToThePrimaryUsesTheConfiguredLimit",
-         "maxServerRetry = 1\nretryPrimaryServer = 30\n",
-         3,
+        {"NoControllerStatusWaitsAndKeepsTheAttempts", "", 2,
+         {{0, kFail, 60000, 0}, {0, kFail, 120000, 0}, {0, kFail, 240000, 0}, {0, kFail, 480000, 0},
+          {0, kNoController, kNone, 0}, {0, kFail, 0, 1}}},
+        // Exactly 7200 s on the secondary stays there; more goes back, and "none scheduled" stays.
+        {"ReturnToThePrimaryOnlyAfterMoreThanTheLimit", "maxServerRetry = 1\n", 2,
+         {{1000, kFail, 0, 1}, {8200, 0, kNone, 1}, {8201, 0, kNone, 0}}},
+        {"ReturnToThePrimaryRestartsTheBackOff", "maxServerRetry = 2\n", 2,
+         {{1000, kFail, 60000, 0}, {1000, kFail, 0, 1}, {2000, kFail, 60000, 1}, {8201, kRetry, 60000, 0}}},
+        {"ReturnToThePrimaryUsesTheConfiguredLimit", "maxServerRetry = 1\nretryPrimaryServer = 30\n", 3,
          {{1000, kFail, 0, 1}, {1020, kFail, 0, 2}, {1030, 0, kNone, 2}, {1031, 0, kNone, 0}}},
-        {"ImmediateRequestTurnsWaitingIntoNoDelayOnce",
-         "",
-         1,
+        {"ImmediateRequestTurnsWaitingIntoNoDelayOnce", "", 1,
          {{0, 0, 0, 0, true}, {0, 0, kNone, 0}, {0, kFail, 60000, 0, true}, {0, kNoController, 0, 0, true}}},
     };
 }
@@ -154,74 +115,46 @@ TEST_P(RetrySequenceTest, GivesTheExpectedDelaysAndControllers) {
         const Step& step = c.steps[i];
         if (step.at) m_now = step.at;
         if (step.immediate) m_state.SetImmediate(true);
-        uint32_t delay = 12345;
-        int32_t server = 12345;
-        m_state.NextState(step.status, delay, server);
-        EXPECT_EQ(step.delay, delay) << "step " << i;
-        EXPECT_EQ(IdAt(step.position), server) << "step " << i;
+        EXPECT_EQ(P(step.delay, IdAt(step.position)), Next(step.status)) << "step " << i;
         EXPECT_FALSE(m_state.GetImmediate()) << "step " << i;
-        uint32_t stateDelay = 0;
-        int32_t stateServer = 0;
-        m_state.GetState(stateDelay, stateServer);
-        EXPECT_EQ(delay, stateDelay) << "step " << i;
-        EXPECT_EQ(server, stateServer) << "step " << i;
+        EXPECT_EQ(P(step.delay, IdAt(step.position)), State()) << "step " << i;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, RetrySequenceTest, ::testing::ValuesIn(SequenceCases()),
                          [](const ::testing::TestParamInfo<SequenceCase>& info) { return info.param.name; });
 
-TEST_F(RetryStateTest, InitReadsTheSectionOfTheServiceType) {
+// Each service type reads its own section; unknown types have none and keep the initial
+// values; a Reload keeps the values of keys absent from the new file.
+TEST_F(RetryStateTest, InitAndReloadReadTheSectionOfTheServiceType) {
     LoadProperties(
         "[sensor_services]\nretryInterval = 1500\nretryCeiling = 9000\nmaxServerRetry = 3\n"
         "retryPrimaryServer = 600\n\n[event_services]\nretryInterval = 2500\nretryCeiling = 7000\n"
         "maxServerRetry = 4\nretryPrimaryServer = 60\n\n[update_services]\nretryInterval = 3500\n");
     m_ids = {AddController(9100), AddController(9101)};
-    ASSERT_EQ(0u, m_state.Init(kServiceTypeSensor, &m_trace, &m_loader));
-    EXPECT_EQ(kServiceTypeSensor, m_state.GetServiceType());
-    EXPECT_EQ(1500u, m_state.GetRetryInterval());
-    EXPECT_EQ(9000u, m_state.GetRetryCeiling());
-    EXPECT_EQ(3u, m_state.GetMaxServerRetry());
-    EXPECT_EQ(600u, m_state.GetRetryPrimaryServer());
-    EXPECT_EQ(m_ids, m_state.GetServers());
-
-    svcRetryState events;
-    ASSERT_EQ(0u, events.Init(kServiceTypeEvent, &m_trace, &m_loader));
-    EXPECT_EQ(2500u, events.GetRetryInterval());
-    EXPECT_EQ(7000u, events.GetRetryCeiling());
-    EXPECT_EQ(4u, events.GetMaxServerRetry());
-    EXPECT_EQ(60u, events.GetRetryPrimaryServer());
-
-    svcRetryState updates;
-    ASSERT_EQ(0u, updates.Init(kServiceTypeUpdate, &m_trace, &m_loader));
-    EXPECT_EQ(3500u, updates.GetRetryInterval());
-    EXPECT_EQ(1800000u, updates.GetRetryCeiling());
-
-    // Unknown types have no section and keep the initial values.
-    for (uint32_t type : {0u, 2u, 99u}) {
-        svcRetryState other;
-        ASSERT_EQ(0u, other.Init(type, &m_trace, &m_loader));
-        EXPECT_EQ(60000u, other.GetRetryInterval()) << type;
-        EXPECT_EQ(1800000u, other.GetRetryCeiling()) << type;
-        EXPECT_EQ(5u, other.GetMaxServerRetry()) << type;
-        EXPECT_EQ(7200u, other.GetRetryPrimaryServer()) << type;
-        EXPECT_EQ(m_ids, other.GetServers()) << type;
+    const struct {
+        uint32_t type, interval, ceiling, maxRetry, primary;
+    } rows[] = {
+        {kServiceTypeSensor, 1500, 9000, 3, 600}, {kServiceTypeEvent, 2500, 7000, 4, 60},
+        {kServiceTypeUpdate, 3500, 1800000, 5, 7200}, {0, 60000, 1800000, 5, 7200},
+        {2, 60000, 1800000, 5, 7200}, {99, 60000, 1800000, 5, 7200},
+    };
+    for (const auto& row : rows) {
+        svcRetryState state;
+        ASSERT_EQ(0u, state.Init(row.type, &m_trace, &m_loader));
+        EXPECT_EQ(row.type, state.GetServiceType());
+        EXPECT_EQ(row.interval, state.GetRetryInterval()) << row.type;
+        EXPECT_EQ(row.ceiling, state.GetRetryCeiling()) << row.type;
+        EXPECT_EQ(row.maxRetry, state.GetMaxServerRetry()) << row.type;
+        EXPECT_EQ(row.primary, state.GetRetryPrimaryServer()) << row.type;
+        EXPECT_EQ(m_ids, state.GetServers()) << row.type;
     }
-}
-
-TEST_F(RetryStateTest, AbsentSettingsKeepTheirValues) {
-    Start("retryCeiling = 5000\nmaxServerRetry = 2\n", 1);
-    EXPECT_EQ(60000u, m_state.GetRetryInterval());
-    EXPECT_EQ(5000u, m_state.GetRetryCeiling());
-    EXPECT_EQ(2u, m_state.GetMaxServerRetry());
-    EXPECT_EQ(7200u, m_state.GetRetryPrimaryServer());
-
-    // The new file lacks two keys: the values read before stay.
+    ASSERT_EQ(0u, m_state.Init(kServiceTypeSensor, &m_trace, &m_loader));
     LoadProperties("[sensor_services]\nretryInterval = 1000\nretryPrimaryServer = 30\n");
     ASSERT_EQ(0u, m_state.Reload());
     EXPECT_EQ(1000u, m_state.GetRetryInterval());
-    EXPECT_EQ(5000u, m_state.GetRetryCeiling());
-    EXPECT_EQ(2u, m_state.GetMaxServerRetry());
+    EXPECT_EQ(9000u, m_state.GetRetryCeiling());
+    EXPECT_EQ(3u, m_state.GetMaxServerRetry());
     EXPECT_EQ(30u, m_state.GetRetryPrimaryServer());
 }
 
@@ -231,28 +164,16 @@ TEST_F(RetryStateTest, ReloadReplacesTheListAndKeepsThePosition) {
     ASSERT_EQ(0u, m_loader.DeleteController(0));
     const int32_t added = AddController(9200);
     ASSERT_EQ(0u, m_state.Reload());
-    const std::vector<int32_t> expected = {m_ids[1], m_ids[2], added};
-    EXPECT_EQ(expected, m_state.GetServers());
+    EXPECT_EQ((std::vector<int32_t>{m_ids[1], m_ids[2], added}), m_state.GetServers());
     EXPECT_EQ(2, m_state.GetIndex());
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.GetState(delay, server);
-    EXPECT_EQ(5000u, delay);
-    EXPECT_EQ(added, server);
-}
+    EXPECT_EQ(P(5000, added), State());
 
-TEST_F(RetryStateTest, PositionBeyondAShortenedListStartsAgainFromThePrimary) {
-    Start("", 3);
-    m_state.SetState(kNone, m_ids[2]);
+    // A position beyond a shortened list has no controller; NextState starts again from the primary.
     ASSERT_EQ(0u, m_loader.DeleteController(2));
     ASSERT_EQ(0u, m_loader.DeleteController(1));
     ASSERT_EQ(0u, m_state.Reload());
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.GetState(delay, server);
-    EXPECT_EQ(-1, server);
-    m_state.NextState(0, delay, server);
-    EXPECT_EQ(m_ids[0], server);
+    EXPECT_EQ(P(5000, -1), State());
+    EXPECT_EQ(P(kNone, m_ids[1]), Next(0));
     EXPECT_EQ(0, m_state.GetIndex());
 }
 
@@ -264,47 +185,33 @@ TEST_F(RetryStateTest, EmptyListGivesNoControllerAndIsTraced) {
     EXPECT_EQ("No available servers for service type 1", reload[0].message);
     EXPECT_EQ(0u, m_state.GetServerCount());
     EXPECT_EQ(-1, m_state.GetIndex());
-
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.NextState(kFail, delay, server);
-    EXPECT_EQ(60000u, delay);
-    EXPECT_EQ(-1, server);
+    EXPECT_EQ(P(60000, -1), Next(kFail));
     EXPECT_EQ(-1, m_state.GetIndex());
-    m_state.NextState(kNoController, delay, server);
-    EXPECT_EQ(kNone, delay);
-    EXPECT_EQ(-1, server);
-
+    EXPECT_EQ(P(kNone, -1), Next(kNoController));
     // Controllers added later are found by the next Reload; NextState then starts at the primary.
     const int32_t id = AddController(9300);
     ASSERT_EQ(0u, m_state.Reload());
-    m_state.NextState(kFail, delay, server);
-    EXPECT_EQ(id, server);
+    EXPECT_EQ(id, Next(kFail).second);
     EXPECT_EQ(0, m_state.GetIndex());
 }
 
-TEST_F(RetryStateTest, NextStateTracesTheScheduledRetry) {
+TEST_F(RetryStateTest, NextStateTracesTheScheduledRetryAtTheInfoLevel) {
     Start("", 2);
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.NextState(kFail, delay, server);
-    m_state.NextState(kFail, delay, server);
-    m_state.NextState(0, delay, server);  // nothing scheduled: no line
+    Next(kFail);
+    Next(kFail);
+    Next(0);  // nothing scheduled: no line
     const std::vector<TraceLine> lines = m_trace.Lines(kNextStateWhere);
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("Next retry in 60 seconds to server " + std::to_string(m_ids[0]), lines[0].message);
     EXPECT_EQ("Next retry in 120 seconds to server " + std::to_string(m_ids[0]), lines[1].message);
     EXPECT_EQ(SS_TRACE_INFO, lines[1].level);
-}
-
-TEST_F(RetryStateTest, TracesNeedTheInfoLevel) {
+    m_trace.Clear();
     m_trace.SetLevelMask(SS_TRACE_ERROR | SS_TRACE_WARNING);
-    Start("", 0);
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.NextState(kFail, delay, server);
-    EXPECT_TRUE(m_trace.Lines(kReloadWhere).empty());
-    EXPECT_TRUE(m_trace.Lines(kNextStateWhere).empty());
+    ASSERT_EQ(0u, m_loader.DeleteController(1));
+    ASSERT_EQ(0u, m_loader.DeleteController(0));
+    ASSERT_EQ(0u, m_state.Reload());
+    Next(kFail);
+    EXPECT_TRUE(m_trace.Lines().empty());
 }
 
 TEST_F(RetryStateTest, ReloadFailureKeepsTheListAndIsTraced) {
@@ -320,84 +227,46 @@ TEST_F(RetryStateTest, ReloadFailureKeepsTheListAndIsTraced) {
     EXPECT_EQ(SS_TRACE_INFO, lines[0].level);
 }
 
-TEST_F(RetryStateTest, SetStateFindsTheControllerAndStartsTheReturnTimer) {
-    Start("", 3);
+TEST_F(RetryStateTest, SetStateFindsTheControllerRestartsTheAttemptsAndStartsTheReturnTimer) {
+    Start("maxServerRetry = 2\n", 3);
     m_now = 5000;
     m_state.SetState(0, m_ids[1]);
-    uint32_t delay = 1;
-    int32_t server = 0;
-    m_state.GetState(delay, server);
-    EXPECT_EQ(0u, delay);
-    EXPECT_EQ(m_ids[1], server);
-
+    EXPECT_EQ(P(0, m_ids[1]), State());
     m_now = 5000 + 7200;
-    m_state.NextState(0, delay, server);
-    EXPECT_EQ(m_ids[1], server);
+    EXPECT_EQ(m_ids[1], Next(0).second);
     m_now = 5000 + 7201;
-    m_state.NextState(0, delay, server);
-    EXPECT_EQ(m_ids[0], server);
+    EXPECT_EQ(m_ids[0], Next(0).second);
 
     // Moving to any secondary position, not only the second, restarts the timer.
-    m_state.SetState(3000, m_ids[0]);
     m_now = 100000;
     m_state.SetState(0, m_ids[2]);
     m_now = 100000 + 7200;
-    m_state.NextState(0, delay, server);
-    EXPECT_EQ(m_ids[2], server);
+    EXPECT_EQ(m_ids[2], Next(0).second);
+
+    // One failure, then SetState: two more failures are needed to move on.
+    Next(kFail);
+    m_state.SetState(0, m_ids[0]);
+    EXPECT_EQ(m_ids[0], Next(kFail).second);
+    EXPECT_EQ(m_ids[1], Next(kFail).second);
 
     for (int32_t absent : {-1, -77, 999999}) {
         m_state.SetState(7000, absent);
-        m_state.GetState(delay, server);
-        EXPECT_EQ(7000u, delay) << absent;
-        EXPECT_EQ(-1, server) << absent;
+        EXPECT_EQ(P(7000, -1), State()) << absent;
         EXPECT_EQ(-1, m_state.GetIndex()) << absent;
     }
 }
 
-TEST_F(RetryStateTest, SetStateRestartsTheAttempts) {
-    Start("maxServerRetry = 2\n", 2);
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.NextState(kFail, delay, server);
-    m_state.SetState(0, m_ids[0]);
-    m_state.NextState(kFail, delay, server);
-    EXPECT_EQ(m_ids[0], server);
-    m_state.NextState(kFail, delay, server);
-    EXPECT_EQ(m_ids[1], server);
-}
-
 TEST_F(RetryStateTest, ResetReturnsToThePrimaryWithNothingScheduled) {
     Start("maxServerRetry = 2\n", 2);
-    uint32_t delay = 0;
-    int32_t server = 0;
-    m_state.NextState(kFail, delay, server);
-    m_state.NextState(kFail, delay, server);
-    ASSERT_EQ(m_ids[1], server);
-    m_state.NextState(kFail, delay, server);
+    Next(kFail);
+    ASSERT_EQ(m_ids[1], Next(kFail).second);
+    Next(kFail);
     m_state.SetImmediate(true);
     m_state.Reset();
     EXPECT_FALSE(m_state.GetImmediate());
-    m_state.GetState(delay, server);
-    EXPECT_EQ(kNone, delay);
-    EXPECT_EQ(m_ids[0], server);
+    EXPECT_EQ(P(kNone, m_ids[0]), State());
     // The attempt on the secondary was forgotten: one failure does not move yet.
-    m_state.NextState(kFail, delay, server);
-    EXPECT_EQ(m_ids[0], server);
-    EXPECT_EQ(60000u, delay);
-}
-
-TEST_F(RetryStateTest, ListAccessors) {
-    Start("maxServerRetry = 7\n", 3);
-    EXPECT_EQ(3u, m_state.GetServerCount());
-    EXPECT_EQ(7u, m_state.GetMaxServerRetry());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(m_ids[static_cast<size_t>(i)], m_state.GetServerAt(i));
-        EXPECT_EQ(i, m_state.FindServer(m_ids[static_cast<size_t>(i)]));
-    }
-    EXPECT_EQ(-1, m_state.GetServerAt(-1));
-    EXPECT_EQ(-1, m_state.GetServerAt(3));
-    EXPECT_EQ(-1, m_state.FindServer(-1));
-    EXPECT_EQ(m_ids, m_state.GetServers());
+    EXPECT_EQ(P(60000, m_ids[0]), Next(kFail));
 }
 
 TEST(RetryStateInitTest, NeedsABinding) {

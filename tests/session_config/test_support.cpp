@@ -42,18 +42,9 @@ TestServer::TestServer(Handler handler, const std::string& certFile, const std::
     m_server->set_keep_alive_max_count(100000);
     m_server->set_tcp_nodelay(true);
     auto serve = [this](const httplib::Request& request, httplib::Response& response) {
-        RecordedRequest recorded;
-        recorded.method = request.method;
-        recorded.path = request.path;
-        recorded.contentType = request.get_header_value("Content-Type");
-        recorded.body = request.body;
-        recorded.hasExpect = request.has_header("Expect");
-        recorded.authorization = request.get_header_value("Authorization");
-        recorded.proxyAuthorization = request.get_header_value("Proxy-Authorization");
-        recorded.remotePort = request.remote_port;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(std::move(recorded));
+            m_requests.push_back(request);
         }
         m_handler(request, response);
     };
@@ -71,7 +62,7 @@ TestServer::~TestServer() {
     m_thread.join();
 }
 
-std::vector<RecordedRequest> TestServer::Requests() const {
+std::vector<httplib::Request> TestServer::Requests() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
 }

@@ -22,17 +22,6 @@ using zel::test::TempDir;
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 
-struct RecordedRequest {
-    std::string method;
-    std::string path;
-    std::string contentType;
-    std::string body;
-    bool hasExpect = false;
-    std::string authorization;
-    std::string proxyAuthorization;
-    int remotePort = 0;
-};
-
 // An HTTP (or, with a certificate and key, HTTPS) server on 127.0.0.1 and a free port.
 class TestServer {
 public:
@@ -45,7 +34,8 @@ public:
 
     int Port() const { return m_port; }
     std::string PortText() const { return std::to_string(m_port); }
-    std::vector<RecordedRequest> Requests() const;
+    // Copies of the requests received so far.
+    std::vector<httplib::Request> Requests() const;
     // Blocks the calling handler until Release (or the server's end).
     void Hold();
     void Release();
@@ -58,7 +48,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
     bool m_release = false;
-    std::vector<RecordedRequest> m_requests;
+    std::vector<httplib::Request> m_requests;
 };
 
 // A port on 127.0.0.1 on which nothing listens: bound without listening for the object's
