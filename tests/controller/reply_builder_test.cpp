@@ -1,43 +1,26 @@
+// The reply builder: the group settings item by the agent's token (with the written bytes
+// checked once whole), refused bodies, set-policy, get- and set-schema against a schema
+// directory, queued requests delivered once, what the agent reported, and the ping reply.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "SensorIndependence/CmlLib/cml_message.h"
-#include "SensorIndependence/CmlLib/cml_parser.h"
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/schema_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
+#include "controller/cml_texts.h"
 #include "controller/test_files.h"
+#include "runtime/unicode.h"
+#include "tools/controller/agent_registry.h"
 #include "tools/controller/group_settings.h"
 #include "tools/controller/reply_builder.h"
 
 namespace zel::controller {
 namespace {
-
-// A heartbeat as an agent posts it: an announcement and a get-policy request for the group
-// settings (holding `token`) and for a policy the controller does not serve.
-std::string Heartbeat(const std::string& token) {
-    return "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
-           "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>"
-           "<cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'>"
-           "<message-envelope message-id='hb-1'>"
-           "<source name='Agent &amp; One' agent-id='A-1'/>"
-           "<destination name='DesktopController' namespace='http://schemas.zel.example/cml/DesktopController'/>"
-           "<message-body><request>"
-           "<agent-startup-announcement request-id='ann-1' schema-version='2.4.2' name='Agent &amp; One' "
-           "namespace='http://schemas.zel.example/cml/DesktopAgent' agent-id='A-1'/>"
-           "<get-policy-request request-id='gp-1' schema-version='2.4.2'>"
-           "<policy-item namespace='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0' token='" +
-           token +
-           "'/>"
-           "<policy-item name='other' namespace='http://schemas.zel.example/cml/Other' token='0'/>"
-           "</get-policy-request>"
-           "</request></message-body></message-envelope></cml></zel>\n";
-}
 
 // Written by hand from the writing rules: the envelope, then the example group settings
 // document re-indented inside its policy item (attributes in name order, as the DOM writer
@@ -80,140 +63,132 @@ const char kGoldenSettingsSent[] =
     "    </cml>\n"
     "</zel>\n";
 
-// Written by hand: the agent already holds version 7, so no document and no GroupSettings
-// schema location.
-const char kGoldenSettingsUnchanged[] =
-    "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
-    "<zel xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
-    "    xsi:schemaLocation='http://schemas.zel.example ./schemas/Zel1_0_0.xsd\n"
-    "    http://schemas.zel.example/cml ./schemas/cml/cml2_4_2.xsd'\n"
-    "    xmlns='http://schemas.zel.example' schema-version='1.0.0'>\n"
-    "    <cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'>\n"
-    "        <message-envelope broadcast='false' message-id='controller-2' response-to='hb-1'>\n"
-    "            <source name='DesktopController' namespace='http://schemas.zel.example/cml/DesktopController'/>\n"
-    "            <destination name='Agent &amp; One' namespace='http://schemas.zel.example/cml/DesktopAgent' "
-    "agent-id='A-1'/>\n"
-    "            <message-body>\n"
-    "                <response>\n"
-    "                    <agent-startup-acknowledgement xmlns='http://schemas.zel.example/cml' request-id='ann-1' "
-    "schema-version='2.4.2'/>\n"
-    "                    <get-policy-response xmlns='http://schemas.zel.example/cml' request-id='gp-1' "
-    "schema-version='2.4.2'>\n"
-    "                        <policy-item namespace='http://schemas.zel.example/cml/GroupSettings' "
-    "schema-version='1.0.0' code='0x47560006' token='7'/>\n"
-    "                        <policy-item name='other' namespace='http://schemas.zel.example/cml/Other' "
-    "code='0x47560013'/>\n"
-    "                    </get-policy-response>\n"
-    "                </response>\n"
-    "            </message-body>\n"
-    "        </message-envelope>\n"
-    "    </cml>\n"
-    "</zel>\n";
-
-
 GroupSettings ExampleSettings() { return LoadGroupSettings(ZEL_EXAMPLES_DIR "/group_settings.xml", u"7"); }
 
-ReplyContext Context(const GroupSettings* settings, const std::u16string& messageId,
-                     const CSchemaDirectory* schemas = nullptr) {
+ReplyContext Context(const GroupSettings* settings, const CSchemaDirectory* schemas = nullptr) {
     ReplyContext context;
     context.settings = settings;
     context.schemas = schemas;
-    context.messageId = messageId;
+    context.messageId = u"controller-1";
     return context;
 }
 
-// A heartbeat of agent A-9 carrying the given request and response elements.
-std::string Envelope(const std::string& requests, const std::string& responses = "") {
-    std::string body =
-        "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>"
-        "<cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'>"
-        "<message-envelope message-id='hb-9'><source name='Nine' agent-id='A-9'/><message-body>";
-    if (!requests.empty()) body += "<request>" + requests + "</request>";
-    if (!responses.empty()) body += "<response>" + responses + "</response>";
-    return body + "</message-body></message-envelope></cml></zel>";
+using testing::AgentHeartbeat;
+using testing::Envelope;
+using testing::ParseReply;
+
+std::string Hex(uint32_t code) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", code);
+    return text;
 }
 
-cml::CCmlMessage ParseReply(const std::string& text) {
-    cml::CCmlParser parser;
-    parser.ParseBuffer(reinterpret_cast<const XMLByte*>(text.data()), static_cast<unsigned>(text.size()),
-                       cml::kParseNonValidating);
-    cml::CCmlMessage message;
-    message.Deserialize(parser.GetEnvelopeElement());
-    return message;
+// An item as the agent's library reads it: name, namespace, version, schema version, code and
+// token, and the name of the policy it carries.
+std::string ItemText(const cml::CPolicyItem& item) {
+    std::string text = ToUtf8(item.GetName()) + "," + ToUtf8(item.GetNamespace()) + "," + ToUtf8(item.GetVersion()) +
+                       "," + ToUtf8(item.GetSchemaVersion()) + "," + Hex(item.GetCode());
+    const auto* data = dynamic_cast<const cml::CPolicyData*>(&item);
+    if (data != nullptr) text += "," + ToUtf8(data->GetToken());
+    if (data != nullptr && data->GetPolicy() != nullptr) text += ",policy " + ToUtf8(data->GetPolicy()->GetName());
+    return text;
 }
 
-// The single response of a reply as the class the agent's library reads it with; null when
-// the reply holds another number of responses or another class.
-template <typename Response>
-const Response* OnlyResponse(const cml::CCmlMessage& message) {
-    if (message.GetResponses().size() != 1) return nullptr;
-    return dynamic_cast<const Response*>(message.GetResponses()[0].get());
+// Name, namespace, version, code and text, and the version of the schema document it carries.
+std::string ItemText(const cml::CSchemaInfoResponseData& item) {
+    std::string text = ToUtf8(item.GetName()) + "," + ToUtf8(item.GetNamespace()) + "," + ToUtf8(item.GetVersion()) +
+                       "," + Hex(item.GetCode()) + "," + ToUtf8(item.GetText());
+    const auto* data = dynamic_cast<const cml::CGetSchemaResponseData*>(&item);
+    if (data != nullptr && data->GetSchema() != nullptr) {
+        EXPECT_EQ(data->GetSchema()->GetNamespaceURI(), cml::kXmlSchemaNamespaceURI);
+        text += ",schema " + ToUtf8(data->GetSchema()->GetVersion());
+    }
+    return text;
 }
+
+// Each response of a reply as the agent's library reads it: tag, request id and code, then
+// " | " and each item, when it is read as the class of its tag.
+std::vector<std::string> Responses(const cml::CCmlMessage& message) {
+    std::vector<std::string> lines;
+    for (const auto& response : message.GetResponses()) {
+        std::string text =
+            ToUtf8(response->GetTagName()) + " " + ToUtf8(response->GetRequestId()) + " " + Hex(response->GetCode());
+        if (const auto* r = dynamic_cast<const cml::CGetPolicyResponse*>(response.get()))
+            for (std::size_t i = 0; i < r->GetPolicyItemCount(); ++i) text += " | " + ItemText(r->GetPolicyItem(i));
+        if (const auto* r = dynamic_cast<const cml::CSetPolicyResponse*>(response.get()))
+            for (std::size_t i = 0; i < r->GetPolicyItemCount(); ++i) text += " | " + ItemText(r->GetPolicyItem(i));
+        if (const auto* r = dynamic_cast<const cml::CGetSchemaResponse*>(response.get()))
+            for (std::size_t i = 0; i < r->GetSchemaCount(); ++i) text += " | " + ItemText(r->GetSchemaData(i));
+        if (const auto* r = dynamic_cast<const cml::CSchemaResponse*>(response.get()))
+            for (std::size_t i = 0; i < r->GetSchemaCount(); ++i) text += " | " + ItemText(r->GetSchemaInfo(i));
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+// The reply to a heartbeat of A-9 with `requests`, and its responses as the agent reads them.
+struct Answered {
+    HeartbeatReply reply;
+    std::vector<std::string> responses;
+};
+
+Answered Answer(const std::string& requests, const CSchemaDirectory* schemas = nullptr) {
+    const HeartbeatReply reply = BuildHeartbeatReply(Envelope(requests), Context(nullptr, schemas));
+    EXPECT_EQ(reply.status, 200) << reply.error;
+    return {reply, Responses(ParseReply(reply.body))};
+}
+
+using Lines = std::vector<std::string>;
 
 const char kSchemaDocument[] =
     "<?xml version='1.0' encoding='UTF-8'?>\n"
     "<schema xmlns='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:plain' version='2'>"
     "<element name='b'/></schema>\n";
 
-TEST(ReplyBuilder, SendsSettingsWhenTheAgentsTokenDiffers) {
+// The group settings item is sent when the agent's token differs from the served version
+// (the written bytes checked whole), answered "no change" when it holds it, and unavailable
+// without settings; the other item is never served. Every reply parses back as the agent
+// reads it.
+TEST(ReplyBuilder, AnswersTheGroupSettingsItemByItsToken) {
     const GroupSettings settings = ExampleSettings();
-    const HeartbeatReply reply = BuildHeartbeatReply(Heartbeat("3"), Context(&settings, u"controller-1"));
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.contentType, "application/x-zel-cml-data");
-    EXPECT_EQ(reply.body, kGoldenSettingsSent);
-    EXPECT_EQ(reply.report.agentId, "A-1");
-    EXPECT_EQ(reply.report.agentName, "Agent & One");
-    EXPECT_EQ(reply.settings, SettingsOutcome::kSent);
-    EXPECT_EQ(reply.responsesSent, 2u);
-    EXPECT_EQ(reply.requestsSent, 0u);
-}
+    const std::string groupSettings = "," + ToUtf8(cml::kGroupSettingsNamespaceURI);
+    const std::string other = " | other,http://schemas.zel.example/cml/Other,,,0x47560013,";
+    const struct {
+        const GroupSettings* settings;
+        const char* token;
+        SettingsOutcome outcome;
+        std::string policies;
+    } cases[] = {
+        {&settings, "3", SettingsOutcome::kSent, groupSettings + ",7,1.0.0,0x00000000,7,policy Default Group" + other},
+        {&settings, "7", SettingsOutcome::kUnchanged, groupSettings + ",,1.0.0,0x47560006,7" + other},
+        {nullptr, "3", SettingsOutcome::kUnavailable, groupSettings + ",,1.0.0,0x47560013," + other},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.policies);
+        const HeartbeatReply reply = BuildHeartbeatReply(AgentHeartbeat(c.token), Context(c.settings));
+        ASSERT_EQ(reply.status, 200);
+        const bool sent = c.outcome == SettingsOutcome::kSent;
+        if (sent) {
+            EXPECT_EQ(reply.body, kGoldenSettingsSent);
+        }
+        EXPECT_EQ(reply.contentType, "application/x-zel-cml-data");
+        EXPECT_EQ(reply.settings, c.outcome);
+        EXPECT_EQ(reply.report.agentId, "A-1");
+        EXPECT_EQ(reply.report.agentName, "Agent & One");
+        EXPECT_EQ(reply.responsesSent, 2u);
+        EXPECT_EQ(reply.requestsSent, 0u);
+        // The GroupSettings schema is located only where its document is sent.
+        EXPECT_EQ(reply.body.find("GroupSettings1_0_0.xsd") != std::string::npos, sent) << reply.body;
 
-TEST(ReplyBuilder, AnswersNoChangeWhenTheAgentHoldsTheVersion) {
-    const GroupSettings settings = ExampleSettings();
-    const HeartbeatReply reply = BuildHeartbeatReply(Heartbeat("7"), Context(&settings, u"controller-2"));
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.body, kGoldenSettingsUnchanged);
-    EXPECT_EQ(reply.settings, SettingsOutcome::kUnchanged);
-}
-
-TEST(ReplyBuilder, WithoutSettingsEveryPolicyIsUnavailable) {
-    const HeartbeatReply reply = BuildHeartbeatReply(Heartbeat("3"), Context(nullptr, u"controller-3"));
-    ASSERT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.settings, SettingsOutcome::kUnavailable);
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    ASSERT_EQ(message.GetResponses().size(), 2u);
-    const auto* policies = dynamic_cast<const cml::CGetPolicyResponse*>(message.GetResponses()[1].get());
-    ASSERT_NE(policies, nullptr);
-    ASSERT_EQ(policies->GetPolicyItemCount(), 2u);
-    EXPECT_EQ(policies->GetPolicyItem(0).GetCode(), 0x47560013u);
-    EXPECT_EQ(policies->GetPolicyItem(1).GetCode(), 0x47560013u);
-}
-
-// The reply is read back as the agent reads it: the envelope, the destination and the
-// group settings document inside the policy item.
-TEST(ReplyBuilder, ReplyParsesBackAsAnAgentReadsIt) {
-    const GroupSettings settings = ExampleSettings();
-    const HeartbeatReply reply = BuildHeartbeatReply(Heartbeat("0"), Context(&settings, u"controller-4"));
-    ASSERT_EQ(reply.status, 200);
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    EXPECT_EQ(message.GetResponseTo(), u"hb-1");
-    EXPECT_EQ(message.GetMessageId(), u"controller-4");
-    ASSERT_EQ(message.GetDestinations().size(), 1u);
-    EXPECT_EQ(message.GetDestinations()[0].GetAgentId(), u"A-1");
-    EXPECT_EQ(message.GetDestinations()[0].GetName(), u"Agent & One");
-    ASSERT_EQ(message.GetResponses().size(), 2u);
-    EXPECT_EQ(message.GetResponses()[0]->GetTagName(), cml::kTagAgentStartupAcknowledgement);
-    EXPECT_EQ(message.GetResponses()[0]->GetRequestId(), u"ann-1");
-    EXPECT_EQ(message.GetResponses()[0]->GetCode(), 0u);
-    const auto* policies = dynamic_cast<const cml::CGetPolicyResponse*>(message.GetResponses()[1].get());
-    ASSERT_NE(policies, nullptr);
-    const auto* data = dynamic_cast<const cml::CPolicyData*>(&policies->GetPolicyItem(0));
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->GetToken(), u"7");
-    EXPECT_EQ(data->GetCode(), 0u);
-    ASSERT_NE(data->GetPolicy(), nullptr);
-    EXPECT_EQ(data->GetPolicy()->GetNamespaceURI(), cml::kGroupSettingsNamespaceURI);
-    EXPECT_EQ(data->GetPolicy()->GetName(), u"Default Group");
+        const cml::CCmlMessage message = ParseReply(reply.body);
+        EXPECT_EQ(message.GetResponseTo(), u"hb-1");
+        EXPECT_EQ(message.GetMessageId(), u"controller-1");
+        ASSERT_EQ(message.GetDestinations().size(), 1u);
+        EXPECT_EQ(message.GetDestinations()[0].GetAgentId(), u"A-1");
+        EXPECT_EQ(message.GetDestinations()[0].GetName(), u"Agent & One");
+        EXPECT_EQ(Responses(message), (Lines{"agent-startup-acknowledgement ann-1 0x00000000",
+                                             "get-policy-response gp-1 0x00000000 | " + c.policies}));
+    }
 }
 
 TEST(ReplyBuilder, RefusesBodiesThatAreNotCmlDocumentsAndTakesNoQueuedRequest) {
@@ -226,7 +201,7 @@ TEST(ReplyBuilder, RefusesBodiesThatAreNotCmlDocumentsAndTakesNoQueuedRequest) {
     };
     const GroupSettings settings = ExampleSettings();
     int taken = 0;
-    ReplyContext context = Context(&settings, u"controller-5");
+    ReplyContext context = Context(&settings);
     context.takeQueued = [&taken](const std::string&) {
         ++taken;
         return std::vector<QueuedRequest>();
@@ -242,48 +217,21 @@ TEST(ReplyBuilder, RefusesBodiesThatAreNotCmlDocumentsAndTakesNoQueuedRequest) {
     EXPECT_EQ(taken, 0);
 }
 
-TEST(ReplyBuilder, SetPolicyIsAcceptedPolicyByPolicy) {
-    const HeartbeatReply reply = BuildHeartbeatReply(
-        Envelope("<set-policy-request request-id='sp-1'>"
-                 "<policy xmlns='urn:first' name='One' version='4' schema-version='1.0.0'><a/></policy>"
-                 "<settings xmlns='urn:second' version='9' schema-version='2.0.0'/>"
-                 "</set-policy-request>"),
-        Context(nullptr, u"controller-6"));
-    ASSERT_EQ(reply.status, 200) << reply.error;
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    const auto* response = OnlyResponse<cml::CSetPolicyResponse>(message);
-    ASSERT_NE(response, nullptr) << reply.body;
-    EXPECT_EQ(response->GetRequestId(), u"sp-1");
-    EXPECT_EQ(response->GetCode(), 0u);
-    ASSERT_EQ(response->GetPolicyItemCount(), 2u);
-    const struct {
-        std::u16string name, namespaceURI, version, schemaVersion;
-    } expected[] = {{u"One", u"urn:first", u"4", u"1.0.0"}, {u"", u"urn:second", u"9", u"2.0.0"}};
-    for (std::size_t i = 0; i < 2; ++i) {
-        const cml::CPolicyItem& item = response->GetPolicyItem(i);
-        EXPECT_EQ(item.GetName(), expected[i].name);
-        EXPECT_EQ(item.GetNamespace(), expected[i].namespaceURI);
-        EXPECT_EQ(item.GetVersion(), expected[i].version);
-        EXPECT_EQ(item.GetSchemaVersion(), expected[i].schemaVersion);
-        EXPECT_EQ(item.GetCode(), 0u);
-    }
-    ASSERT_EQ(reply.report.policiesSet.size(), 2u);
-    EXPECT_EQ(reply.report.policiesSet[0].name, "One");
-    EXPECT_EQ(reply.report.policiesSet[1].namespaceURI, "urn:second");
-    EXPECT_EQ(reply.report.policiesSet[1].version, "9");
-}
-
-TEST(ReplyBuilder, SetPolicyWithoutPoliciesFails) {
-    const HeartbeatReply reply = BuildHeartbeatReply(Envelope("<set-policy-request request-id='sp-2'/>"),
-                                                     Context(nullptr, u"controller-7"));
-    ASSERT_EQ(reply.status, 200) << reply.error;
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    const auto* response = OnlyResponse<cml::CSetPolicyResponse>(message);
-    ASSERT_NE(response, nullptr) << reply.body;
-    EXPECT_EQ(response->GetCode(), 0xC7380017u);
-    ASSERT_EQ(response->GetPolicyItemCount(), 1u);
-    EXPECT_EQ(response->GetPolicyItem(0).GetCode(), 0xC7380009u);
-    EXPECT_TRUE(reply.report.policiesSet.empty());
+// Each policy is accepted and reported; a request without policies fails with an item.
+TEST(ReplyBuilder, SetPolicyIsAnsweredPolicyByPolicy) {
+    const Answered answered =
+        Answer("<set-policy-request request-id='sp-1'>"
+               "<policy xmlns='urn:first' name='One' version='4' schema-version='1.0.0'><a/></policy>"
+               "<settings xmlns='urn:second' version='9' schema-version='2.0.0'/>"
+               "</set-policy-request><set-policy-request request-id='sp-2'/>");
+    EXPECT_EQ(answered.responses, (Lines{"set-policy-response sp-1 0x00000000 | One,urn:first,4,1.0.0,0x00000000 | "
+                                         ",urn:second,9,2.0.0,0x00000000",
+                                         "set-policy-response sp-2 0xc7380017 | ,,,,0xc7380009"}));
+    const HeartbeatReport& report = answered.reply.report;
+    ASSERT_EQ(report.policiesSet.size(), 2u);
+    EXPECT_EQ(report.policiesSet[0].name, "One");
+    EXPECT_EQ(report.policiesSet[1].namespaceURI, "urn:second");
+    EXPECT_EQ(report.policiesSet[1].version, "9");
 }
 
 // A schema directory holding a readable schema, one whose root is prefixed (which the agent's
@@ -304,85 +252,47 @@ protected:
     CSchemaDirectory m_schemas{m_root.File("schemas")};
 };
 
+// With a document, the item carries no code (the writer leaves it out); without a directory
+// nothing is found, and names are still checked.
 TEST_F(SchemaDirectoryFixture, GetSchemaAnswersEveryItem) {
     const struct {
         const char* name;
-        uint32_t code;
-        const char16_t* text;
+        bool directory;
+        const char* answer;
     } cases[] = {
-        {"plain", 0, u""},
-        {"missing", 0xC7210095, u"schema not found"},
-        {"../outside", 0xC7210003, u"invalid schema name"},
-        {"", 0xC7210003, u"invalid schema name"},
-        {"prefixed", 0xC738000D, u"the stored schema is not an XML Schema document"},
-        {"broken", 0xC738000D, u"the stored schema is not an XML Schema document"},
+        {"plain", true, "0x00000000 | plain,urn:plain,2,0x00000000,,schema 2"},
+        {"missing", true, "0xc738001a | missing,urn:plain,2,0xc7210095,schema not found"},
+        {"../outside", true, "0xc738001a | ../outside,urn:plain,2,0xc7210003,invalid schema name"},
+        {"", true, "0xc738001a | ,urn:plain,2,0xc7210003,invalid schema name"},
+        {"prefixed", true,
+         "0xc738001a | prefixed,urn:plain,2,0xc738000d,the stored schema is not an XML Schema document"},
+        {"broken", true, "0xc738001a | broken,urn:plain,2,0xc738000d,the stored schema is not an XML Schema document"},
+        {"plain", false, "0xc738001a | plain,urn:plain,2,0xc7210095,schema not found"},
+        {"../outside", false, "0xc738001a | ../outside,urn:plain,2,0xc7210003,invalid schema name"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const HeartbeatReply reply = BuildHeartbeatReply(
-            Envelope(std::string("<get-schema-request request-id='gs-1'><schema-info namespace='urn:plain' name='") +
-                     c.name + "' version='2'/></get-schema-request>"),
-            Context(nullptr, u"controller-8", &m_schemas));
-        ASSERT_EQ(reply.status, 200) << reply.error;
-        const cml::CCmlMessage message = ParseReply(reply.body);
-        const auto* response = OnlyResponse<cml::CGetSchemaResponse>(message);
-        ASSERT_NE(response, nullptr) << reply.body;
-        EXPECT_EQ(response->GetRequestId(), u"gs-1");
-        EXPECT_EQ(response->GetCode(), c.code == 0 ? 0u : 0xC738001Au);
-        ASSERT_EQ(response->GetSchemaCount(), 1u);
-        const cml::CGetSchemaResponseData& item = response->GetSchemaData(0);
-        EXPECT_EQ(item.GetNamespace(), u"urn:plain");
-        EXPECT_EQ(item.GetVersion(), u"2");
-        // With a document, the item carries no code (the writer leaves it out).
-        EXPECT_EQ(item.GetCode(), c.code);
-        EXPECT_EQ(item.GetText(), c.text);
-        EXPECT_EQ(item.GetSchema() != nullptr, c.code == 0);
-        if (item.GetSchema() != nullptr) {
-            EXPECT_EQ(item.GetSchema()->GetNamespaceURI(), cml::kXmlSchemaNamespaceURI);
-            EXPECT_EQ(item.GetSchema()->GetVersion(), u"2");
-        }
+        const Answered answered =
+            Answer(std::string("<get-schema-request request-id='gs-1'><schema-info namespace='urn:plain' name='") +
+                       c.name + "' version='2'/></get-schema-request>",
+                   c.directory ? &m_schemas : nullptr);
+        EXPECT_EQ(answered.responses, Lines{std::string("get-schema-response gs-1 ") + c.answer}) << c.directory;
     }
 }
 
-TEST_F(SchemaDirectoryFixture, GetSchemaWithoutADirectoryFindsNothing) {
-    const HeartbeatReply reply = BuildHeartbeatReply(
-        Envelope("<get-schema-request request-id='gs-2'><schema-info namespace='urn:plain' name='plain'/>"
-                 "</get-schema-request>"),
-        Context(nullptr, u"controller-9"));
-    ASSERT_EQ(reply.status, 200) << reply.error;
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    const auto* response = OnlyResponse<cml::CGetSchemaResponse>(message);
-    ASSERT_NE(response, nullptr) << reply.body;
-    EXPECT_EQ(response->GetCode(), 0xC738001Au);
-    ASSERT_EQ(response->GetSchemaCount(), 1u);
-    EXPECT_EQ(response->GetSchemaData(0).GetCode(), 0xC7210095u);
-}
-
+// Safe names are stored (and handed out again), others refused; without a directory a schema
+// is accepted unstored.
 TEST_F(SchemaDirectoryFixture, SetSchemaStoresSafeNamesOnly) {
-    const std::string schema = "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3'><element name='c'/></schema>";
-    const HeartbeatReply reply = BuildHeartbeatReply(
-        Envelope("<set-schema-request request-id='ss-1'>"
-                 "<schema-info namespace='urn:q' name='new' version='3'>" + schema + "</schema-info>"
-                 "<schema-info namespace='urn:q' name='../escaped'>" + schema + "</schema-info>"
-                 "<schema-info namespace='urn:q' name='sub/dir'>" + schema + "</schema-info>"
-                 "<schema-info namespace='urn:q' name='.hidden'>" + schema + "</schema-info>"
-                 "<schema-info namespace='urn:q' name='empty'/>"
-                 "</set-schema-request>"),
-        Context(nullptr, u"controller-10", &m_schemas));
-    ASSERT_EQ(reply.status, 200) << reply.error;
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    const auto* response = OnlyResponse<cml::CSchemaResponse>(message);
-    ASSERT_NE(response, nullptr) << reply.body;
-    EXPECT_EQ(response->GetTagName(), u"set-schema-response");
-    EXPECT_EQ(response->GetRequestId(), u"ss-1");
-    EXPECT_EQ(response->GetCode(), 0xC7380019u);
-    const uint32_t codes[] = {0, 0xC7210003, 0xC7210003, 0xC7210003, 0xC738000D};
-    ASSERT_EQ(response->GetSchemaCount(), std::size(codes));
-    for (std::size_t i = 0; i < std::size(codes); ++i) EXPECT_EQ(response->GetSchemaInfo(i).GetCode(), codes[i]) << i;
-    EXPECT_EQ(response->GetSchemaInfo(0).GetName(), u"new");
-    EXPECT_EQ(response->GetSchemaInfo(0).GetVersion(), u"3");
-    EXPECT_EQ(response->GetSchemaInfo(4).GetText(), u"no schema document given");
-
+    const std::string schema =
+        "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3'><element name='c'/></schema>";
+    std::string request = "<set-schema-request request-id='ss-1'>";
+    for (const char* name : {"new' version='3", "../escaped", "sub/dir", ".hidden"})
+        request += std::string("<schema-info namespace='urn:q' name='") + name + "'>" + schema + "</schema-info>";
+    request += "<schema-info namespace='urn:q' name='empty'/></set-schema-request>";
+    EXPECT_EQ(Answer(request, &m_schemas).responses,
+              Lines{"set-schema-response ss-1 0xc7380019 | new,urn:q,3,0x00000000, | "
+                    "../escaped,urn:q,,0xc7210003,invalid schema name | "
+                    "sub/dir,urn:q,,0xc7210003,invalid schema name | .hidden,urn:q,,0xc7210003,invalid schema name | "
+                    "empty,urn:q,,0xc738000d,no schema document given"});
     EXPECT_FALSE(testing::FileExists(m_root.File("escaped.xsd")));
     EXPECT_FALSE(testing::FileExists(m_root.File("schemas/sub")));
     EXPECT_FALSE(testing::FileExists(m_root.File("schemas/.hidden.xsd")));
@@ -391,32 +301,17 @@ TEST_F(SchemaDirectoryFixture, SetSchemaStoresSafeNamesOnly) {
               "<schema version='3' xmlns='http://www.w3.org/2001/XMLSchema'>\n"
               "    <element name='c'/>\n"
               "</schema>\n");
+    EXPECT_EQ(Answer("<get-schema-request request-id='gs-3'><schema-info namespace='urn:q' name='new'/>"
+                     "</get-schema-request>",
+                     &m_schemas)
+                  .responses,
+              Lines{"get-schema-response gs-3 0x00000000 | new,urn:q,,0x00000000,,schema 3"});
 
-    // What was stored is handed out again.
-    const HeartbeatReply again = BuildHeartbeatReply(
-        Envelope("<get-schema-request request-id='gs-3'><schema-info namespace='urn:q' name='new'/></get-schema-request>"),
-        Context(nullptr, u"controller-11", &m_schemas));
-    const cml::CCmlMessage gotMessage = ParseReply(again.body);
-    const auto* got = OnlyResponse<cml::CGetSchemaResponse>(gotMessage);
-    ASSERT_NE(got, nullptr) << again.body;
-    EXPECT_EQ(got->GetCode(), 0u);
-    ASSERT_EQ(got->GetSchemaCount(), 1u);
-    ASSERT_NE(got->GetSchemaData(0).GetSchema(), nullptr);
-    EXPECT_EQ(got->GetSchemaData(0).GetSchema()->GetVersion(), u"3");
-}
-
-TEST(ReplyBuilder, SetSchemaWithoutADirectoryIsAcceptedUnstored) {
-    const HeartbeatReply reply = BuildHeartbeatReply(
-        Envelope("<set-schema-request request-id='ss-2'><schema-info namespace='urn:q' name='kept'>"
-                 "<schema xmlns='http://www.w3.org/2001/XMLSchema'/></schema-info></set-schema-request>"),
-        Context(nullptr, u"controller-12"));
-    ASSERT_EQ(reply.status, 200) << reply.error;
-    const cml::CCmlMessage message = ParseReply(reply.body);
-    const auto* response = OnlyResponse<cml::CSchemaResponse>(message);
-    ASSERT_NE(response, nullptr) << reply.body;
-    EXPECT_EQ(response->GetCode(), 0u);
-    ASSERT_EQ(response->GetSchemaCount(), 1u);
-    EXPECT_EQ(response->GetSchemaInfo(0).GetCode(), 0u);
+    EXPECT_EQ(Answer("<set-schema-request request-id='ss-2'><schema-info namespace='urn:q' name='kept'>" + schema +
+                     "</schema-info></set-schema-request>")
+                  .responses,
+              Lines{"set-schema-response ss-2 0x00000000 | kept,urn:q,,0x00000000,"});
+    EXPECT_FALSE(testing::FileExists(m_root.File("schemas/kept.xsd")));
 }
 
 TEST(ReplyBuilder, QueuedRequestsGoOutOnceWithTheirClasses) {
@@ -436,7 +331,7 @@ TEST(ReplyBuilder, QueuedRequestsGoOutOnceWithTheirClasses) {
     }
     queue.Add("A-other", PrepareQueuedRequest(bodies[2], "other").request);
     std::vector<std::string> askedFor;
-    ReplyContext context = Context(nullptr, u"controller-13");
+    ReplyContext context = Context(nullptr);
     context.takeQueued = [&](const std::string& agentId) {
         askedFor.push_back(agentId);
         return queue.Take(agentId);
@@ -493,50 +388,32 @@ TEST(ReplyBuilder, ReportsWhatTheAgentSent) {
                  "</pause-task-response>"
                  "<get-agent-status-response request-id='q-7'><module-list><module name='scanner' status='0x47210049'/>"
                  "</module-list></get-agent-status-response>"),
-        Context(nullptr, u"controller-14"));
+        Context(nullptr));
     ASSERT_EQ(reply.status, 200) << reply.error;
-    const HeartbeatReport& report = reply.report;
-    EXPECT_EQ(report.agentId, "A-9");
-    EXPECT_EQ(report.messageId, "hb-9");
-    EXPECT_TRUE(report.announced);
-    EXPECT_EQ(report.agentVersion, "9.1");
-    ASSERT_EQ(report.modules.size(), 2u);
-    EXPECT_EQ(report.modules[1].name, "updater");
-    EXPECT_EQ(report.modules[1].version, "1.0");
-    EXPECT_TRUE(report.askedSettings);
-    EXPECT_EQ(report.settingsToken, "3");
-
-    const struct {
-        const char* tag;
-        const char* requestId;
-        uint32_t code;
-        std::size_t items;
-        uint32_t firstItemCode;
-    } expected[] = {
-        {"error-response", "q-1", 0xC7380004, 0, 0},
-        {"set-policy-response", "q-2", 0, 1, 0x5},
-        {"get-schema-response", "q-3", 0xC738001E, 1, 0xC7210095},
-        {"set-schema-response", "q-4", 0, 1, 0},
-        {"pause-task-response", "q-6", 0, 1, 0x4721004B},
-        {"get-agent-status-response", "q-7", 0, 1, 0x47210049},
-    };
-    ASSERT_EQ(report.responses.size(), std::size(expected));
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        SCOPED_TRACE(expected[i].tag);
-        const ReportedResponse& response = report.responses[i];
-        EXPECT_EQ(response.tag, expected[i].tag);
-        EXPECT_EQ(response.requestId, expected[i].requestId);
-        EXPECT_EQ(response.code, expected[i].code);
-        ASSERT_EQ(response.items.size(), expected[i].items);
-        if (expected[i].items > 0) {
-            EXPECT_EQ(response.items[0].code, expected[i].firstItemCode);
-        }
-    }
-    EXPECT_EQ(report.responses[0].text, "sensor services - unrecognized request");
-    EXPECT_EQ(report.responses[2].items[0].name, "s");
-    EXPECT_EQ(report.responses[2].items[0].namespaceURI, "urn:s");
-    EXPECT_EQ(report.responses[4].items[0].name, "t-1");
-    EXPECT_EQ(report.responses[5].items[0].name, "scanner");
+    // The report as the agent registry shows it: the announcement, the token asked with, and
+    // each response of the controller's vocabulary with its items.
+    CAgentRegistry registry;
+    registry.RecordHeartbeat(reply.report, "t", "");
+    EXPECT_EQ(registry.ToJson(),
+              "{\"agents\":[{\"agent_id\":\"A-9\",\"name\":\"Nine\","
+              "\"last_heartbeat\":{\"message_id\":\"hb-9\",\"time\":\"t\"},\"agent_version\":\"9.1\","
+              "\"modules\":[{\"name\":\"scanner\",\"version\":\"4.0.1\"},{\"name\":\"updater\",\"version\":\"1.0\"}],"
+              "\"group_settings_token\":\"3\",\"group_settings_version\":\"\",\"heartbeats\":1,\"policies_set\":[],"
+              "\"responses\":["
+              "{\"tag\":\"error-response\",\"request_id\":\"q-1\",\"code\":\"0xc7380004\","
+              "\"text\":\"sensor services - unrecognized request\",\"items\":[]},"
+              "{\"tag\":\"set-policy-response\",\"request_id\":\"q-2\",\"code\":\"0x00000000\",\"text\":\"\","
+              "\"items\":[{\"name\":\"P\",\"namespace\":\"urn:p\",\"code\":\"0x00000005\"}]},"
+              "{\"tag\":\"get-schema-response\",\"request_id\":\"q-3\",\"code\":\"0xc738001e\",\"text\":\"\","
+              "\"items\":[{\"name\":\"s\",\"namespace\":\"urn:s\",\"code\":\"0xc7210095\"}]},"
+              "{\"tag\":\"set-schema-response\",\"request_id\":\"q-4\",\"code\":\"0x00000000\",\"text\":\"\","
+              "\"items\":[{\"name\":\"t\",\"namespace\":\"urn:t\",\"code\":\"0x00000000\"}]},"
+              "{\"tag\":\"pause-task-response\",\"request_id\":\"q-6\",\"code\":\"0x00000000\",\"text\":\"\","
+              "\"items\":[{\"name\":\"t-1\",\"namespace\":\"http://schemas.zel.example/cml\","
+              "\"code\":\"0x4721004b\"}]},"
+              "{\"tag\":\"get-agent-status-response\",\"request_id\":\"q-7\",\"code\":\"0x00000000\",\"text\":\"\","
+              "\"items\":[{\"name\":\"scanner\",\"namespace\":\"http://schemas.zel.example/cml\","
+              "\"code\":\"0x47210049\"}]}]}]}\n");
 }
 
 TEST(ReplyBuilder, PingEchoesTheRequestIdEscaped) {

@@ -143,18 +143,24 @@ bool HasHeartbeats(const ControllerProcess& controller, int count) {
     return Contains(AgentRecord(controller, kAgent.id), "\"heartbeats\":" + std::to_string(count) + ",");
 }
 
-// Builds the agent's heartbeat and posts it; the message identifier goes to `messageId`.
-uint32_t PostAgentHeartbeat(std::string& messageId) {
+// Builds the agent's heartbeat (with a get-policy request for `policyNamespace` when given) and
+// posts it; the message identifier goes to `messageId` when given.
+uint32_t PostAgentHeartbeat(std::string* messageId, const char* policyNamespace = nullptr) {
     SS_Heartbeat heartbeat = nullptr;
     const uint32_t created =
         CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version, kAgent.ipAddress);
     EXPECT_EQ(0u, created);
     if (created != 0) return created;
-    char id[64];
+    if (policyNamespace != nullptr) {
+        EXPECT_EQ(0u, AddGetPolicyRequest(heartbeat, "1", "scan", policyNamespace, "1.0", nullptr, nullptr));
+    }
+    if (messageId == nullptr) return PostHeartbeat(heartbeat, nullptr, nullptr);
+    // Exactly the identifier's size: no room for a terminator.
+    char id[36];
     uint32_t idLength = sizeof id;
     const uint32_t status = PostHeartbeat(heartbeat, id, &idLength);
     EXPECT_EQ(36u, idLength);
-    messageId.assign(id, idLength < sizeof id ? idLength : 0);
+    messageId->assign(id, idLength <= sizeof id ? idLength : 0);
     return status;
 }
 
@@ -185,11 +191,7 @@ protected:
     // Starts a controller on a port chosen first, handing out group settings version `version`
     // that list it and then `others`: the library keeps posting to it once it takes them.
     ControllerProcess& StartListedController(const std::vector<int>& others, const std::string& version) {
-        int port = 0;
-        {
-            const RefusingPort reserved;
-            port = reserved.Port();
-        }
+        const int port = RefusingPort().Port();
         std::vector<int> ports = {port};
         ports.insert(ports.end(), others.begin(), others.end());
         WriteFile(m_dir.File("served.xml"), GroupSettings(ports));
@@ -257,7 +259,7 @@ TEST_P(HeartbeatContentTest, TheControllerRecordsTheAgentThatWasBuilt) {
     StartLibrary({tap.Port()}, GetParam());
 
     std::string messageId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&messageId));
     ASSERT_EQ(36u, messageId.size());
 
     ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 1); })) << AgentRecord(controller, kAgent.id);
@@ -303,7 +305,7 @@ TEST_F(EndToEndTest, TwoPostsWhileTheThreadWaitsSendOnlyTheSecond) {
 
     // The refused first heartbeat puts the retry state into a finite wait.
     std::string refusedId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(refusedId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&refusedId));
     ASSERT_TRUE(Eventually([&] {
         return m_trace.Count(8, "Waiting on dispatch event with timeout = 1000", kDispatchWhere) == 1;
     }));
@@ -311,8 +313,8 @@ TEST_F(EndToEndTest, TwoPostsWhileTheThreadWaitsSendOnlyTheSecond) {
     // Neither post wakes the thread: both replace the pending heartbeat and wait for the delay.
     std::string firstId;
     std::string secondId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(firstId));
-    ASSERT_EQ(0u, PostAgentHeartbeat(secondId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&firstId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&secondId));
     ASSERT_NE(firstId, secondId);
     // Send, then one more turn at once for the immediate flag, then idle.
     ASSERT_TRUE(IdleFor(2));
@@ -332,55 +334,55 @@ TEST_F(EndToEndTest, TwoPostsWhileTheThreadWaitsSendOnlyTheSecond) {
     EXPECT_EQ((std::vector<ErrorReport>{{0xC7590013, 1}}), ErrorLog::Instance().Reports());
 }
 
-TEST_F(EndToEndTest, WithThePrimaryDownTheHeartbeatReachesTheSecondary) {
+// Two failed tries, then the heartbeat is accepted: with the primary refusing connections the
+// third try goes to the secondary; a controller that answers 503 twice gets the third itself.
+struct RetryCase {
+    const char* name;
+    bool primaryDown;
+    uint32_t failure;
+};
+void PrintTo(const RetryCase& c, std::ostream* out) { *out << c.name; }
+class RetryTest : public EndToEndTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryTest, TheThirdTryIsAccepted) {
+    const RetryCase& c = GetParam();
     const RefusingPort primary;
     ASSERT_GT(primary.Port(), 0);
-    ControllerProcess& secondary = StartController();
-    StartLibrary({primary.Port(), secondary.Port()}, true, "retryInterval = 20\nmaxServerRetry = 2\n");
+    ControllerProcess& controller = c.primaryDown ? StartController() : StartController({"--fail-503-first", "2"});
+    std::vector<int> ports = {controller.Port()};
+    if (c.primaryDown) ports.insert(ports.begin(), primary.Port());
+    StartLibrary(ports, true, c.primaryDown ? "retryInterval = 20\nmaxServerRetry = 2\n" : "retryInterval = 20\n");
     uint32_t count = 0;
     ASSERT_EQ(0u, SS_GetControllerCount(&count));
-    ASSERT_EQ(2u, count);
+    ASSERT_EQ(ports.size(), count);
 
     std::string messageId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
-    ASSERT_TRUE(Eventually([&] { return HasHeartbeats(secondary, 1); })) << AgentRecord(secondary, kAgent.id);
-    ASSERT_TRUE(IdleFor(2));
-
-    // Two refused connections on the primary, then the move to the secondary.
-    EXPECT_EQ((std::vector<ErrorReport>{{0xC7590009, 1}, {0xC7590009, 1}}), ErrorLog::Instance().Reports());
-    const std::vector<int> servers = ServersSentTo();
-    ASSERT_EQ(3u, servers.size()) << ::testing::PrintToString(servers);
-    EXPECT_EQ(servers[0], servers[1]);
-    EXPECT_NE(servers[1], servers[2]);
-    EXPECT_TRUE(secondary.WaitForLogLines(std::string("heartbeat from ") + kAgent.id, 1));
-}
-
-TEST_F(EndToEndTest, AControllerThatRefusesTwiceGetsTheThirdTry) {
-    ControllerProcess& controller = StartController({"--fail-503-first", "2"});
-    StartLibrary({controller.Port()}, true, "retryInterval = 20\n");
-
-    std::string messageId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&messageId));
     ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 1); })) << AgentRecord(controller, kAgent.id);
     ASSERT_TRUE(IdleFor(2));
 
-    EXPECT_EQ((std::vector<ErrorReport>{{0xC7590013, 1}, {0xC7590013, 1}}), ErrorLog::Instance().Reports());
-    // Every try went to the one controller: two refusals, then the accepted heartbeat.
+    EXPECT_EQ((std::vector<ErrorReport>{{c.failure, 1}, {c.failure, 1}}), ErrorLog::Instance().Reports());
     const std::vector<int> servers = ServersSentTo();
     ASSERT_EQ(3u, servers.size()) << ::testing::PrintToString(servers);
     EXPECT_EQ(servers[0], servers[1]);
-    EXPECT_EQ(servers[1], servers[2]);
+    EXPECT_EQ(servers[1] != servers[2], c.primaryDown);
+    // The accepting controller saw the refused tries it answered, then the heartbeat.
     ASSERT_TRUE(controller.WaitForLogLines(std::string("heartbeat from ") + kAgent.id, 1));
     std::vector<std::string> heartbeatLines;
     for (const std::string& line : controller.LogLines())
         if (line.rfind("heartbeat", 0) == 0) heartbeatLines.push_back(line);
-    ASSERT_EQ(3u, heartbeatLines.size()) << ::testing::PrintToString(heartbeatLines);
-    EXPECT_EQ("heartbeat: reply 503 (injected)", heartbeatLines[0]);
-    EXPECT_EQ("heartbeat: reply 503 (injected)", heartbeatLines[1]);
-    EXPECT_TRUE(Contains(heartbeatLines[2], std::string("heartbeat from ") + kAgent.id + " (" + kAgent.name +
-                                                ") message " + messageId + ": reply 200"))
-        << heartbeatLines[2];
+    const std::size_t refused = c.primaryDown ? 0 : 2;
+    ASSERT_EQ(refused + 1, heartbeatLines.size()) << ::testing::PrintToString(heartbeatLines);
+    for (std::size_t i = 0; i < refused; ++i) EXPECT_EQ("heartbeat: reply 503 (injected)", heartbeatLines[i]);
+    EXPECT_TRUE(Contains(heartbeatLines[refused], std::string("heartbeat from ") + kAgent.id + " (" + kAgent.name +
+                                                      ") message " + messageId + ": reply 200"))
+        << heartbeatLines[refused];
 }
+
+INSTANTIATE_TEST_SUITE_P(Failures, RetryTest,
+                         ::testing::Values(RetryCase{"PrimaryDown", true, 0xC7590009},
+                                           RetryCase{"RefusedTwice", false, 0xC7590013}),
+                         [](const ::testing::TestParamInfo<RetryCase>& info) { return info.param.name; });
 
 TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdded) {
     ControllerProcess& controller = StartController();
@@ -388,7 +390,7 @@ TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdd
     StartLibrary({}, false);
 
     std::string orphanId;
-    EXPECT_EQ(0xC7210009u, PostAgentHeartbeat(orphanId));
+    EXPECT_EQ(0xC7210009u, PostAgentHeartbeat(&orphanId));
     ASSERT_EQ(36u, orphanId.size());
 
     const std::string port = std::to_string(tap.Port());
@@ -399,7 +401,7 @@ TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdd
     std::string deliveredId;
     ASSERT_TRUE(Eventually([&] {
         EXPECT_EQ(0u, SS_ResetToPrimaryController());
-        const uint32_t status = PostAgentHeartbeat(deliveredId);
+        const uint32_t status = PostAgentHeartbeat(&deliveredId);
         EXPECT_TRUE(status == 0 || status == ZEL_E_INVALID_HANDLE) << std::hex << status;
         return status == 0;
     }));
@@ -415,63 +417,26 @@ TEST_F(EndToEndTest, SynchronousWithoutControllersKeepsTheHeartbeatUntilOneIsAdd
     EXPECT_TRUE(ErrorLog::Instance().Reports().empty());
 }
 
-// The agent's callbacks in the order they ran, one line each (plain functions, so shared).
-class CallbackLog {
-public:
-    static CallbackLog& Instance() {
-        static CallbackLog log;
-        return log;
-    }
-    void Add(std::string line) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back(std::move(line));
-    }
-    std::vector<std::string> Lines() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_lines;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.clear();
-    }
+// The agent's callbacks in the order they ran, one line each (they are plain functions).
+std::mutex g_callbackMutex;
+std::vector<std::string> g_callbacks;
 
-    static uint32_t OnSetSchemaRequest(const char*, uint32_t, uint32_t, const char* agentId, const char*,
-                                       const char* schemaNamespace, const char*, uint32_t, const char*,
-                                       const char* schema, uint32_t schemaLength, uint32_t last) {
-        Instance().Add(std::string("set-schema-request ") + agentId + " " + schemaNamespace + " " +
-                       std::to_string(schema && schemaLength > 0) + " last=" + std::to_string(last));
-        return 0;
-    }
-    static uint32_t OnGetPolicyResponse(const char*, uint32_t, uint32_t, const char*, const char*, const char*,
-                                        const char* policyNamespace, const char*, uint32_t code, const char*,
-                                        const char*, uint32_t, uint32_t last) {
-        char line[256];
-        std::snprintf(line, sizeof line, "get-policy-response %s 0x%08x last=%u", policyNamespace, code, last);
-        Instance().Add(line);
-        return 0;
-    }
-    static uint32_t OnGroupSettings(const char*, uint32_t, uint32_t status, const char*, const char* token,
-                                    const char*, const char*, const char*, uint32_t code, const char*,
-                                    const char* policy, uint32_t policyLength, uint32_t) {
-        Instance().Add("group-settings token=" + std::string(token) + " status=" + std::to_string(status) +
-                       " code=" + std::to_string(code) + " document=" + std::to_string(policy && policyLength > 0));
-        return 0;
-    }
-    static uint32_t OnGeneric(const char* tagName, const char*, uint32_t, const char*, uint32_t code, const char*,
-                              uint32_t last) {
-        Instance().Add(std::string("generic ") + tagName + " " + std::to_string(code) +
-                       " last=" + std::to_string(last));
-        return 0;
-    }
-    static uint32_t OnResponseComplete(const char* responseTo) {
-        Instance().Add(std::string("complete ") + responseTo);
-        return 0;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
-};
+void Called(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_callbacks.push_back(line);
+}
+std::vector<std::string> CallbackLines() {
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    return g_callbacks;
+}
+void ClearCallbacks() {
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    g_callbacks.clear();
+}
+uint32_t OnResponseComplete(const char* responseTo) {
+    Called(std::string("complete ") + responseTo);
+    return 0;
+}
 
 // Queues one request element for the agent at the controller; its request id.
 std::string QueueRequest(const ControllerProcess& controller, const std::string& element) {
@@ -489,12 +454,36 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
     const RefusingPort second;
     ControllerProcess& served = StartListedController({second.Port()}, "9");
     StartLibrary({served.Port()}, true);
-    CallbackLog::Instance().Clear();
-    ASSERT_EQ(0u, RegisterSetSchemaRequest(&CallbackLog::OnSetSchemaRequest));
-    ASSERT_EQ(0u, RegisterGetPolicyResponse(&CallbackLog::OnGetPolicyResponse));
-    ASSERT_EQ(0u, RegisterGroupSettingsResponse(&CallbackLog::OnGroupSettings));
-    ASSERT_EQ(0u, RegisterGenericResponse(&CallbackLog::OnGeneric));
-    ASSERT_EQ(0u, RegisterResponseComplete(&CallbackLog::OnResponseComplete));
+    ClearCallbacks();
+    ASSERT_EQ(0u, RegisterSetSchemaRequest([](const char*, uint32_t, uint32_t, const char* agentId, const char*,
+                                              const char* schemaNamespace, const char*, uint32_t, const char*,
+                                              const char* schema, uint32_t schemaLength, uint32_t last) -> uint32_t {
+        Called(std::string("set-schema-request ") + agentId + " " + schemaNamespace + " " +
+               std::to_string(schema && schemaLength > 0) + " last=" + std::to_string(last));
+        return 0;
+    }));
+    ASSERT_EQ(0u, RegisterGetPolicyResponse([](const char*, uint32_t, uint32_t, const char*, const char*, const char*,
+                                               const char* policyNamespace, const char*, uint32_t code, const char*,
+                                               const char*, uint32_t, uint32_t last) -> uint32_t {
+        char line[256];
+        std::snprintf(line, sizeof line, "get-policy-response %s 0x%08x last=%u", policyNamespace, code, last);
+        Called(line);
+        return 0;
+    }));
+    ASSERT_EQ(0u, RegisterGroupSettingsResponse([](const char*, uint32_t, uint32_t status, const char*,
+                                                   const char* token, const char*, const char*, const char*,
+                                                   uint32_t code, const char*, const char* policy,
+                                                   uint32_t policyLength, uint32_t) -> uint32_t {
+        Called("group-settings token=" + std::string(token) + " status=" + std::to_string(status) +
+               " code=" + std::to_string(code) + " document=" + std::to_string(policy && policyLength > 0));
+        return 0;
+    }));
+    ASSERT_EQ(0u, RegisterGenericResponse([](const char* tagName, const char*, uint32_t, const char*, uint32_t code,
+                                             const char*, uint32_t last) -> uint32_t {
+        Called(std::string("generic ") + tagName + " " + std::to_string(code) + " last=" + std::to_string(last));
+        return 0;
+    }));
+    ASSERT_EQ(0u, RegisterResponseComplete(&OnResponseComplete));
 
     QueueRequest(served,
                  "<set-schema-request xmlns='http://schemas.zel.example/cml'><schema-info name='s' "
@@ -502,19 +491,13 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
                  "version='1'/></schema-info></set-schema-request>");
     const std::string unknownId = QueueRequest(served, "<reboot-request xmlns='http://schemas.zel.example/cml'/>");
 
-    SS_Heartbeat heartbeat = nullptr;
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version,
-                                  kAgent.ipAddress));
-    ASSERT_EQ(0u, AddGetPolicyRequest(heartbeat, "1", "scan", "urn:e2e:policy", "1.0", nullptr, nullptr));
-    char id[36];
-    uint32_t idLength = sizeof id;
-    ASSERT_EQ(0u, PostHeartbeat(heartbeat, id, &idLength));
-    const std::string messageId(id, idLength);
+    std::string messageId;
+    ASSERT_EQ(0u, PostAgentHeartbeat(&messageId, "urn:e2e:policy"));
 
     // Schema requests first, then the policy answers (the group settings item goes to the
     // library, which saves and loads it and then tells the agent), then the acknowledgement.
-    ASSERT_TRUE(Eventually([] { return CallbackLog::Instance().Lines().size() >= 5; }));
-    const std::vector<std::string> lines = CallbackLog::Instance().Lines();
+    ASSERT_TRUE(Eventually([] { return CallbackLines().size() >= 5; }));
+    const std::vector<std::string> lines = CallbackLines();
     EXPECT_EQ((std::vector<std::string>{
                   std::string("set-schema-request ") + kAgent.id + " urn:e2e:schema 1 last=0",
                   "get-policy-response urn:e2e:policy 0x47560013 last=0",
@@ -531,9 +514,7 @@ TEST_F(EndToEndTest, TheControllersReplyReachesTheAgentsCallbacksAndTheLoopClose
 
     // The unknown request is answered in the agent's next heartbeat, which the controller
     // recorded, and which asked for the settings with the new version.
-    ASSERT_EQ(0u, CreateHeartbeat(&heartbeat, kAgent.id, kAgent.name, kAgent.agentNamespace, kAgent.version,
-                                  kAgent.ipAddress));
-    ASSERT_EQ(0u, PostHeartbeat(heartbeat, nullptr, nullptr));
+    ASSERT_EQ(0u, PostAgentHeartbeat(nullptr));
     ASSERT_TRUE(Eventually([&] { return HasHeartbeats(served, 2); })) << AgentRecord(served, kAgent.id);
     const std::string record = AgentRecord(served, kAgent.id);
     EXPECT_TRUE(Contains(record, "\"error-response\"")) << record;
@@ -557,12 +538,12 @@ TEST_F(EndToEndTest, QueuedTaskAndStatusRequestsReachTheAgentAndAreAnsweredAsUnr
 
     // The library has no callback for either: it owes both an answer, which its next
     // heartbeat carries.
-    CallbackLog::Instance().Clear();
-    ASSERT_EQ(0u, RegisterResponseComplete(&CallbackLog::OnResponseComplete));
+    ClearCallbacks();
+    ASSERT_EQ(0u, RegisterResponseComplete(&OnResponseComplete));
     std::string messageId;
-    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
-    ASSERT_TRUE(Eventually([&] { return CallbackLog::Instance().Lines() == std::vector{"complete " + messageId}; }));
-    ASSERT_EQ(0u, PostAgentHeartbeat(messageId));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&messageId));
+    ASSERT_TRUE(Eventually([&] { return CallbackLines() == std::vector{"complete " + messageId}; }));
+    ASSERT_EQ(0u, PostAgentHeartbeat(&messageId));
     ASSERT_TRUE(Eventually([&] { return HasHeartbeats(controller, 2); })) << AgentRecord(controller, kAgent.id);
     const std::string record = AgentRecord(controller, kAgent.id);
     for (const auto& [tag, id] :
