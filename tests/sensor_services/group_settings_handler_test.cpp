@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,11 +25,6 @@ namespace {
 
 constexpr const char* kHandlerWhere = "CSensorServices::_GetPropertiesCallback()";
 constexpr const char* kReloadWhere = "CSensorServices::ReloadGroupSettings()";
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Names(const std::string& directory) {
     std::vector<std::string> names;
@@ -77,6 +70,12 @@ std::string AgentItem(const std::string& name) {
     return "<policy-item name='" + name + "' namespace='urn:p' token='1' code='0x47560006'/>";
 }
 
+// The call of the agent's item `name` (AgentItem).
+CallRecord AgentCall(const std::string& name, uint32_t last) {
+    return Call(Callback::kGetPolicyResponse, "gp", {"1", name, "urn:p", ""}, 0x47560006, std::nullopt, std::nullopt,
+                last);
+}
+
 std::string GetPolicyReply(const std::string& items) {
     return ReplyDocument("", "<get-policy-response request-id='gp'>" + items + "</get-policy-response>\n");
 }
@@ -99,7 +98,21 @@ uint32_t ControllerCount() {
     return count;
 }
 
-class GroupSettingsTest : public ReplyTestBase {};
+class GroupSettingsTest : public ReplyTestBase {
+protected:
+    void StartRecording(const ReplyServer& server) {
+        Start(server);
+        for (Callback callback : {Callback::kGetPolicyResponse, Callback::kGroupSettings, Callback::kResponseComplete})
+            ASSERT_EQ(0u, RegisterRecorder(callback));
+    }
+    // Posts the next heartbeat; the group-settings token it asks with.
+    std::string NextToken(const ReplyServer& server) {
+        const std::size_t before = server.Server().Posts().size();
+        EXPECT_EQ(0u, PostOneHeartbeat());
+        const std::vector<ReceivedPost> posts = server.Server().Posts();
+        return posts.size() == before + 1 ? GroupSettingsToken(posts.back().body) : "<not posted>";
+    }
+};
 
 TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
     ReplyServer server({});
@@ -107,43 +120,21 @@ TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
     server.SetReplies({GetPolicyReply(AgentItem("A") +
                                       GroupSettingsItem("token='12'", NightShiftSettings(server.Port())) +
                                       AgentItem("B"))});
-    Start(server);
-    for (Callback callback : {Callback::kGetPolicyResponse, Callback::kGroupSettings, Callback::kResponseComplete})
-        ASSERT_EQ(0u, RegisterRecorder(callback));
+    StartRecording(server);
     ASSERT_EQ(1u, ControllerCount());
     const std::string directory = m_files->GroupSettingsFile().substr(0, m_files->GroupSettingsFile().rfind('/'));
 
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_EQ(1u, server.Server().Posts().size());
-    EXPECT_EQ("0", GroupSettingsToken(server.Server().Posts()[0].body));
+    EXPECT_EQ("0", NextToken(server));
 
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(4u, calls.size());
     // The agent's own items keep the reply's order; the group-settings item is not among
-    // them, and the item before it counts as the final one too.
-    EXPECT_EQ(Callback::kGetPolicyResponse, calls[0].callback);
-    EXPECT_EQ("A", calls[0].texts[1]);
-    EXPECT_EQ(1u, calls[0].last);
-    const CallRecord& settings = calls[1];
-    EXPECT_EQ(Callback::kGroupSettings, settings.callback);
-    EXPECT_EQ("gp", settings.requestId);
-    EXPECT_EQ(2u, settings.requestIdLength);
-    EXPECT_EQ(0u, settings.status);
-    EXPECT_EQ(kAgentId, settings.agentId);
-    EXPECT_EQ((std::vector<std::optional<std::string>>{"12", "Night Shift", kGroupSettingsNs, "1.0.0"}),
-              settings.texts);
-    EXPECT_EQ(0u, settings.code);
-    EXPECT_EQ(std::nullopt, settings.text);
-    EXPECT_EQ(0u, settings.last);
-    ASSERT_TRUE(settings.document.has_value());
-    EXPECT_EQ(settings.document->size(), settings.documentLength);
-    EXPECT_EQ(Callback::kGetPolicyResponse, calls[2].callback);
-    EXPECT_EQ("B", calls[2].texts[1]);
-    EXPECT_EQ(1u, calls[2].last);
-    EXPECT_EQ(Callback::kResponseComplete, calls[3].callback);
-
-    // Saved exactly as handed to the agent, with no temporary file left beside it.
-    EXPECT_EQ(*settings.document, ReadBytes(m_files->GroupSettingsFile()));
+    // them, and the item before it counts as the final one too. The settings are saved
+    // exactly as handed to the agent, with no temporary file left beside it.
+    EXPECT_EQ((std::vector<CallRecord>{AgentCall("A", 1),
+                                       Call(Callback::kGroupSettings, "gp", {"12", "Night Shift", kGroupSettingsNs,
+                                                                            "1.0.0"}, 0, std::nullopt,
+                                            ReadFile(m_files->GroupSettingsFile())),
+                                       AgentCall("B", 1), Complete()}),
+              CallbackLog::Instance().Calls());
     EXPECT_EQ((std::vector<std::string>{"agent.properties", "group.xml"}), Names(directory));
 
     // Loaded: the module now serves the new controller list.
@@ -151,16 +142,12 @@ TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
     EXPECT_EQ((std::vector<std::string>{"night-primary", "127.0.0.1", std::to_string(server.Port()), "http",
                                         "<null>", "<null>", "<null>", "<null>"}),
               Controller(0));
-    const std::vector<std::string> backup = Controller(1);
-    EXPECT_EQ("night-backup", backup[0]);
-    EXPECT_EQ("backup.night.example", backup[1]);
-    EXPECT_EQ("8443", backup[2]);
-    EXPECT_EQ("https", backup[3]);
+    EXPECT_EQ((std::vector<std::string>{"night-backup", "backup.night.example", "8443", "https", "<null>", "<null>",
+                                        "<null>", "<null>"}),
+              Controller(1));
 
     // The next heartbeat asks with the new version.
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_EQ(2u, server.Server().Posts().size());
-    EXPECT_EQ("12", GroupSettingsToken(server.Server().Posts()[1].body));
+    EXPECT_EQ("12", NextToken(server));
     EXPECT_TRUE(m_trace.Lines(kHandlerWhere).empty());
     EXPECT_TRUE(m_trace.Lines(kReloadWhere).empty());
 }
@@ -174,24 +161,18 @@ struct UnchangedCase {
     std::string trace;
 };
 
-class UnchangedSettingsTest : public ReplyTestBase, public ::testing::WithParamInterface<UnchangedCase> {};
+class UnchangedSettingsTest : public GroupSettingsTest, public ::testing::WithParamInterface<UnchangedCase> {};
 
 TEST_P(UnchangedSettingsTest, ChangesNothingAndCallsNothing) {
     const UnchangedCase& answer = GetParam();
     ReplyServer server({GetPolicyReply(AgentItem("A") + answer.item)});
-    Start(server);
-    for (Callback callback : {Callback::kGetPolicyResponse, Callback::kGroupSettings, Callback::kResponseComplete})
-        ASSERT_EQ(0u, RegisterRecorder(callback));
-    const std::string before = ReadBytes(m_files->GroupSettingsFile());
+    StartRecording(server);
+    const std::string before = ReadFile(m_files->GroupSettingsFile());
 
     ASSERT_EQ(0u, PostOneHeartbeat());
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ(Callback::kGetPolicyResponse, calls[0].callback);
-    EXPECT_EQ("A", calls[0].texts[1]);
-    EXPECT_EQ(Callback::kResponseComplete, calls[1].callback);
+    EXPECT_EQ((std::vector<CallRecord>{AgentCall("A", 1), Complete()}), CallbackLog::Instance().Calls());
 
-    EXPECT_EQ(before, ReadBytes(m_files->GroupSettingsFile()));
+    EXPECT_EQ(before, ReadFile(m_files->GroupSettingsFile()));
     EXPECT_EQ(1u, ControllerCount());
     const std::vector<TraceLine> lines = m_trace.Lines(kHandlerWhere);
     if (answer.trace.empty()) {
@@ -202,9 +183,7 @@ TEST_P(UnchangedSettingsTest, ChangesNothingAndCallsNothing) {
         EXPECT_EQ(answer.trace, lines[0].message);
     }
 
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_EQ(2u, server.Server().Posts().size());
-    EXPECT_EQ("0", GroupSettingsToken(server.Server().Posts()[1].body));
+    EXPECT_EQ("0", NextToken(server));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,13 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
 // What stands in the way of the group settings file, set up after the library has started.
 enum class Obstacle { kParentIsAFile, kTargetIsADirectory };
 
-class UnwritableSettingsTest : public ReplyTestBase, public ::testing::WithParamInterface<Obstacle> {};
+class UnwritableSettingsTest : public GroupSettingsTest, public ::testing::WithParamInterface<Obstacle> {};
 
 TEST_P(UnwritableSettingsTest, KeepTheVersionAndAreTraced) {
     ReplyServer server({GetPolicyReply(GroupSettingsItem("token='12'", NightShiftSettings(1234)))});
-    Start(server);
-    for (Callback callback : {Callback::kGetPolicyResponse, Callback::kGroupSettings, Callback::kResponseComplete})
-        ASSERT_EQ(0u, RegisterRecorder(callback));
+    StartRecording(server);
     const std::string path = m_files->GroupSettingsFile();
     const std::string directory = path.substr(0, path.rfind('/'));
     const std::string moved = directory + ".moved";
@@ -249,15 +226,11 @@ TEST_P(UnwritableSettingsTest, KeepTheVersionAndAreTraced) {
                                                : "0xc7210021 Err: " + std::to_string(EISDIR));
     EXPECT_EQ(1, m_trace.Count(SS_TRACE_WARNING, expected, kHandlerWhere))
         << ::testing::PrintToString(m_trace.Lines(kHandlerWhere).size());
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(Callback::kResponseComplete, calls[0].callback);
+    EXPECT_EQ(std::vector<CallRecord>{Complete()}, CallbackLog::Instance().Calls());
     EXPECT_EQ(1u, ControllerCount());
 
     // The next heartbeat asks again with the old version.
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_EQ(2u, server.Server().Posts().size());
-    EXPECT_EQ("0", GroupSettingsToken(server.Server().Posts()[1].body));
+    EXPECT_EQ("0", NextToken(server));
 
     if (parentIsFile) {
         ASSERT_EQ(0, std::remove(directory.c_str()));
@@ -285,11 +258,11 @@ TEST_F(GroupSettingsTest, SettingsTheModuleRefusesAreSavedButTheOldListStays) {
                                kReloadWhere));
     EXPECT_EQ(1u, ControllerCount());
     // The file holds what the controller sent, so the version is the one it names.
-    EXPECT_NE(std::string::npos, ReadBytes(m_files->GroupSettingsFile()).find("name='broken'"));
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(0u, calls[0].status);
-    EXPECT_EQ("13", calls[0].texts[0]);
+    const std::string saved = ReadFile(m_files->GroupSettingsFile());
+    EXPECT_NE(std::string::npos, saved.find("name='broken'"));
+    EXPECT_EQ((std::vector<CallRecord>{Call(Callback::kGroupSettings, "gp", {"13", "Night Shift", kGroupSettingsNs,
+                                                                             "1.0.0"}, 0, std::nullopt, saved)}),
+              CallbackLog::Instance().Calls());
 }
 
 TEST(ReplaceFileContents, WritesExactlyTheBytesAndKeepsThePermissions) {
@@ -301,7 +274,7 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesAndKeepsThePermissions) {
     int error = -1;
     EXPECT_EQ(0u, ReplaceFileContents(path, bytes.data(), static_cast<uint32_t>(bytes.size()), error));
     EXPECT_EQ(0, error);
-    EXPECT_EQ(bytes, ReadBytes(path));
+    EXPECT_EQ(bytes, ReadFile(path));
     struct stat st {};
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
     EXPECT_EQ(0604u, st.st_mode & 07777);
@@ -309,14 +282,14 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesAndKeepsThePermissions) {
 
     // A file that did not exist is created, for its owner only.
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("fresh.xml"), "abc", 3, error));
-    EXPECT_EQ("abc", ReadBytes(dir.File("fresh.xml")));
+    EXPECT_EQ("abc", ReadFile(dir.File("fresh.xml")));
     ASSERT_EQ(0, ::stat(dir.File("fresh.xml").c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
 
     // A link is followed: its target changes and the link stays a link.
     ASSERT_EQ(0, ::symlink(path.c_str(), dir.File("link.xml").c_str()));
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("link.xml"), "via link", 8, error));
-    EXPECT_EQ("via link", ReadBytes(path));
+    EXPECT_EQ("via link", ReadFile(path));
     struct stat link {};
     ASSERT_EQ(0, ::lstat(dir.File("link.xml").c_str(), &link));
     EXPECT_TRUE(S_ISLNK(link.st_mode));

@@ -1,12 +1,10 @@
 // A heartbeat built with every setter and adder, posted with the dump switched on: the
 // dumped document must be exactly the hand-written one below (generated identifiers
-// replaced), and the controller must receive the same bytes.
+// replaced), and the controller must receive the same bytes. Texts of any kind make a
+// well-formed heartbeat.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -20,13 +18,17 @@ namespace {
 
 constexpr const char* kPolicyBase = "http://schemas.zel.example/cml/PolicyBase";
 constexpr const char* kSchemaA = "http://schemas.zel.example/cml/SchemaA";
+// Only "param" elements of the common namespace count; an ordinal may be hexadecimal.
 constexpr const char* kModuleParams =
-    "<module-params xmlns='http://schemas.zel.example/cml/common'><param name='a&amp;b' value='&lt;1&gt;'/>"
-    "<param name='n' value='v' ordinal='2'/></module-params>";
+    "<module-params xmlns='http://schemas.zel.example/cml/common' xmlns:o='urn:other'>"
+    "<param name='a&amp;b' value='&lt;1&gt;'/><o:param name='skipped'/><other name='skipped'/>"
+    "<param name='n' value='v' ordinal='0x2'/></module-params>";
 constexpr const char* kAgentParams =
     "<agent-parameters xmlns='http://schemas.zel.example/cml/common'>\n"
     "  <param name='mode' value='fast &quot;x&quot;'/>\n"
     "</agent-parameters>";
+// Bytes past the given length are never read.
+const std::string kAgentParamsAndGarbage = std::string(kAgentParams) + "<garbage";
 constexpr const char* kPolicyRequest =
     "<set-policy-request xmlns='http://schemas.zel.example/cml'>"
     "<policy name='P&amp;1' schema-version='1.0.0' xmlns='http://schemas.zel.example/cml/PolicyBase'>"
@@ -122,11 +124,6 @@ constexpr const char* kExpected = R"(<?xml version='1.0' encoding='UTF-8' standa
 
 uint32_t Length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // Every generated identifier as one placeholder.
 std::string WithoutGuids(const std::string& document) {
     static const std::regex guid(
@@ -134,33 +131,19 @@ std::string WithoutGuids(const std::string& document) {
     return std::regex_replace(document, guid, "$1='{GUID}'");
 }
 
-// Runs in `directory` until destroyed, then goes back.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& directory) : m_previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(directory);
-    }
-    ~WorkingDirectory() {
-        std::error_code ignored;
-        std::filesystem::current_path(m_previous, ignored);
-    }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-private:
-    std::filesystem::path m_previous;
-};
-
-class HeartbeatGoldenTest : public HeartbeatLibraryTest {
+class HeartbeatGoldenTest : public LibraryTest {
 protected:
-    void SetUp() override { Start(m_server.Port(), "dumpEnabled = 1\n"); }
+    void SetUp() override {
+        LibraryTest::SetUp();
+        Start({m_server.Port()}, false, "dumpEnabled = 1\n");
+    }
 
     RecordingServer m_server;
 };
 
 TEST_F(HeartbeatGoldenTest, APostedHeartbeatIsDumpedAndSentAsWritten) {
     TempDir directory;
-    const WorkingDirectory inDirectory(directory.File(""));
+    const WorkingDirectory here(directory.File(""));
 
     SS_Heartbeat h = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&h, "agent-7", "Sensör & <Agent>", "http://schemas.zel.example/agents/Sensor",
@@ -176,13 +159,17 @@ TEST_F(HeartbeatGoldenTest, APostedHeartbeatIsDumpedAndSentAsWritten) {
     ASSERT_EQ(0u, AddModuleInfo(h, "Módulo & core", "2.0", 0xC7560012u, "not sent", &module));
     ASSERT_EQ(0u, AddModuleInfoParams(module, kModuleParams, Length(kModuleParams)));
     ASSERT_EQ(0u, AddModuleInfo(h, "plain", "1.0", 0x47380022u, nullptr, nullptr));
-    ASSERT_EQ(0u, AddAgentParams(h, kAgentParams, Length(kAgentParams)));
+    ASSERT_EQ(0u, AddAgentParams(h, kAgentParamsAndGarbage.data(), Length(kAgentParams)));
 
     char policyId[36];
     uint32_t policyIdLength = sizeof policyId;
     ASSERT_EQ(0u, AddGetPolicyRequest(h, "12", "Pölicy & Co", kPolicyBase, "1.0.0", policyId, &policyIdLength));
+    // The second policy joins the first one's request and gets its identifier.
+    char secondPolicyId[36];
+    uint32_t secondPolicyIdLength = sizeof secondPolicyId;
     ASSERT_EQ(0u, AddAgentPolicyInfo(h, nullptr, nullptr, "http://schemas.zel.example/cml/AvpSections", "9.9.9",
-                                     nullptr, nullptr));
+                                     secondPolicyId, &secondPolicyIdLength));
+    EXPECT_EQ(std::string(policyId, policyIdLength), std::string(secondPolicyId, secondPolicyIdLength));
     ASSERT_EQ(0u, AddSetPolicyRequest(h, kPolicyRequest, Length(kPolicyRequest), nullptr, nullptr));
     ASSERT_EQ(0u, AddOptAgentProperties(h, kOptionalProperties, Length(kOptionalProperties), nullptr, nullptr));
     ASSERT_EQ(0u,
@@ -222,7 +209,7 @@ TEST_F(HeartbeatGoldenTest, APostedHeartbeatIsDumpedAndSentAsWritten) {
 // U+FFFD, and a status text with an apostrophe stays inside its attribute.
 TEST_F(HeartbeatGoldenTest, TextsOfAnyKindMakeAWellFormedHeartbeat) {
     TempDir directory;
-    const WorkingDirectory inDirectory(directory.File(""));
+    const WorkingDirectory here(directory.File(""));
     SS_Heartbeat h = nullptr;
     ASSERT_EQ(0u, CreateHeartbeat(&h, "agent-7", "Agent\x01\x1b[0m 'one'", "urn:a'gent", "1.0\x7f", "10.0.0.1\x08"));
     ASSERT_EQ(0u, SetHostInfo(h, "host<1>&'", "10.0.0.2'", "Linux\x0c", nullptr, "NB'", nullptr, nullptr, nullptr));

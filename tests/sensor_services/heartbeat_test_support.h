@@ -15,7 +15,7 @@
 #include "sensor_services/heartbeat_builder.h"
 #include "sensor_services/heartbeat_message.h"
 #include "sensor_services/internal.h"
-#include "services_fixture.h"
+#include "library_test.h"
 #include "zel/sensor_services.h"
 
 namespace zel::ss::test {
@@ -53,21 +53,13 @@ inline std::vector<cml::CCmlResponse*> ResponsesTagged(SS_Heartbeat handle, cons
     return found;
 }
 
-// The library in synchronous mode (no dispatch thread) with the controller at `port`.
-class HeartbeatLibraryTest : public ::testing::Test {
+// The library in synchronous mode (no dispatch thread), its controller on port 1 (nobody
+// listens there) unless the test starts it otherwise.
+class HeartbeatLibraryTest : public LibraryTest {
 protected:
-    void SetUp() override { Start(1, ""); }
-    // The trace sink must outlive the library's last trace.
-    void TearDown() override {
-        EXPECT_EQ(0u, SS_ShutDown());
-        WaitUntilLibraryGone();
-    }
-
-    void Start(int port, const std::string& properties) {
-        m_files = std::make_unique<SettingsFiles>(port);
-        m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
-        ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0,
-                              nullptr, m_trace.Sink()));
+    void SetUp() override {
+        LibraryTest::SetUp();
+        Start({1}, false);
     }
 
     // A new heartbeat for agent "id" with host address 10.0.0.1.
@@ -76,9 +68,6 @@ protected:
         EXPECT_EQ(0u, CreateHeartbeat(&handle, "id", "agent", "urn:agent", "1.0", "10.0.0.1"));
         return Heartbeat(handle);
     }
-
-    TraceRecorder m_trace;
-    std::unique_ptr<SettingsFiles> m_files;
 };
 
 }  // namespace zel::ss::test

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sensor_services/internal.h"
-#include "services_fixture.h"
+#include "library_test.h"
 #include "zel/platform_posix.h"
 #include "zel/sensor_services.h"
 
@@ -23,13 +23,7 @@ constexpr uint32_t kNotInitialized = 0xC7560003;
 constexpr const char* kSsInit = "SS_Init()";
 constexpr const char* kBaseInit = "CBaseServices::Init()";
 constexpr const char* kSensorInit = "CSensorServices::Init()";
-
-TEST(StatusConstantsTest, HaveTheirValues) {
-    EXPECT_EQ(0xC7560003u, ZEL_E_SS_NOT_INITIALIZED);
-    EXPECT_EQ(0x47560004u, ZEL_I_SS_ALREADY_INITIALIZED);
-    EXPECT_EQ(0xC7210003u, ZEL_E_INVALIDARG);
-    EXPECT_EQ(0xC7210005u, ZEL_E_INTERNAL);
-}
+constexpr const SS_PlatformServices* kSynchronous = nullptr;
 
 struct ExportCall {
     const char* name;
@@ -75,98 +69,77 @@ void ExpectNotInitialized() {
     SS_Free(nullptr);
 }
 
-// Each test starts and ends with the library shut down.
-class LibraryTest : public ::testing::Test {
+// Nothing listens on port 1: no test here posts.
+class LifecycleTest : public LibraryTest {
 protected:
-    // The dispatch thread may still trace while it ends: the recorder must outlive it.
-    void TearDown() override {
-        EXPECT_EQ(0u, SS_ShutDown());
-        WaitUntilLibraryGone();
+    void SetUp() override {
+        LibraryTest::SetUp();
+        m_files = std::make_unique<SettingsFiles>(1);
     }
-
     uint32_t Init(const SS_PlatformServices* platform, const std::string& propertyFile) {
-        return SS_Init("3.0", propertyFile.c_str(), m_files.GroupSettingsFile().c_str(), kAgentId, 0, platform,
+        return SS_Init("3.0", propertyFile.c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0, platform,
                        m_trace.Sink());
     }
     uint32_t Init(const SS_PlatformServices* platform = ZEL_PosixPlatformServices()) {
-        return Init(platform, m_files.PropertyFile());
+        return Init(platform, m_files->PropertyFile());
     }
     std::vector<uint32_t> Timeouts() {
         uint32_t values[3] = {1, 1, 1};
         EXPECT_EQ(0u, GetPostTimeouts(values));
         return {values[0], values[1], values[2]};
     }
-
-    TraceRecorder m_trace;
-    // Nothing listens on port 1: no test here posts.
-    SettingsFiles m_files{1};
 };
 
-TEST_F(LibraryTest, EveryFramedExportAnswersNotInitializedBeforeInit) { ExpectNotInitialized(); }
-
-TEST_F(LibraryTest, ShutDownWithoutInitReturnsZero) {
+TEST_F(LifecycleTest, EveryFramedExportAnswersNotInitializedBeforeInitAndShutDownReturnsZero) {
+    ExpectNotInitialized();
     EXPECT_EQ(0u, SS_ShutDown());
     EXPECT_EQ(0u, SS_ShutDown());
     ExpectNotInitialized();
 }
 
-struct BadArguments {
-    const char* label;
-    const char* version;
-    const char* propertyFile;
-    const char* groupFile;
-    const char* agentId;
-    const char* expectedTrace;  // without the two pointers
-};
+// The two pointers the validation trace ends with.
+std::string Pointers(const void* platform, const void* sink) {
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%08lx, 0x%08lx)",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(platform)),
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(sink)));
+    return text;
+}
 
-TEST_F(LibraryTest, InvalidArgumentsAreRefusedWithTheirTrace) {
-    const std::string id35(35, 'a'), id37(37, 'a');
-    // 36 bytes each: a lone continuation byte, a cut sequence, an encoded surrogate, an
-    // overlong slash, a control character, U+FFFF.
-    const std::string notUtf8[] = {std::string(35, 'a') + "\x80", std::string(34, 'a') + "\xC3" "a",
-                                   std::string(33, 'a') + "\xED\xA0\x80", std::string(34, 'a') + "\xC0\xAF",
-                                   std::string(35, 'a') + "\x1b", std::string(33, 'a') + "\xEF\xBF\xBF"};
-    const BadArguments cases[] = {
-        {"trailing blank", "3.0 ", "/p", "/g", kAgentId, "SS_Init(3.0 , /p, /g, "},
-        {"other version", "3.1", "/p", "/g", kAgentId, "SS_Init(3.1, /p, /g, "},
-        {"empty version", "", "/p", "/g", kAgentId, "SS_Init(, /p, /g, "},
-        {"null version", nullptr, "/p", "/g", kAgentId, "SS_Init((null), /p, /g, "},
-        {"35 characters", "3.0", "/p", "/g", id35.c_str(), "SS_Init(3.0, /p, /g, "},
-        {"37 characters", "3.0", "/p", "/g", id37.c_str(), "SS_Init(3.0, /p, /g, "},
-        {"null identifier", "3.0", "/p", "/g", nullptr, "SS_Init(3.0, /p, /g, "},
-        {"null property file", "3.0", nullptr, "/g", kAgentId, "SS_Init(3.0, (null), /g, "},
-        {"null group file", "3.0", "/p", nullptr, kAgentId, "SS_Init(3.0, /p, (null), "},
-        {"lone continuation byte", "3.0", "/p", "/g", notUtf8[0].c_str(), "SS_Init(3.0, /p, /g, "},
-        {"cut sequence", "3.0", "/p", "/g", notUtf8[1].c_str(), "SS_Init(3.0, /p, /g, "},
-        {"encoded surrogate", "3.0", "/p", "/g", notUtf8[2].c_str(), "SS_Init(3.0, /p, /g, "},
-        {"overlong", "3.0", "/p", "/g", notUtf8[3].c_str(), "SS_Init(3.0, /p, /g, "},
-        {"control character", "3.0", "/p", "/g", notUtf8[4].c_str(), "SS_Init(3.0, /p, /g, "},
-        {"U+FFFF", "3.0", "/p", "/g", notUtf8[5].c_str(), "SS_Init(3.0, /p, /g, "},
+// (The decoding of UTF-8 itself is the runtime's, tested there.)
+TEST_F(LifecycleTest, InvalidArgumentsAreRefusedWithTheirTrace) {
+    const std::string id35(35, 'a'), id37(37, 'a'), notUtf8 = std::string(35, 'a') + "\x80",
+                      control = std::string(35, 'a') + "\x1b", nonCharacter = std::string(33, 'a') + "\xEF\xBF\xBF";
+    // Version, property file, group file, agent identifier; the trace names a null text "(null)".
+    const std::vector<std::vector<const char*>> cases = {
+        {"3.0 ", "/p", "/g", kAgentId},         {"3.1", "/p", "/g", kAgentId},
+        {"", "/p", "/g", kAgentId},             {nullptr, "/p", "/g", kAgentId},
+        {"3.0", "/p", "/g", id35.c_str()},      {"3.0", "/p", "/g", id37.c_str()},
+        {"3.0", "/p", "/g", nullptr},           {"3.0", nullptr, "/g", kAgentId},
+        {"3.0", "/p", nullptr, kAgentId},       {"3.0", "/p", "/g", notUtf8.c_str()},
+        {"3.0", "/p", "/g", control.c_str()},   {"3.0", "/p", "/g", nonCharacter.c_str()},
     };
     const SS_PlatformServices* platform = ZEL_PosixPlatformServices();
-    for (const BadArguments& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases.data());
         TraceRecorder trace;
-        EXPECT_EQ(0xC7210003u, SS_Init(c.version, c.propertyFile, c.groupFile, c.agentId, 0, platform, trace.Sink()))
-            << c.label;
+        EXPECT_EQ(0xC7210003u, SS_Init(c[0], c[1], c[2], c[3], 0, platform, trace.Sink()));
+        std::string call = "SS_Init(";
+        for (int i = 0; i < 3; ++i) call += std::string(c[i] ? c[i] : "(null)") + ", ";
         const std::vector<TraceLine> lines = trace.Lines();
-        ASSERT_EQ(2u, lines.size()) << c.label;
+        ASSERT_EQ(2u, lines.size());
         EXPECT_EQ(8u, lines[0].level);
         EXPECT_EQ("Initializing Sensor Services...", lines[0].message);
         EXPECT_EQ(kSsInit, lines[0].where);
         EXPECT_EQ(1u, lines[1].level);
-        char expectedPointers[64];
-        std::snprintf(expectedPointers, sizeof expectedPointers, "0x%08lx, 0x%08lx)",
-                      static_cast<unsigned long>(reinterpret_cast<uintptr_t>(platform)),
-                      static_cast<unsigned long>(reinterpret_cast<uintptr_t>(trace.Sink())));
-        EXPECT_EQ(std::string("...Error validating arguments in call to ") + c.expectedTrace + expectedPointers,
-                  lines[1].message)
-            << c.label;
+        EXPECT_EQ("...Error validating arguments in call to " + call + Pointers(platform, trace.Sink()),
+                  lines[1].message);
         EXPECT_EQ(kSsInit, lines[1].where);
         ExpectNotInitialized();
     }
 }
 
-TEST_F(LibraryTest, ValidationTraceNeedsTheErrorLevelAndANullSinkIsNeverCalled) {
+TEST_F(LifecycleTest, ValidationTraceNeedsTheErrorLevelAndANullSinkIsNeverCalled) {
     TraceRecorder infoOnly(SS_TRACE_INFO);
     EXPECT_EQ(0xC7210003u, SS_Init("3.0 ", "/p", "/g", kAgentId, 0, nullptr, infoOnly.Sink()));
     ASSERT_EQ(1u, infoOnly.Lines().size());
@@ -175,23 +148,16 @@ TEST_F(LibraryTest, ValidationTraceNeedsTheErrorLevelAndANullSinkIsNeverCalled) 
     TraceRecorder errorsOnly(SS_TRACE_ERROR);
     EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, errorsOnly.Sink()));
     ASSERT_EQ(1u, errorsOnly.Lines().size());
-    EXPECT_EQ("...Error validating arguments in call to SS_Init(3.0, /p, /g, 0x00000000, 0x" +
-                  [&] {
-                      char hex[32];
-                      std::snprintf(hex, sizeof hex, "%08lx)",
-                                    static_cast<unsigned long>(reinterpret_cast<uintptr_t>(errorsOnly.Sink())));
-                      return std::string(hex);
-                  }(),
+    EXPECT_EQ("...Error validating arguments in call to SS_Init(3.0, /p, /g, " + Pointers(nullptr, errorsOnly.Sink()),
               errorsOnly.Lines()[0].message);
-
     EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, nullptr));
 }
 
-TEST_F(LibraryTest, AMissingGroupSettingsFileFailsInitWithTheModuleStatus) {
-    const std::string missing = m_files.MissingFile();
-    for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), static_cast<const SS_PlatformServices*>(nullptr)}) {
+TEST_F(LifecycleTest, AMissingGroupSettingsFileFailsInitWithTheModuleStatus) {
+    const std::string missing = m_files->MissingFile();
+    for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), kSynchronous}) {
         TraceRecorder trace;
-        EXPECT_EQ(0xC7590005u, SS_Init("3.0", m_files.PropertyFile().c_str(), missing.c_str(), kAgentId, 0, platform,
+        EXPECT_EQ(0xC7590005u, SS_Init("3.0", m_files->PropertyFile().c_str(), missing.c_str(), kAgentId, 0, platform,
                                        trace.Sink()));
         EXPECT_EQ(1, trace.Count(2, "Unable to load group settings file: " + missing, kBaseInit));
         EXPECT_EQ(0, trace.Count(8, "Sensor services initialized.", kSsInit));
@@ -199,7 +165,7 @@ TEST_F(LibraryTest, AMissingGroupSettingsFileFailsInitWithTheModuleStatus) {
     }
 }
 
-TEST_F(LibraryTest, InitStartsOnceAndShutDownStopsEveryExport) {
+TEST_F(LifecycleTest, InitStartsOnceAndShutDownStopsEveryExport) {
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(1, m_trace.Count(8, "Initializing Sensor Services...", kSsInit));
     EXPECT_EQ(1, m_trace.Count(8, "Sensor services initialized.", kSsInit));
@@ -232,7 +198,7 @@ TEST_F(LibraryTest, InitStartsOnceAndShutDownStopsEveryExport) {
 // SS_Init does not wait for an instance shut down earlier whose post is still in flight: the
 // new instance takes the session-config module over, and the earlier one, once its post has
 // ended, goes without stopping the module under the new one.
-TEST_F(LibraryTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
+TEST_F(LifecycleTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
     std::atomic<int> arrived{0};
@@ -269,17 +235,17 @@ TEST_F(LibraryTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
     EXPECT_EQ("third", server.Posts()[2].body);
 }
 
-TEST_F(LibraryTest, WithoutAnyTraceLevelTheSinkIsNeverCalled) {
+TEST_F(LifecycleTest, WithoutAnyTraceLevelTheSinkIsNeverCalled) {
     TraceRecorder silent(0);
-    ASSERT_EQ(0u, SS_Init("3.0", m_files.MissingFile().c_str(), m_files.GroupSettingsFile().c_str(), kAgentId, 0,
+    ASSERT_EQ(0u, SS_Init("3.0", m_files->MissingFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0,
                           ZEL_PosixPlatformServices(), silent.Sink()));
     EXPECT_EQ(0u, SS_ShutDown());
     WaitUntilLibraryGone();
     EXPECT_TRUE(silent.Lines().empty());
 }
 
-TEST_F(LibraryTest, AnUnreadablePropertyFileOnlyWarnsWithPlatformServices) {
-    const std::string missing = m_files.MissingFile();
+TEST_F(LifecycleTest, AnUnreadablePropertyFileOnlyWarnsWithPlatformServices) {
+    const std::string missing = m_files->MissingFile();
     ASSERT_EQ(0u, Init(ZEL_PosixPlatformServices(), missing));
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 60000}), Timeouts());
     EXPECT_EQ(1, m_trace.Count(2, "Unable to load local property file: " + missing, kBaseInit));
@@ -288,54 +254,53 @@ TEST_F(LibraryTest, AnUnreadablePropertyFileOnlyWarnsWithPlatformServices) {
     EXPECT_EQ(1, m_trace.Count(8, "Sensor services initialized.", kSsInit));
 }
 
-TEST_F(LibraryTest, InSynchronousModeTheLookupOfTheLastTimeoutDecides) {
+TEST_F(LifecycleTest, InSynchronousModeTheLookupOfTheLastTimeoutDecides) {
     // No property file: the lookup of dnsCacheTimeout fails with the module's status.
-    EXPECT_EQ(0xC7590004u, Init(nullptr, m_files.MissingFile()));
+    EXPECT_EQ(0xC7590004u, Init(nullptr, m_files->MissingFile()));
     ExpectNotInitialized();
     // A file without that key fails the same way, even with the other keys present.
-    m_files.SetProperties("[sensor_services]\nconnectTimeout = 5\ntransferTimeout = 6\n");
+    m_files->SetProperties("[sensor_services]\nconnectTimeout = 5\ntransferTimeout = 6\n");
     EXPECT_EQ(0xC7590004u, Init(nullptr));
     ExpectNotInitialized();
-    m_files.SetProperties("[sensor_services]\ndnsCacheTimeout = 0\n");
+    m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 0\n");
     ASSERT_EQ(0u, Init(nullptr));
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), Timeouts());
 }
 
-TEST_F(LibraryTest, TimeoutsAreReadAsLeadingDecimalDigits) {
-    m_files.SetProperties(
-        "[sensor_services]\nconnectTimeout = 1500\ntransferTimeout = 12x\ndnsCacheTimeout = abc\n"
-        "[other]\nconnectTimeout = 7\n");
-    for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), static_cast<const SS_PlatformServices*>(nullptr)}) {
-        ASSERT_EQ(0u, Init(platform));
-        EXPECT_EQ((std::vector<uint32_t>{1500, 12, 0}), Timeouts());
-        EXPECT_EQ(0u, SS_ShutDown());
-    }
-}
-
-TEST_F(LibraryTest, DumpEnabledIsOnOnlyForANonZeroNumber) {
+TEST_F(LifecycleTest, TimeoutsAreLeadingDecimalDigitsAndTheDumpIsOnForANonZeroNumber) {
     const struct {
-        const char* line;
-        bool enabled;
-    } cases[] = {{"", false},
-                 {"dumpEnabled = 0\n", false},
-                 {"dumpEnabled = yes\n", false},
-                 {"dumpEnabled =\n", false},
-                 {"dumpEnabled = 1\n", true},
-                 {"dumpEnabled = 12\n", true}};
+        const char* lines;
+        std::vector<uint32_t> timeouts;
+        bool dump;
+    } cases[] = {
+        {"connectTimeout = 1500\ntransferTimeout = 12x\ndnsCacheTimeout = abc\n[other]\nconnectTimeout = 7\n",
+         {1500, 12, 0}, false},
+        {"", {0, 0, 60000}, false},
+        {"dumpEnabled = 0\n", {0, 0, 60000}, false},
+        {"dumpEnabled = yes\n", {0, 0, 60000}, false},
+        {"dumpEnabled =\n", {0, 0, 60000}, false},
+        {"dumpEnabled = 1\n", {0, 0, 60000}, true},
+        {"dumpEnabled = 12\n", {0, 0, 60000}, true},
+    };
     for (const auto& c : cases) {
-        m_files.SetProperties(std::string("[sensor_services]\n") + c.line);
-        ASSERT_EQ(0u, Init()) << c.line;
-        bool enabled = !c.enabled;
-        EXPECT_EQ(0u, GetDumpEnabled(enabled));
-        EXPECT_EQ(c.enabled, enabled) << c.line;
-        EXPECT_EQ(0u, SS_ShutDown());
+        m_files->SetProperties(std::string("[sensor_services]\n") + c.lines);
+        // In synchronous mode only the first row has dnsCacheTimeout, which it needs.
+        for (const SS_PlatformServices* platform : {ZEL_PosixPlatformServices(), kSynchronous}) {
+            if (!platform && &c != cases) continue;
+            ASSERT_EQ(0u, Init(platform)) << c.lines;
+            EXPECT_EQ(c.timeouts, Timeouts()) << c.lines;
+            bool enabled = !c.dump;
+            EXPECT_EQ(0u, GetDumpEnabled(enabled));
+            EXPECT_EQ(c.dump, enabled) << c.lines;
+            EXPECT_EQ(0u, SS_ShutDown());
+        }
     }
 }
 
-TEST_F(LibraryTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHandler) {
+TEST_F(LifecycleTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHandler) {
     ASSERT_EQ(0u, Init());
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 60000}), Timeouts());
-    const std::string second = m_files.MissingFile();
+    const std::string second = m_files->MissingFile();
     WriteFile(second, "[sensor_services]\nconnectTimeout = 250\ntransferTimeout = 750\ndnsCacheTimeout = 5\n"
                       "dumpEnabled = 1\n");
     EXPECT_EQ(0u, SS_LoadLocalProperties(second.c_str()));
@@ -348,25 +313,17 @@ TEST_F(LibraryTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHandl
     EXPECT_EQ(0xC7590005u, SS_LoadGroupSettings((second + ".gone").c_str()));
 }
 
-TEST_F(LibraryTest, AgentIdentifiersPassThroughToTheModule) {
+TEST_F(LifecycleTest, IdentifiersAndControllersPassThroughToTheModuleAsCopiesTheAgentFrees) {
     ASSERT_EQ(0u, Init());
     const char* newId = "11111111-2222-3333-4444-555555555555";
     EXPECT_EQ(0u, SS_SetAgentId(newId));
     EXPECT_EQ(0u, SS_SetLastGoodAgentId(newId));
     EXPECT_EQ(0u, SS_SetGroupnameHint("hint"));
-    std::FILE* file = std::fopen(m_files.PropertyFile().c_str(), "rb");
-    ASSERT_NE(nullptr, file);
-    char buffer[4096] = {};
-    std::fread(buffer, 1, sizeof buffer - 1, file);
-    std::fclose(file);
-    const std::string text = buffer;
+    const std::string text = ReadFile(m_files->PropertyFile());
     EXPECT_NE(std::string::npos, text.find(std::string("agentId = ") + newId)) << text;
     EXPECT_NE(std::string::npos, text.find(std::string("lastGoodAgentId = ") + newId)) << text;
     EXPECT_NE(0u, SS_SetAgentId(""));
-}
 
-TEST_F(LibraryTest, ControllerInfoComesAsCopiesTheAgentFrees) {
-    ASSERT_EQ(0u, Init());
     ASSERT_EQ(0u, SS_AddController("backup", "backup.example", "8443", "https", "proxy.example", "3128", "user",
                                    "secret", "proxyuser", "proxysecret"));
     uint32_t count = 0;

@@ -4,18 +4,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sensor_services/internal.h"
-#include "services_fixture.h"
+#include "library_test.h"
 #include "zel/platform_posix.h"
 #include "zel/sensor_services.h"
 
@@ -26,7 +23,7 @@ constexpr const char* kPingPath = "/zel/sensor_services/ping";
 constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kProcessWhere = "CSensorServices::HelperProcessPingResponse";
 
-// What the ping and error callbacks received; they are plain functions, so this is shared.
+// What the ping callback received; it is a plain function, so this is shared.
 struct Outcome {
     std::string requestId;
     uint32_t status;
@@ -34,37 +31,28 @@ struct Outcome {
     std::string response;
     std::thread::id thread;
 };
-struct Log {
-    std::mutex mutex;
-    std::vector<Outcome> pings;
-    std::vector<std::pair<uint32_t, uint32_t>> errors;  // status, channel
-};
-Log g_log;
+std::mutex g_mutex;
+std::vector<Outcome> g_pings;
 
 uint32_t OnPing(const char* id, uint32_t idLength, uint32_t status, const char* response, uint32_t length) {
-    std::lock_guard<std::mutex> lock(g_log.mutex);
-    g_log.pings.push_back({std::string(id, idLength), status, response != nullptr,
-                           response ? std::string(response, length) : std::string(), std::this_thread::get_id()});
-    return 0;
-}
-uint32_t OnError(uint32_t status, uint32_t channel) {
-    std::lock_guard<std::mutex> lock(g_log.mutex);
-    g_log.errors.emplace_back(status, channel);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_pings.push_back({std::string(id, idLength), status, response != nullptr,
+                       response ? std::string(response, length) : std::string(), std::this_thread::get_id()});
     return 0;
 }
 std::vector<Outcome> Pings() {
-    std::lock_guard<std::mutex> lock(g_log.mutex);
-    return g_log.pings;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_pings;
 }
 // The error reports of the ping channel (the heartbeats of these tests get replies that are
 // no heartbeat replies, which the heartbeat channel reports).
-std::vector<std::pair<uint32_t, uint32_t>> PingErrors() {
-    std::lock_guard<std::mutex> lock(g_log.mutex);
-    std::vector<std::pair<uint32_t, uint32_t>> errors;
-    for (const auto& error : g_log.errors)
-        if (error.second == SS_CHANNEL_PING) errors.push_back(error);
+std::vector<ErrorReport> PingErrors() {
+    std::vector<ErrorReport> errors;
+    for (const ErrorReport& error : ErrorLog::Instance().Reports())
+        if (error.channel == SS_CHANNEL_PING) errors.push_back(error);
     return errors;
 }
+using Errors = std::vector<ErrorReport>;
 
 // The reply the controller gives: the body echoed in an "agent-ping" element.
 std::string Reply(const std::string& id) {
@@ -81,49 +69,21 @@ std::vector<std::string> Bodies(const RecordingServer& server, const char* path)
     return bodies;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Makes `path` the process's working directory, where the dumps go, for a scope.
-struct ScopedWorkingDirectory {
-    explicit ScopedWorkingDirectory(const std::string& path) { std::filesystem::current_path(path); }
-    ~ScopedWorkingDirectory() {
-        std::error_code ignored;
-        std::filesystem::current_path(m_previous, ignored);
-    }
-    const std::filesystem::path m_previous = std::filesystem::current_path();
-};
-
-class PingTest : public ::testing::Test {
+class PingTest : public LibraryTest {
 protected:
     void SetUp() override {
-        std::lock_guard<std::mutex> lock(g_log.mutex);
-        g_log.pings.clear();
-        g_log.errors.clear();
+        LibraryTest::SetUp();
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_pings.clear();
     }
-    void TearDown() override { ShutDown(); }
     void ShutDown() {
         EXPECT_EQ(0u, SS_ShutDown());
         WaitUntilLibraryGone();
     }
-
     // Starts the library on the controllers at `ports` (in list order) with the properties.
     void Start(const std::vector<int>& ports, const std::string& properties = "", bool callback = true,
                bool threaded = true) {
-        m_files = std::make_unique<SettingsFiles>(ports.at(0));
-        std::ostringstream group;
-        group << "<?xml version='1.0' encoding='UTF-8'?>\n<policy xmlns='http://schemas.zel.example/cml/"
-                 "GroupSettings' name='G' version='3' schema-version='1.0.0'><controller-list>\n";
-        for (std::size_t i = 0; i < ports.size(); ++i)
-            group << "<controller-info name='c" << i << "' host-name='127.0.0.1' port='" << ports[i] << "'/>\n";
-        group << "</controller-list></policy>\n";
-        WriteFile(m_files->GroupSettingsFile(), group.str());
-        m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
-        ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId,
-                              0, threaded ? ZEL_PosixPlatformServices() : nullptr, m_trace.Sink()));
-        ASSERT_EQ(0u, SS_RegisterErrorCallback(&OnError));
+        LibraryTest::Start(ports, threaded, properties);
         if (callback) { ASSERT_EQ(0u, RegisterPingResponse(&OnPing)); }
     }
 
@@ -134,11 +94,9 @@ protected:
         EXPECT_EQ(0u, PostPing(id, &length));
         return std::string(id, length);
     }
-
-    TraceRecorder m_trace;
-    std::unique_ptr<SettingsFiles> m_files;
 };
 
+// (CopyIdentifier serves every export with an identifier buffer.)
 TEST_F(PingTest, TheIdentifierBufferGetsTheIdentifierOnlyWhenItFits) {
     // Groups 8-4-4-4-12 of lower-case hexadecimal digits.
     const auto isGuid = [](const std::string& text) {
@@ -230,7 +188,7 @@ TEST_F(PingTest, WhenEveryControllerIsBusyEachIsAskedAgainAfterAPauseThenTheCall
         }
     }
     EXPECT_EQ(std::vector<std::string>(3, id), Bodies(secondary, kPingPath));
-    EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>(6, {0xC7590013u, 2u})), PingErrors());
+    EXPECT_EQ(Errors(6, {0xC7590013u, 2u}), PingErrors());
 }
 
 TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
@@ -266,7 +224,7 @@ TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
         ASSERT_EQ(1u, Pings().size());
         EXPECT_EQ(id, Pings()[0].requestId);
         EXPECT_EQ(0u, Pings()[0].status);
-        EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{c.primaryFailure, 2u}}), PingErrors());
+        EXPECT_EQ((Errors{{c.primaryFailure, 2u}}), PingErrors());
         ShutDown();
     }
 }
@@ -310,11 +268,8 @@ TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
         EXPECT_NE(std::string::npos, line.message.find(" ERR code: 0xc7560005 CML code: 0x")) << line.message;
         // The refusal is reported on the ping's channel.
         EXPECT_TRUE(Eventually([] { return !PingErrors().empty(); }));
-        EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{0xC7560005u, 2u}}), PingErrors());
-        {
-            std::lock_guard<std::mutex> lock(g_log.mutex);
-            g_log.errors.clear();
-        }
+        EXPECT_EQ((Errors{{0xC7560005u, 2u}}), PingErrors());
+        ErrorLog::Instance().Clear();
         // The next ping is read again; this one called nothing.
         reply = cases[0].reply;
         const std::string next = Ping();
@@ -329,7 +284,7 @@ TEST_F(PingTest, TheDumpsHoldTheIdentifierAndTheReplyWhichIsReadOnlyForACallback
         SCOPED_TRACE(callback);
         SetUp();
         TempDir directory;
-        ScopedWorkingDirectory inside(directory.File(""));
+        const WorkingDirectory inside(directory.File(""));
         // Not XML: without a callback it is not parsed, so nothing is traced.
         const std::string reply = callback ? Reply("id") : "<not xml";
         RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
@@ -349,30 +304,19 @@ TEST_F(PingTest, TheDumpsHoldTheIdentifierAndTheReplyWhichIsReadOnlyForACallback
     }
 }
 
-TEST_F(PingTest, InSynchronousModeThePingIsSentOnTheCallersThread) {
-    RecordingServer server(Answer);
-    Start({server.Port()}, "", true, false);
-    const std::string id = Ping();
-    ASSERT_EQ(1u, Pings().size());
-    EXPECT_EQ(id, Pings()[0].requestId);
-    EXPECT_EQ(std::this_thread::get_id(), Pings()[0].thread);
-}
-
 uint32_t ThrowingOnPing(const char* id, uint32_t idLength, uint32_t status, const char* response, uint32_t length) {
     OnPing(id, idLength, status, response, length);
     throw std::runtime_error("the agent's callback failed");
 }
 
+// In synchronous mode the ping is sent, and the callback called, on the caller's thread.
 TEST_F(PingTest, AnExceptionFromThePingCallbackIsTracedAndGoesNoFurther) {
     // One controller that answers, one that is busy (and is asked only once).
     RecordingServer answering(Answer);
     RecordingServer busy([](const httplib::Request&, httplib::Response& response) { response.status = 503; });
     for (const int port : {answering.Port(), busy.Port()}) {
         SCOPED_TRACE(port == answering.Port() ? "answered" : "failed");
-        {
-            std::lock_guard<std::mutex> lock(g_log.mutex);
-            g_log.pings.clear();
-        }
+        SetUp();
         Start({port}, "maxServerRetry = 0\n", false, false);
         ASSERT_EQ(0u, RegisterPingResponse(&ThrowingOnPing));
         const auto traced = [&] {
@@ -385,6 +329,8 @@ TEST_F(PingTest, AnExceptionFromThePingCallbackIsTracedAndGoesNoFurther) {
         EXPECT_EQ(0u, PostPing(id, &length));
         ASSERT_EQ(1u, Pings().size());
         EXPECT_EQ(port == answering.Port() ? 0u : 0xC7590013u, Pings()[0].status);
+        EXPECT_EQ(std::string(id, length), Pings()[0].requestId);
+        EXPECT_EQ(std::this_thread::get_id(), Pings()[0].thread);
         EXPECT_EQ(before + 1, traced());
         EXPECT_EQ(0u, SS_ShutDown());
     }

@@ -9,10 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "sensor_services/internal.h"
-#include "services_fixture.h"
-#include "zel/platform_posix.h"
-#include "zel/sensor_services.h"
+#include "library_test.h"
 
 namespace zel::ss::test {
 namespace {
@@ -34,31 +31,15 @@ std::vector<std::string> Bodies(const RecordingServer& server) {
 
 // The parameter: true runs with the POSIX platform services (dispatch thread), false in
 // synchronous mode.
-class PostingTest : public ::testing::TestWithParam<bool> {
+class PostingTest : public LibraryTest, public ::testing::WithParamInterface<bool> {
 protected:
-    void SetUp() override { ErrorLog::Instance().Clear(); }
-    // The dispatch thread may still trace while it ends: the recorder must outlive it.
-    void TearDown() override {
-        EXPECT_EQ(0u, SS_ShutDown());
-        WaitUntilLibraryGone();
-    }
-
     bool Threaded() const { return GetParam(); }
-
+    // A short first back-off, so that the dispatch thread retries within the test.
     void Start(const RecordingServer& server, const std::string& properties = "") {
-        m_files = std::make_unique<SettingsFiles>(server.Port());
-        // A short first back-off, so that the dispatch thread retries within the test.
-        m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\nretryInterval = 100\n" + properties);
-        ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId,
-                              0, Threaded() ? ZEL_PosixPlatformServices() : nullptr, m_trace.Sink()));
-        ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
+        LibraryTest::Start({server.Port()}, Threaded(), "retryInterval = 100\n" + properties);
     }
-
     // What RequestDispatch returns: the post's status in synchronous mode, else 0.
     uint32_t Expected(uint32_t postStatus) const { return Threaded() ? 0 : postStatus; }
-
-    TraceRecorder m_trace;
-    std::unique_ptr<SettingsFiles> m_files;
 };
 
 TEST_P(PostingTest, AQueuedRecordReachesTheServerAndIsFreed) {

@@ -1,5 +1,6 @@
 #include "reply_fixture.h"
 
+#include <tuple>
 #include <utility>
 
 #include "sensor_services/internal.h"
@@ -86,6 +87,36 @@ std::string GroupSettingsDocument(const std::string& version, const std::string&
            "' schema-version='1.0.0'><controller-list>" + controllers + "</controller-list></policy>";
 }
 
+namespace {
+auto Tied(const CallRecord& r) {
+    return std::tie(r.callback, r.requestId, r.requestIdLength, r.status, r.agentId, r.texts, r.code, r.text,
+                    r.document, r.documentLength, r.last);
+}
+}  // namespace
+
+bool operator==(const CallRecord& a, const CallRecord& b) { return Tied(a) == Tied(b); }
+
+void PrintTo(const CallRecord& r, std::ostream* out) {
+    *out << "{" << static_cast<int>(r.callback) << ", " << ::testing::PrintToString(r.requestId) << "/"
+         << r.requestIdLength << ", status " << r.status << ", " << ::testing::PrintToString(r.agentId) << ", "
+         << ::testing::PrintToString(r.texts) << ", code " << r.code << ", " << ::testing::PrintToString(r.text)
+         << ", " << ::testing::PrintToString(r.document) << "/" << r.documentLength << ", last " << r.last << "}";
+}
+
+CallRecord Call(Callback callback, const std::string& requestId, Texts texts, uint32_t code,
+                std::optional<std::string> text, std::optional<std::string> document, uint32_t last) {
+    const bool generic = callback == Callback::kGeneric;
+    const auto documentLength = static_cast<uint32_t>(document ? document->size() : 0);
+    return {callback, requestId, generic ? 0 : static_cast<uint32_t>(requestId.size()), 0, kAgentId,
+            std::move(texts), code, std::move(text), std::move(document), documentLength, last};
+}
+
+CallRecord Complete(const std::string& responseTo) {
+    CallRecord record;
+    record.requestId = responseTo;
+    return record;
+}
+
 CallbackLog& CallbackLog::Instance() {
     static CallbackLog log;
     return log;
@@ -147,25 +178,6 @@ void ReplyServer::SetReplies(std::vector<std::string> replies) {
 }
 
 std::string ReplyServer::FallbackReply() { return ReplyDocument("", "", "fallback"); }
-
-void ReplyTestBase::SetUp() {
-    CallbackLog::Instance().Clear();
-    ErrorLog::Instance().Clear();
-}
-
-void ReplyTestBase::TearDown() {
-    SS_ShutDown();
-    // The dispatch thread may still trace while it ends: the recorder must outlive it.
-    WaitUntilLibraryGone();
-}
-
-void ReplyTestBase::Start(int controllerPort, bool threaded, const std::string& properties) {
-    m_files = std::make_unique<SettingsFiles>(controllerPort);
-    m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\nretryInterval = 100\n" + properties);
-    ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0,
-                          threaded ? m_platform : nullptr, m_trace.Sink()));
-    ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
-}
 
 uint32_t ReplyTestBase::PostOneHeartbeat() {
     SS_Heartbeat heartbeat = nullptr;

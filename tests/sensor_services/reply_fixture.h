@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "services_fixture.h"
+#include "library_test.h"
 #include "zel/platform_posix.h"
 
 namespace zel::ss::test {
@@ -61,6 +61,17 @@ struct CallRecord {
     uint32_t last = 0;
 };
 
+bool operator==(const CallRecord& a, const CallRecord& b);
+void PrintTo(const CallRecord& record, std::ostream* out);
+using Texts = std::vector<std::optional<std::string>>;
+// A call for agent kAgentId with status 0 and the lengths of `requestId` and `document`
+// (the generic callback gets no lengths).
+CallRecord Call(Callback callback, const std::string& requestId, Texts texts, uint32_t code = 0,
+                std::optional<std::string> text = std::nullopt, std::optional<std::string> document = std::nullopt,
+                uint32_t last = 0);
+// The response-complete call for the reply to `responseTo`.
+CallRecord Complete(const std::string& responseTo = "hb-42");
+
 // Every call of the callbacks below, in order, from any thread.
 class CallbackLog {
 public:
@@ -97,28 +108,25 @@ private:
     RecordingServer m_server;
 };
 
-// A library start against a ReplyServer: synchronous mode unless `threaded`.
-class ReplyTestBase : public ::testing::Test {
+// A library start against a ReplyServer: synchronous mode unless `threaded`, with a short
+// first back-off.
+class ReplyTestBase : public LibraryTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Writes the settings files, adding `properties` to the sensor_services section, and
-    // starts the library against `server` (threaded: with m_platform), with ErrorLog as its
-    // error callback.
+    void SetUp() override {
+        LibraryTest::SetUp();
+        CallbackLog::Instance().Clear();
+    }
     void Start(const ReplyServer& server, bool threaded = false, const std::string& properties = "") {
         Start(server.Port(), threaded, properties);
     }
-    void Start(int controllerPort, bool threaded = false, const std::string& properties = "");
+    void Start(int controllerPort, bool threaded = false, const std::string& properties = "") {
+        LibraryTest::Start({controllerPort}, threaded, "retryInterval = 100\n" + properties);
+    }
     // Builds a heartbeat with the exports and posts it; the post's status.
     uint32_t PostOneHeartbeat();
     // Waits until `count` heartbeats have reached the server and the response-complete
     // callback has run `completes` times (or 20 s passed).
     bool WaitFor(const ReplyServer& server, std::size_t count, std::size_t completes) const;
-
-    TraceRecorder m_trace;
-    std::unique_ptr<SettingsFiles> m_files;
-    const SS_PlatformServices* m_platform = ZEL_PosixPlatformServices();
 };
 
 // The number of calls of `callback` in `calls`.

@@ -2,16 +2,13 @@
 // server on 127.0.0.1 to heartbeats posted through the exports, with the real
 // session-config module.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <thread>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -46,8 +43,6 @@ const Callback kAllCallbacks[] = {
 void RegisterAll() {
     for (Callback callback : kAllCallbacks) ASSERT_EQ(0u, RegisterRecorder(callback));
 }
-
-using Texts = std::vector<std::optional<std::string>>;
 
 // A schema document inside a "schema-info" element, and the text the library hands over for
 // it (formatted: one element per line, four blanks per level, the attributes in the order
@@ -89,54 +84,22 @@ TEST_P(MixedReplyTest, SchemaThenPolicyThenGenericThenComplete) {
     ReplyServer server({MixedReply()});
     Start(server, threaded);
     for (Callback callback : kAllCallbacks) {
-        if (callback == Callback::kGeneric && !generic) continue;
-        ASSERT_EQ(0u, RegisterRecorder(callback));
+        if (callback != Callback::kGeneric || generic) { ASSERT_EQ(0u, RegisterRecorder(callback)); }
     }
     ASSERT_EQ(0u, PostOneHeartbeat());
     ASSERT_TRUE(WaitFor(server, 1, 1));
 
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(generic ? 4u : 3u, calls.size());
-    const CallRecord& schema = calls[0];
-    EXPECT_EQ(Callback::kSetSchemaRequest, schema.callback);
-    EXPECT_EQ(kSetSchemaRequestId, schema.requestId);
-    EXPECT_EQ(6u, schema.requestIdLength);
-    EXPECT_EQ(0u, schema.status);
-    EXPECT_EQ(kAgentId, schema.agentId);
-    EXPECT_EQ((Texts{"Scan \xc3\xa9", "urn:s", "1.2.3"}), schema.texts);
-    EXPECT_EQ(0u, schema.code);
-    EXPECT_EQ(std::nullopt, schema.text);
-    EXPECT_EQ(kSchemaText, schema.document);
-    EXPECT_EQ(kSchemaText.size(), schema.documentLength);
-    EXPECT_EQ(0u, schema.last);
-
-    const CallRecord& policy = calls[1];
-    EXPECT_EQ(Callback::kGetPolicyResponse, policy.callback);
-    EXPECT_EQ("req-pol", policy.requestId);
-    EXPECT_EQ(7u, policy.requestIdLength);
-    EXPECT_EQ(0u, policy.status);
-    EXPECT_EQ(kAgentId, policy.agentId);
-    EXPECT_EQ((Texts{"7", "Scan Policy", "urn:p", "1.0.0"}), policy.texts);
-    EXPECT_EQ(0u, policy.code);
-    EXPECT_EQ(std::nullopt, policy.text);
-    EXPECT_EQ(kPolicyText, policy.document);
-    EXPECT_EQ(kPolicyText.size(), policy.documentLength);
-    // Final only when no generic call follows.
-    EXPECT_EQ(generic ? 0u : 1u, policy.last);
-
-    if (generic) {
-        const CallRecord& error = calls[2];
-        EXPECT_EQ(Callback::kGeneric, error.callback);
-        EXPECT_EQ((Texts{"error-response"}), error.texts);
-        EXPECT_EQ("req-err", error.requestId);
-        EXPECT_EQ(0u, error.status);
-        EXPECT_EQ(kAgentId, error.agentId);
-        EXPECT_EQ(0xC7380004u, error.code);
-        EXPECT_EQ("no such thing", error.text);
-        EXPECT_EQ(1u, error.last);
-    }
-    EXPECT_EQ(Callback::kResponseComplete, calls.back().callback);
-    EXPECT_EQ("hb-42", calls.back().requestId);
+    std::vector<CallRecord> expected = {
+        Call(Callback::kSetSchemaRequest, kSetSchemaRequestId, {"Scan \xc3\xa9", "urn:s", "1.2.3"}, 0, std::nullopt,
+             kSchemaText),
+        // Final only when no generic call follows.
+        Call(Callback::kGetPolicyResponse, "req-pol", {"7", "Scan Policy", "urn:p", "1.0.0"}, 0, std::nullopt,
+             kPolicyText, generic ? 0 : 1)};
+    if (generic)
+        expected.push_back(
+            Call(Callback::kGeneric, "req-err", {"error-response"}, 0xC7380004u, "no such thing", std::nullopt, 1));
+    expected.push_back(Complete());
+    EXPECT_EQ(expected, CallbackLog::Instance().Calls());
     // Nothing in the reply asked for an answer.
     EXPECT_EQ(1u, server.Server().Posts().size());
 }
@@ -147,7 +110,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, MixedReplyTest, ::testing::Combine(::testing::Bo
                                     (std::get<1>(info.param) ? "WithGeneric" : "WithoutGeneric");
                          });
 
-class ReplyProcessingTest : public ReplyTestBase {};
+class ReplyProcessingTest : public ReplyTestBase {
+protected:
+    // A start against `server` with every recorder registered, and one heartbeat whose
+    // reply has been processed.
+    void StartAndPost(const ReplyServer& server, bool threaded = false) {
+        Start(server, threaded);
+        RegisterAll();
+        ASSERT_EQ(0u, PostOneHeartbeat());
+        ASSERT_TRUE(WaitFor(server, 1, 1));
+    }
+};
 
 TEST_F(ReplyProcessingTest, EveryTypedShapeInGroupOrder) {
     // Group 1: the get-schema-response; group 2, requests before responses: the
@@ -163,74 +136,37 @@ TEST_F(ReplyProcessingTest, EveryTypedShapeInGroupOrder) {
             "</schema-info></get-schema-response>\n"
             "<set-policy-response request-id='sp'><policy-item name='P' namespace='urn:p' code='0xc756000d' "
             "text='refused' token='3'/></set-policy-response>\n")});
-    Start(server);
-    RegisterAll();
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(WaitFor(server, 1, 1));
+    StartAndPost(server);
 
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(7u, calls.size());
-    EXPECT_EQ(Callback::kGetSchemaResponse, calls[0].callback);
-    EXPECT_EQ("gr", calls[0].requestId);
-    EXPECT_EQ((Texts{"Scan", "urn:s", "1.2.3"}), calls[0].texts);
-    EXPECT_EQ(0x47560013u, calls[0].code);
-    EXPECT_EQ("none", calls[0].text);
-    EXPECT_EQ(std::nullopt, calls[0].document);
-    EXPECT_EQ(0u, calls[0].last);
-    EXPECT_EQ(Callback::kGetSchemaResponse, calls[1].callback);
-    EXPECT_EQ(0u, calls[1].code);
-    EXPECT_EQ(std::nullopt, calls[1].text);
-    EXPECT_EQ(kSchemaText, calls[1].document);
-    EXPECT_EQ(0u, calls[1].last);
-
-    EXPECT_EQ(Callback::kGetSchemaRequest, calls[2].callback);
-    EXPECT_EQ("gs", calls[2].requestId);
-    EXPECT_EQ((Texts{"A", "urn:a", "1.0.0"}), calls[2].texts);
-    EXPECT_EQ(Callback::kGetSchemaRequest, calls[3].callback);
-    EXPECT_EQ((Texts{"", "urn:b", ""}), calls[3].texts);
-    for (int i : {2, 3}) {
-        EXPECT_EQ(0u, calls[i].code);
-        EXPECT_EQ(std::nullopt, calls[i].text);
-        EXPECT_EQ(std::nullopt, calls[i].document);
-        EXPECT_EQ(0u, calls[i].documentLength);
-        EXPECT_EQ(0u, calls[i].last);
-    }
-
-    // A set-schema-response without items: one call with nothing but the identifiers.
-    EXPECT_EQ(Callback::kSetSchemaResponse, calls[4].callback);
-    EXPECT_EQ("ss", calls[4].requestId);
-    EXPECT_EQ(2u, calls[4].requestIdLength);
-    EXPECT_EQ(kAgentId, calls[4].agentId);
-    EXPECT_EQ((Texts{std::nullopt, std::nullopt, std::nullopt}), calls[4].texts);
-    EXPECT_EQ(0u, calls[4].code);
-    EXPECT_EQ(0u, calls[4].last);
-
-    EXPECT_EQ(Callback::kSetPolicyResponse, calls[5].callback);
-    EXPECT_EQ("sp", calls[5].requestId);
-    EXPECT_EQ((Texts{"3", "P", "urn:p", ""}), calls[5].texts);
-    EXPECT_EQ(0xC756000Du, calls[5].code);
-    EXPECT_EQ("refused", calls[5].text);
-    EXPECT_EQ(std::nullopt, calls[5].document);
-    EXPECT_EQ(1u, calls[5].last);
-    EXPECT_EQ(Callback::kResponseComplete, calls[6].callback);
+    EXPECT_EQ((std::vector<CallRecord>{
+                  Call(Callback::kGetSchemaResponse, "gr", {"Scan", "urn:s", "1.2.3"}, 0x47560013u, "none"),
+                  Call(Callback::kGetSchemaResponse, "gr", {"Scan", "urn:s", "1.2.3"}, 0, std::nullopt, kSchemaText),
+                  Call(Callback::kGetSchemaRequest, "gs", {"A", "urn:a", "1.0.0"}),
+                  Call(Callback::kGetSchemaRequest, "gs", {"", "urn:b", ""}),
+                  // A set-schema-response without items: one call with nothing but the identifiers.
+                  Call(Callback::kSetSchemaResponse, "ss", {std::nullopt, std::nullopt, std::nullopt}),
+                  Call(Callback::kSetPolicyResponse, "sp", {"3", "P", "urn:p", ""}, 0xC756000Du, "refused",
+                       std::nullopt, 1),
+                  Complete()}),
+              CallbackLog::Instance().Calls());
 }
 
-TEST_F(ReplyProcessingTest, MessagesOutsideTheCmlNamespaceReachOnlyResponseComplete) {
+// Messages outside the CML namespace are ignored; unknown CML ones without an identifier are
+// only traced. Neither is answered.
+TEST_F(ReplyProcessingTest, MessagesOutsideTheCmlNamespaceOrWithoutIdentifierReachOnlyResponseComplete) {
     ReplyServer server({ReplyDocument(
         "<set-schema-request xmlns='urn:other' request-id='o1'><schema-info namespace='urn:s'/>"
-        "</set-schema-request>\n<frobnicate-request xmlns='urn:other' request-id='o2'/>\n",
-        "<error-response xmlns='urn:other' request-id='o3' code='0x1'/>\n")});
-    Start(server);
-    RegisterAll();
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(WaitFor(server, 1, 1));
-    const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(Callback::kResponseComplete, calls[0].callback);
-    EXPECT_EQ("hb-42", calls[0].requestId);
-    // Not answered either: no error-response heartbeat, no trace.
+        "</set-schema-request>\n<frobnicate-request xmlns='urn:other' request-id='o2'/>\n<frobnicate-request/>\n",
+        "<error-response xmlns='urn:other' request-id='o3' code='0x1'/>\n<mystery-response code='0x1'/>\n")});
+    StartAndPost(server);
+    EXPECT_EQ(std::vector<CallRecord>{Complete()}, CallbackLog::Instance().Calls());
     EXPECT_EQ(1u, server.Server().Posts().size());
-    EXPECT_TRUE(m_trace.Lines(kUnknownWhere).empty());
+    std::vector<std::string> traced;
+    for (const TraceLine& line : m_trace.Lines(kUnknownWhere))
+        traced.push_back((line.level == SS_TRACE_ERROR ? "error: " : "other: ") + line.message);
+    EXPECT_EQ((std::vector<std::string>{"error: Unknown CML message received. Tag name: frobnicate-request",
+                                        "error: Unknown CML message received. Tag name: mystery-response"}),
+              traced);
 }
 
 // The envelope of a posted heartbeat.
@@ -327,20 +263,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, UnknownRequestTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "DispatchThread" : "Synchronous";
                          });
-
-TEST_F(ReplyProcessingTest, AnUnknownRequestWithoutIdentifierIsOnlyTraced) {
-    ReplyServer server({ReplyDocument("<frobnicate-request/>\n", "<mystery-response code='0x1'/>\n")});
-    Start(server);
-    RegisterAll();
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(WaitFor(server, 1, 1));
-    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: frobnicate-request",
-                               kUnknownWhere));
-    EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: mystery-response",
-                               kUnknownWhere));
-    EXPECT_EQ(1u, CallbackLog::Instance().Calls().size());
-    EXPECT_EQ(1u, server.Server().Posts().size());
-}
 
 uint32_t ThrowingGeneric(const char*, const char*, uint32_t, const char*, uint32_t code, const char*, uint32_t) {
     CallRecord record;
@@ -538,10 +460,7 @@ TEST_F(ReplyProcessingTest, TheDeepestReplyAllowedIsHandledOnASmallDispatchThrea
 
     ReplyServer server({document});
     m_platform = zel::test::SmallStackPlatformServices();
-    Start(server, true);
-    RegisterAll();
-    ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(WaitFor(server, 1, 1));
+    StartAndPost(server, true);
     const std::vector<CallRecord> calls = CallbackLog::Instance().Calls();
     ASSERT_EQ(4u, calls.size());
     EXPECT_EQ(Callback::kGetPolicyResponse, calls[1].callback);
@@ -559,47 +478,26 @@ TEST_F(ReplyProcessingTest, AReplyOverTheModulesSizeLimitIsAFailedPost) {
     EXPECT_TRUE(m_trace.Lines(kResponseWhere).empty());
 }
 
-// Changes the current directory for a scope.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& path) {
-        char old[PATH_MAX];
-        if (!::getcwd(old, sizeof old)) throw std::runtime_error("getcwd");
-        m_old = old;
-        if (::chdir(path.c_str()) != 0) throw std::runtime_error("chdir");
-    }
-    ~CurrentDirectory() { (void)::chdir(m_old.c_str()); }
-
-private:
-    std::string m_old;
-};
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST_F(ReplyProcessingTest, TheDumpHoldsTheRawBytesOfTheLastReplyEvenWhenItFails) {
     const std::string broken("<zel>\0\xff\xfe not closed\r\n", 21);
     ReplyServer server({broken, MixedReply()});
     TempDir dir;
-    const CurrentDirectory here(dir.File(""));
+    const WorkingDirectory here(dir.File(""));
     Start(server, false, "dumpEnabled = 1\n");
     ASSERT_EQ(0u, PostOneHeartbeat());
-    EXPECT_EQ(broken, ReadBytes(dir.File("ss_dump_hbresp.txt")));
+    EXPECT_EQ(broken, ReadFile("ss_dump_hbresp.txt"));
     EXPECT_EQ(1u, m_trace.Lines(kResponseWhere).size());
-
     ASSERT_EQ(0u, PostOneHeartbeat());
-    EXPECT_EQ(MixedReply(), ReadBytes(dir.File("ss_dump_hbresp.txt")));
+    EXPECT_EQ(MixedReply(), ReadFile("ss_dump_hbresp.txt"));
 }
 
 TEST_F(ReplyProcessingTest, WithoutDumpEnabledNoDumpIsWritten) {
     ReplyServer server({MixedReply()});
     TempDir dir;
-    const CurrentDirectory here(dir.File(""));
+    const WorkingDirectory here(dir.File(""));
     Start(server);
     ASSERT_EQ(0u, PostOneHeartbeat());
-    EXPECT_FALSE(std::ifstream(dir.File("ss_dump_hbresp.txt")).good());
+    EXPECT_FALSE(std::ifstream("ss_dump_hbresp.txt").good());
 }
 
 // A known tag on an object of another class: the dispatcher refuses it.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace zel::ss::test {
@@ -24,6 +26,21 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out.good()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+WorkingDirectory::WorkingDirectory(const std::string& directory)
+    : m_previous(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(directory);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(m_previous, ignored);
 }
 
 TraceRecorder::TraceRecorder(uint32_t levelMask) : m_sink{this, levelMask, &TraceRecorder::Record} {}
@@ -87,17 +104,16 @@ bool RecordingServer::WaitForPosts(std::size_t count) const {
     return Eventually([&] { return Posts().size() >= count; });
 }
 
-SettingsFiles::SettingsFiles(int controllerPort) {
-    WriteFile(GroupSettingsFile(),
-              "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
-              "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Default Group'\n"
-              "        version='3' schema-version='1.0.0'>\n"
-              "    <controller-list>\n"
-              "        <controller-info name='primary' host-name='127.0.0.1' port='" +
-                  std::to_string(controllerPort) +
-                  "'/>\n"
-                  "    </controller-list>\n"
-                  "</policy>\n");
+SettingsFiles::SettingsFiles(const std::vector<int>& ports) {
+    std::ostringstream group;
+    group << "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
+             "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Default Group'\n"
+             "        version='3' schema-version='1.0.0'>\n    <controller-list>\n";
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        group << "        <controller-info name='" << (i == 0 ? std::string("primary") : "c" + std::to_string(i))
+              << "' host-name='127.0.0.1' port='" << ports[i] << "'/>\n";
+    group << "    </controller-list>\n</policy>\n";
+    WriteFile(GroupSettingsFile(), group.str());
     SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n");
 }
 

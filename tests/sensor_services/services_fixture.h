@@ -24,6 +24,20 @@ constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 using zel::test::TempDir;
 
 void WriteFile(const std::string& path, const std::string& text);
+// The bytes of the file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// Runs in `directory` (where the dumps go) until destroyed, then goes back.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& directory);
+    ~WorkingDirectory();
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+    std::string m_previous;
+};
 
 struct TraceLine {
     uint32_t level;
@@ -83,8 +97,10 @@ private:
 // The settings files of one start of the library in a temporary directory.
 class SettingsFiles {
 public:
-    // Writes a group settings file naming one controller on 127.0.0.1 at `port`.
-    explicit SettingsFiles(int controllerPort);
+    // Writes a group settings file naming the controllers on 127.0.0.1 at `ports`, in list
+    // order; the first is named "primary".
+    explicit SettingsFiles(const std::vector<int>& ports);
+    explicit SettingsFiles(int controllerPort) : SettingsFiles(std::vector<int>{controllerPort}) {}
     // Writes the local property file with `text`.
     void SetProperties(const std::string& text);
     std::string PropertyFile() const { return m_dir.File("agent.properties"); }
