@@ -19,6 +19,7 @@
 #include "SensorIndependence/CmlLib/message_factory.h"
 #include "SensorIndependence/CmlLib/task_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
+#include "cml/cml_test_support.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
@@ -28,26 +29,8 @@ namespace {
 using XmlUtils::CDateTime;
 using XmlUtils::CDuration;
 
-// A parsed document that lives as long as this object.
-struct Parsed {
-    explicit Parsed(const std::string& text) {
-        parser.ParseBuffer(reinterpret_cast<const XMLByte*>(text.data()), static_cast<unsigned>(text.size()),
-                           kParseNonValidating);
-    }
-    CCmlDOM_Element Root() const { return parser.GetDocumentElement(); }
-    CCmlParser parser;
-};
-
-template <typename CharT, typename T>
-std::string Write(const T& object) {
-    std::basic_ostringstream<CharT> out;
-    object.Serialize(out, 0);
-    if constexpr (std::is_same_v<CharT, char>) {
-        return out.str();
-    } else {
-        return ToUtf8(out.str());
-    }
-}
+using test::Parsed;
+using test::Write;
 
 // Something a row builds: written on either stream kind, and read back into a fresh object of
 // the same class (for messages, the one the factory names for the tag).
@@ -420,7 +403,7 @@ TEST(ContentMessages, AnEnvelopeCarryingEveryMessageReadsBackWithTheSameClasses)
     message.SerializeDocument(document);
     const Parsed parsed(document.str());
     CCmlMessage back;
-    back.Deserialize(parsed.parser.GetEnvelopeElement());
+    back.Deserialize(parsed.Envelope());
     ASSERT_EQ(back.GetRequests().size(), message.GetRequests().size());
     for (std::size_t i = 0; i < back.GetRequests().size(); ++i)
         EXPECT_EQ(typeid(*back.GetRequests()[i]), typeid(*message.GetRequests()[i])) << i;

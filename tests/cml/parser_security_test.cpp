@@ -27,6 +27,7 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
+#include "cml/cml_test_support.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
@@ -230,14 +231,7 @@ TEST(ParserSecurity, NoConnectionIsMadeOnADocumentsBehalf) {
     EXPECT_GE(listener.Connections(), 1);
 }
 
-long ResidentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+using test::ResidentKilobytes;
 
 TEST(ParserSecurity, EntityExpansionBombsFailAtTheDoctype) {
     std::string laughs = "<?xml version='1.0'?>\n<!DOCTYPE lolz [\n<!ENTITY lol0 'lol'>\n";

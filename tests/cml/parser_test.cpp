@@ -7,13 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
@@ -22,6 +22,8 @@
 #include "SensorIndependence/CmlLib/cml_parser_pool.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
+#include "cml/cml_test_support.h"
+#include "support/temp_dir.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
@@ -55,41 +57,31 @@ void ParseText(CCmlParser& parser, const std::string& text, int kind = kParseNon
     parser.ParseBuffer(reinterpret_cast<const XMLByte*>(text.data()), static_cast<unsigned>(text.size()), kind);
 }
 
-CCmlException ParseFailure(const std::string& text, int kind = kParseNonValidating) {
-    CCmlParser parser;
+// The exception `action` throws.
+CCmlException ParseFailure(const std::function<void()>& action) {
     try {
-        ParseText(parser, text, kind);
+        action();
     } catch (const CCmlException& e) {
         return e;
     }
-    ADD_FAILURE() << "no exception for: " << text;
+    ADD_FAILURE() << "no exception";
     return CCmlException(u"", u"", 0);
+}
+
+CCmlException ParseFailure(const std::string& text, int kind = kParseNonValidating) {
+    CCmlParser parser;
+    return ParseFailure([&] { ParseText(parser, text, kind); });
 }
 
 std::string Utf8(const char16_t* text) { return ToUtf8(std::u16string(text)); }
 
-// A temporary directory removed with its content at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/cml_parser_test_XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (!made) throw std::runtime_error("mkdtemp failed");
-        m_path = made;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-    void Write(const std::string& relative, const std::string& content) const {
-        std::filesystem::create_directories(std::filesystem::path(m_path + "/" + relative).parent_path());
-        std::ofstream(m_path + "/" + relative, std::ios::binary) << content;
-    }
+using zel::test::TempDir;
 
-private:
-    std::string m_path;
-};
+// Writes `content` to `relative` below `dir`, making the folders on the way.
+void WriteBelow(const TempDir& dir, const std::string& relative, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(dir.File(relative)).parent_path());
+    std::ofstream(dir.File(relative), std::ios::binary) << content;
+}
 
 // Runs the test body with `path` as the working directory (schemas are found in ./schemas).
 class ScopedWorkingDirectory {
@@ -204,16 +196,10 @@ TEST(CmlParser, NamespaceRegistration) {
     parser.AddNamespace(kCommonNamespaceURI, u"1.0.0");
     parser.AddNamespace(kCommonNamespaceURI, u"1.0.0");
     EXPECT_EQ(parser.GetNamespaces().size(), 1u);
-    try {
-        parser.AddNamespace(kCommonNamespaceURI, u"1.1.0");
-        FAIL() << "no exception";
-    } catch (const CCmlException& e) {
-        EXPECT_EQ(e.GetCode(), ZEL_E_CML_VERSION_CONFLICT);
-        EXPECT_EQ(std::u16string(e.GetOperation()), u"Adding namespace to CML parser");
-        EXPECT_EQ(std::u16string(e.GetDescription()),
-                  u"Adding namespace \"http://schemas.zel.example/cml/common\" version 1.1.0; namespace "
-                  u"\"http://schemas.zel.example/cml/common\" version 1.0.0 already specified");
-    }
+    test::ExpectCmlError([&] { parser.AddNamespace(kCommonNamespaceURI, u"1.1.0"); }, u"Adding namespace to CML parser",
+                         u"Adding namespace \"http://schemas.zel.example/cml/common\" version 1.1.0; namespace "
+                         u"\"http://schemas.zel.example/cml/common\" version 1.0.0 already specified",
+                         ZEL_E_CML_VERSION_CONFLICT);
     EXPECT_EQ(parser.GetNamespaces().begin()->GetVersion(), u"1.0.0");
     parser.AddNamespace(kCmlNamespaceURI, kCmlSchemaVersion);
     std::u16string locations;
@@ -266,12 +252,7 @@ TEST(CmlParser, WronglyNamespacedFrameHasNoEnvelope) {
         ParseText(parser, text);
         EXPECT_TRUE(parser.GetEnvelopeElement().IsNull()) << text;
         CCmlMessage message;
-        try {
-            message.Deserialize(parser.GetEnvelopeElement());
-            ADD_FAILURE() << "no exception for: " << text;
-        } catch (const CCmlException& e) {
-            EXPECT_EQ(e.GetCode(), ZEL_E_CML_NULL_ELEMENT) << text;
-        }
+        EXPECT_THROW(message.Deserialize(parser.GetEnvelopeElement()), CCmlException) << text;
     }
 }
 
@@ -311,30 +292,21 @@ TEST(CmlParser, SystemIdentifierNamesTheDocument) {
     CCmlParser parser;
     const CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                       u"ZEL-SensorServices-Ping-Response");
-    try {
-        parser.ParseNonValidating(input);
-        FAIL() << "no exception";
-    } catch (const CCmlException& e) {
-        EXPECT_EQ(ToUtf8(e.GetDescription()).rfind("Fatal error parsing input \"ZEL-SensorServices-Ping-Response\", "
-                                                   "line 1, column ",
-                                                   0),
-                  0u);
-    }
+    const std::string description = ToUtf8(ParseFailure([&] { parser.ParseNonValidating(input); }).GetDescription());
+    EXPECT_EQ(description.rfind("Fatal error parsing input \"ZEL-SensorServices-Ping-Response\", line 1, column ", 0),
+              0u);
 }
 
 TEST(CmlParser, ParseFileReadsUtf8PathsAndReportsMissingFiles) {
     const TempDir dir;
-    dir.Write("r\xc3\xa9ply.xml", Document("1.0.0", "2.4.2"));
+    WriteBelow(dir, "r\xc3\xa9ply.xml", Document("1.0.0", "2.4.2"));
     CCmlParser parser;
     parser.ParseFile((dir.Path() + "/r\xc3\xa9ply.xml").c_str(), kParseNonValidating);
     EXPECT_FALSE(parser.GetEnvelopeElement().IsNull());
-    try {
-        parser.ParseFile((dir.Path() + "/missing.xml").c_str(), kParseNonValidating);
-        FAIL() << "no exception";
-    } catch (const CCmlException& e) {
-        EXPECT_EQ(e.GetCode(), ZEL_E_CML_PARSE_FATAL);
-        EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
-    }
+    EXPECT_EQ(ParseFailure([&] { parser.ParseFile((dir.Path() + "/missing.xml").c_str(), kParseNonValidating); })
+                  .GetCode(),
+              ZEL_E_CML_PARSE_FATAL);
+    EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
 }
 
 // Schemas for the validation tests: "zel" and "cml" with fixed schema-version attributes.
@@ -365,8 +337,8 @@ std::string ValidatedDocument(const std::string& cmlVersion, const std::string& 
 
 TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
     const TempDir dir;
-    dir.Write("schemas/Zel1_0_0.xsd", kRootSchema);
-    dir.Write("schemas/cml/cml2_4_2.xsd", kCmlSchema);
+    WriteBelow(dir, "schemas/Zel1_0_0.xsd", kRootSchema);
+    WriteBelow(dir, "schemas/cml/cml2_4_2.xsd", kCmlSchema);
     const ScopedWorkingDirectory cwd(dir.Path());
 
     CCmlParser parser;
@@ -425,27 +397,7 @@ TEST(CmlParser, MissingSchemaFileIsAWarning) {
     EXPECT_EQ(ToUtf8(e.GetDescription()).rfind("Warning parsing input \"", 0), 0u) << ToUtf8(e.GetDescription());
 }
 
-// Counts the bytes a parser's XML library allocations hold at any moment.
-class CountingMemoryManager : public xercesc::MemoryManager {
-public:
-    xercesc::MemoryManager* getExceptionMemoryManager() override { return this; }
-    void* allocate(XMLSize_t size) override {
-        auto* block = static_cast<std::size_t*>(::operator new(size + sizeof(std::max_align_t)));
-        *block = size;
-        m_live += static_cast<long long>(size);
-        return reinterpret_cast<char*>(block) + sizeof(std::max_align_t);
-    }
-    void deallocate(void* p) override {
-        if (!p) return;
-        auto* block = reinterpret_cast<std::size_t*>(static_cast<char*>(p) - sizeof(std::max_align_t));
-        m_live -= static_cast<long long>(*block);
-        ::operator delete(block);
-    }
-    long long Live() const { return m_live; }
-
-private:
-    long long m_live = 0;
-};
+using test::CountingMemoryManager;
 
 TEST(CmlParser, EveryParseReleasesThePreviousDocument) {
     const std::string text = Document("1.0.0", "2.4.2", "<source name='s'/><message-body><request>"
@@ -481,14 +433,7 @@ TEST(CmlParser, EveryParseReleasesThePreviousDocument) {
     }
 }
 
-long ResidentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+using test::ResidentKilobytes;
 
 TEST(CmlParser, ManySmallRepliesKeepTheResidentSizeFlat) {
     if (kSanitized) {

@@ -19,6 +19,7 @@
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
+#include "cml/cml_test_support.h"
 #include "cml/dom_test_support.h"
 #include "support/small_stack.h"
 #include "runtime/unicode.h"
@@ -217,14 +218,8 @@ TYPED_TEST(XmlWriterTest, DocumentHeadEscapesBlanksAndStopsAtForeignUri) {
     AddNamespace(foreign, kCmlBaseURI, kRootSchemaVersion, u"t");
     AddNamespace(foreign, u"urn:other", u"1.0.0", u"t");
     std::basic_ostringstream<CharT> partial;
-    try {
-        WriteDocumentHead(partial, u"zel", foreign);
-        FAIL() << "no exception";
-    } catch (const CCmlException& e) {
-        EXPECT_EQ(e.GetCode(), ZEL_E_CML_UNKNOWN_NAMESPACE);
-        EXPECT_EQ(std::u16string(e.GetOperation()), u"Building schema filename");
-        EXPECT_EQ(std::u16string(e.GetDescription()), u"Invalid namespace URI");
-    }
+    test::ExpectCmlError([&] { WriteDocumentHead(partial, u"zel", foreign); }, u"Building schema filename",
+                         u"Invalid namespace URI", ZEL_E_CML_UNKNOWN_NAMESPACE);
     // The head written before the failing entry stays in the stream.
     EXPECT_EQ(partial.str(), DeclarationLine<CharT>(false) +
                                  Text<CharT>("<zel xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
@@ -450,14 +445,8 @@ TEST(XmlWriter, OtherWideStreamIsRejectedBeforeWriting) {
         }
     } sink;
     std::basic_ostream<char16_t> out(&sink);
-    try {
-        WriteXmlDeclaration(out, false);
-        FAIL() << "no exception";
-    } catch (const CCmlException& e) {
-        EXPECT_EQ(e.GetCode(), 0xC7210003u);
-        EXPECT_EQ(std::u16string(e.GetOperation()), u"Writing XML declaration");
-        EXPECT_EQ(std::u16string(e.GetDescription()), u"Unsupported stream type");
-    }
+    test::ExpectCmlError([&] { WriteXmlDeclaration(out, false); }, u"Writing XML declaration",
+                         u"Unsupported stream type", 0xC7210003u);
     EXPECT_EQ(sink.taken, u"");
 }
 
@@ -496,14 +485,8 @@ TEST(SchemaFileName, MapsNamespaceAndVersionToFile) {
     }
     for (const char16_t* foreign : {u"http://other.example/cml", u"https://schemas.zel.example/cml", u""}) {
         std::u16string out = u"unchanged";
-        try {
-            SchemaFileName(foreign, u"1.0.0", u"./schemas", out);
-            ADD_FAILURE() << "no exception";
-        } catch (const CCmlException& e) {
-            EXPECT_EQ(e.GetCode(), 0xC738000Au);
-            EXPECT_EQ(std::u16string(e.GetOperation()), u"Building schema filename");
-            EXPECT_EQ(std::u16string(e.GetDescription()), u"Invalid namespace URI");
-        }
+        test::ExpectCmlError([&] { SchemaFileName(foreign, u"1.0.0", u"./schemas", out); },
+                             u"Building schema filename", u"Invalid namespace URI", 0xC738000Au);
         EXPECT_EQ(out, u"unchanged");
     }
 }
