@@ -59,49 +59,30 @@ namespace {
 
 using zel::ZELError;
 
-class AllocationFailure {
-public:
-    AllocationFailure(int skip, int fail) {
-        t_allocationsToSkip = skip;
-        t_allocationsToFail = fail;
-    }
-    ~AllocationFailure() { t_allocationsToSkip = t_allocationsToFail = 0; }
-};
-
-TEST(ZELErrorOutOfMemory, TextsDegradeToTheFallbackAndTheIdentifier) {
-    ZELError error(ZEL_E_INVALIDARG);
-    ZELError other(12001);
-    const char *lookup, *text, *described, *status;
-    {
-        AllocationFailure fail(0, 1);  // the copy of the definition
-        lookup = error.GetText(0);
-    }
-    static_assert(ENOMEM == 12, "the expected text assumes ENOMEM is 12");
-    EXPECT_STREQ(lookup, "Status 12 retrieving message text. [ID=0xc7210003]");
-    {
-        AllocationFailure fail(0, 1000);  // no memory at all: the identifier is the text
-        text = error.GetText(240);
-        described = other.Describe(240);
-        status = zel::StatusText(0xC7560003);
-    }
-    EXPECT_STREQ(text, "0xc7210003");
-    EXPECT_STREQ(described, "12001");
-    EXPECT_STREQ(status, "0xc7560003");
+// Calls `f` while the allocations after the first `skip` fail, `fail` of them.
+template <class F>
+const char* Failing(int skip, int fail, F f) {
+    t_allocationsToSkip = skip;
+    t_allocationsToFail = fail;
+    const char* result = f();
+    t_allocationsToSkip = t_allocationsToFail = 0;
+    return result;
 }
 
-TEST(ZELErrorOutOfMemory, EveryAllocationMayFail) {
+TEST(ZELErrorOutOfMemory, TextsDegradeToTheFallbackAndTheIdentifier) {
+    ZELError error(ZEL_E_INVALIDARG), other(12001);
+    static_assert(ENOMEM == 12, "the expected text assumes ENOMEM is 12");
+    // The copy of the definition fails: the fallback text; no memory at all: the identifier.
+    EXPECT_STREQ(Failing(0, 1, [&] { return error.GetText(0); }), "Status 12 retrieving message text. [ID=0xc7210003]");
+    EXPECT_STREQ(Failing(0, 1000, [&] { return error.GetText(240); }), "0xc7210003");
+    EXPECT_STREQ(Failing(0, 1000, [&] { return other.Describe(240); }), "12001");
+    EXPECT_STREQ(Failing(0, 1000, [] { return zel::StatusText(0xC7560003); }), "0xc7560003");
     // Fail each allocation in turn: the result is always the full text, the ENOMEM
     // fallback or the identifier, and nothing throws or leaks.
-    ZELError whole(0xC7210014);
-    const std::string full = whole.GetText(40);
+    const std::string full = ZELError(0xC7210014).GetText(40);
     for (int skip = 0; skip < 12; ++skip) {
         ZELError error(0xC7210014);
-        const char* result;
-        {
-            AllocationFailure fail(skip, 1);
-            result = error.GetText(40, {"unused"});
-        }
-        const std::string text = result;
+        const std::string text = Failing(skip, 1, [&] { return error.GetText(40, {"unused"}); });
         const std::string fallback = "Status 12 retrieving message text.\n[ID=0xc7210014]";
         EXPECT_TRUE(text == full || text == fallback || text == "0xc7210014") << skip << ": " << text;
     }
