@@ -31,18 +31,17 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& library) {
 
 TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
     const std::set<std::string> expected = {
-        "SS_Init",          "SS_ShutDown",          "SS_Allocate",           "SS_Free",
-        "SS_RegisterErrorCallback", "SS_LoadLocalProperties", "SS_LoadGroupSettings", "SS_SaveGroupSettings",
-        "SS_SetAgentId",    "SS_SetLastGoodAgentId", "SS_SetGroupnameHint",  "SS_ResetToPrimaryController",
-        "SS_GetControllerCount", "SS_GetControllerInfo", "SS_AddController", "SS_DeleteController",
-        "RegisterGetSchemaRequest", "RegisterSetSchemaRequest", "RegisterGetSchemaResponse",
-        "RegisterSetSchemaResponse", "RegisterGetPolicyResponse", "RegisterSetPolicyResponse",
-        "RegisterGenericResponse", "RegisterResponseComplete", "PostPing", "RegisterPingResponse",
-        "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat", "AddGetPolicyRequest",
-        "AddAgentPolicyInfo", "PostHeartbeat", "SetBasicAgentInfo", "SetAgentInfo", "SetHostInfo", "AddSchemaInfo",
-        "AddModuleInfo", "AddModuleInfoParams", "AddAgentParams", "AddOptAgentProperties", "AddSetPolicyRequest",
-        "AddGetSchemaRequest", "AddSetSchemaRequest", "AddSetPolicyResponse", "AddGetSchemaResponse",
-        "AddSetSchemaResponse",
+        "SS_Init", "SS_ShutDown", "SS_Allocate", "SS_Free", "SS_RegisterErrorCallback", "SS_LoadLocalProperties",
+        "SS_LoadGroupSettings", "SS_SaveGroupSettings", "SS_SetAgentId", "SS_SetLastGoodAgentId",
+        "SS_SetGroupnameHint", "SS_ResetToPrimaryController", "SS_GetControllerCount", "SS_GetControllerInfo",
+        "SS_AddController", "SS_DeleteController", "RegisterGetSchemaRequest", "RegisterSetSchemaRequest",
+        "RegisterGetSchemaResponse", "RegisterSetSchemaResponse", "RegisterGetPolicyResponse",
+        "RegisterSetPolicyResponse", "RegisterGenericResponse", "RegisterResponseComplete", "PostPing",
+        "RegisterPingResponse", "RegisterGroupSettingsResponse", "CreateHeartbeat", "FreeHeartbeat",
+        "AddGetPolicyRequest", "AddAgentPolicyInfo", "PostHeartbeat", "SetBasicAgentInfo", "SetAgentInfo",
+        "SetHostInfo", "AddSchemaInfo", "AddModuleInfo", "AddModuleInfoParams", "AddAgentParams",
+        "AddOptAgentProperties", "AddSetPolicyRequest", "AddGetSchemaRequest", "AddSetSchemaRequest",
+        "AddSetPolicyResponse", "AddGetSchemaResponse", "AddSetSchemaResponse",
     };
     ASSERT_EQ(46u, expected.size());
     EXPECT_EQ(expected, DefinedDynamicSymbols(ZEL_SS_LIBRARY_PATH));

@@ -1,20 +1,11 @@
 // Pings through the real session-config module to real HTTP servers on 127.0.0.1: the
-// identifier buffer, the walk along the controller list, the reading of replies, the dumps.
+// identifier buffer, the walk along the controller list, the reading of replies, the dumps
+// and the agent's exceptions.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <fstream>
-#include <mutex>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
+#include <regex>
 
-#include "sensor_services/internal.h"
 #include "library_test.h"
-#include "zel/platform_posix.h"
-#include "zel/sensor_services.h"
 
 namespace zel::ss::test {
 namespace {
@@ -22,37 +13,11 @@ namespace {
 constexpr const char* kPingPath = "/zel/sensor_services/ping";
 constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kProcessWhere = "CSensorServices::HelperProcessPingResponse";
-
-// What the ping callback received; it is a plain function, so this is shared.
-struct Outcome {
-    std::string requestId;
-    uint32_t status;
-    bool hasResponse;
-    std::string response;
-    std::thread::id thread;
-};
-std::mutex g_mutex;
-std::vector<Outcome> g_pings;
-
-uint32_t OnPing(const char* id, uint32_t idLength, uint32_t status, const char* response, uint32_t length) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_pings.push_back({std::string(id, idLength), status, response != nullptr,
-                       response ? std::string(response, length) : std::string(), std::this_thread::get_id()});
-    return 0;
-}
-std::vector<Outcome> Pings() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_pings;
-}
-// The error reports of the ping channel (the heartbeats of these tests get replies that are
-// no heartbeat replies, which the heartbeat channel reports).
-std::vector<ErrorReport> PingErrors() {
-    std::vector<ErrorReport> errors;
-    for (const ErrorReport& error : ErrorLog::Instance().Reports())
-        if (error.channel == SS_CHANNEL_PING) errors.push_back(error);
-    return errors;
-}
 using Errors = std::vector<ErrorReport>;
+
+// The error reports of the ping channel (the heartbeats here get replies that are no
+// heartbeat replies, which the heartbeat channel reports).
+Errors PingErrors() { return ErrorLog::Instance().PostFailures(SS_CHANNEL_PING); }
 
 // The reply the controller gives: the body echoed in an "agent-ping" element.
 std::string Reply(const std::string& id) {
@@ -61,6 +26,7 @@ std::string Reply(const std::string& id) {
 void Answer(const httplib::Request& request, httplib::Response& response) {
     response.set_content(request.path == kPingPath ? Reply(request.body) : "ok", "application/x-zel-xml-data");
 }
+void Busy(const httplib::Request&, httplib::Response& response) { response.status = 503; }
 
 std::vector<std::string> Bodies(const RecordingServer& server, const char* path) {
     std::vector<std::string> bodies;
@@ -69,26 +35,21 @@ std::vector<std::string> Bodies(const RecordingServer& server, const char* path)
     return bodies;
 }
 
+// A ping call with `id`, `status` and, when not null, the reply.
+CallRecord PingCall(const std::string& id, uint32_t status, const Text& reply = std::nullopt) {
+    return {Callback::kPing, id, 36, status, {}, {}, 0, {}, reply, static_cast<uint32_t>(reply ? reply->size() : 0)};
+}
+
 class PingTest : public LibraryTest {
 protected:
-    void SetUp() override {
-        LibraryTest::SetUp();
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_pings.clear();
-    }
-    void ShutDown() {
-        EXPECT_EQ(0u, SS_ShutDown());
-        WaitUntilLibraryGone();
-    }
     // Starts the library on the controllers at `ports` (in list order) with the properties.
     void Start(const std::vector<int>& ports, const std::string& properties = "", bool callback = true,
                bool threaded = true) {
         LibraryTest::Start(ports, threaded, properties);
-        if (callback) { ASSERT_EQ(0u, RegisterPingResponse(&OnPing)); }
+        if (callback) { ASSERT_EQ(0u, RegisterPingResponse(&RecordPing)); }
     }
-
     // Posts a ping and returns its identifier.
-    std::string Ping() {
+    static std::string Ping() {
         char id[36];
         uint32_t length = sizeof id;
         EXPECT_EQ(0u, PostPing(id, &length));
@@ -98,42 +59,29 @@ protected:
 
 // (CopyIdentifier serves every export with an identifier buffer.)
 TEST_F(PingTest, TheIdentifierBufferGetsTheIdentifierOnlyWhenItFits) {
-    // Groups 8-4-4-4-12 of lower-case hexadecimal digits.
-    const auto isGuid = [](const std::string& text) {
-        for (std::size_t i = 0; i < 36; ++i) {
-            const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-            if (hyphen ? text[i] != '-' : std::string("0123456789abcdef").find(text[i]) == std::string::npos)
-                return false;
-        }
-        return true;
-    };
-    struct Case {
+    const struct {
         uint32_t capacity;
-        bool withSize;
-        bool receives;
-    } const cases[] = {{36, true, true}, {37, true, true}, {20, true, false}, {64, false, false}};
+        bool withSize, receives;
+    } cases[] = {{36, true, true}, {37, true, true}, {20, true, false}, {64, false, false}};
     RecordingServer server(Answer);
     Start({server.Port()});
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.capacity);
         std::string buffer(80, 'x');
         uint32_t size = c.capacity;
         ASSERT_EQ(0u, PostPing(buffer.data(), c.withSize ? &size : nullptr));
         const std::string written = buffer.substr(0, c.capacity);
-        if (c.receives) {
-            EXPECT_EQ(36u, size);
-            EXPECT_TRUE(isGuid(written)) << written;
-            EXPECT_EQ(std::string(c.capacity - 36, '\0'), written.substr(36));
-        } else {
-            EXPECT_EQ(c.capacity, size);
-            EXPECT_EQ(std::string(c.capacity, c.withSize ? '\0' : 'x'), written);
-        }
-        EXPECT_EQ(std::string(80 - c.capacity, 'x'), buffer.substr(c.capacity)) << "written beyond the capacity";
         // Each ping goes out before the next is posted, with the identifier as its body.
         const auto sent = static_cast<std::size_t>(&c - cases + 1);
         ASSERT_TRUE(server.WaitForPosts(sent));
-        ASSERT_TRUE(Eventually([&] { return Pings().size() == sent; }));
-        if (c.receives) { EXPECT_EQ(written.substr(0, 36), server.Posts().back().body); }
+        ASSERT_TRUE(Eventually([&] { return Calls().size() == sent; }));
+        const std::string id = server.Posts().back().body;
+        // Groups 8-4-4-4-12 of lower-case hexadecimal digits.
+        EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"))) << id;
+        EXPECT_EQ(c.receives ? 36u : c.capacity, size);
+        const char fill = c.withSize ? '\0' : 'x';
+        EXPECT_EQ(c.receives ? id + std::string(c.capacity - 36, '\0') : std::string(c.capacity, fill), written);
+        EXPECT_EQ(std::string(80 - c.capacity, 'x'), buffer.substr(c.capacity)) << "written beyond the capacity";
     }
 }
 
@@ -151,63 +99,46 @@ TEST_F(PingTest, OfTwoPingsQueuedBeforeTheThreadRunsOnlyTheSecondIsSent) {
     Ping();
     const std::string second = Ping();
     release = true;
-    ASSERT_TRUE(Eventually([] { return !Pings().empty(); }));
+    ASSERT_TRUE(Eventually([] { return !Calls().empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(std::vector<std::string>{second}, Bodies(server, kPingPath));
-    ASSERT_EQ(1u, Pings().size());
-    EXPECT_EQ(second, Pings()[0].requestId);
-    EXPECT_EQ(Reply(second), Pings()[0].response);
+    EXPECT_EQ(std::vector<CallRecord>{PingCall(second, 0, Reply(second))}, Calls());
 }
 
 TEST_F(PingTest, WhenEveryControllerIsBusyEachIsAskedAgainAfterAPauseThenTheCallbackGetsTheFailure) {
     std::mutex mutex;
     std::vector<std::pair<int, std::chrono::steady_clock::time_point>> arrivals;
-    auto busy = [&](int which) {
-        return [&, which](const httplib::Request&, httplib::Response& response) {
+    const auto busy = [&](int which) {
+        return [&, which](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard<std::mutex> lock(mutex);
             arrivals.emplace_back(which, std::chrono::steady_clock::now());
-            response.status = 503;
+            Busy(request, response);
         };
     };
     RecordingServer primary(busy(0)), secondary(busy(1));
     Start({primary.Port(), secondary.Port()}, "maxServerRetry = 2\n");
     const std::string id = Ping();
-    ASSERT_TRUE(Eventually([] { return !Pings().empty(); }));
-
-    const Outcome outcome = Pings()[0];
-    EXPECT_EQ(id, outcome.requestId);
-    EXPECT_EQ(0xC7590013u, outcome.status);
-    EXPECT_FALSE(outcome.hasResponse);
+    ASSERT_TRUE(Eventually([] { return !Calls().empty(); }));
+    EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0xC7590013u)}, Calls());
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(6u, arrivals.size());
     for (std::size_t i = 0; i < arrivals.size(); ++i) {
         EXPECT_EQ(static_cast<int>(i / 3), arrivals[i].first) << i;
-        if (i % 3 != 0) {
-            const auto pause = arrivals[i].second - arrivals[i - 1].second;
-            EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(pause).count(), 450) << i;
-        }
+        if (i % 3 != 0) { EXPECT_GE(arrivals[i].second - arrivals[i - 1].second, std::chrono::milliseconds(450)); }
     }
     EXPECT_EQ(std::vector<std::string>(3, id), Bodies(secondary, kPingPath));
     EXPECT_EQ(Errors(6, {0xC7590013u, 2u}), PingErrors());
 }
 
 TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
-    struct Case {
-        const char* name;
-        bool primaryListens;
-        uint32_t primaryFailure;
-    } const cases[] = {{"primary down", false, 0xC7590009}, {"primary busy", true, 0xC7590013}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        auto primary = std::make_unique<RecordingServer>([](const httplib::Request&, httplib::Response& response) {
-            response.status = 503;
-        });
+    for (const bool primaryListens : {false, true}) {
+        SCOPED_TRACE(primaryListens ? "primary busy" : "primary down");
+        Restart();
+        auto primary = std::make_unique<RecordingServer>(Busy);
         const int primaryPort = primary->Port();
-        if (!c.primaryListens) primary.reset();
+        if (!primaryListens) primary.reset();
         RecordingServer secondary(Answer);
         Start({primaryPort, secondary.Port()}, "maxServerRetry = 0\n");
-
         // Queued with the ping: it leaves in the same turn, to the controller that answered.
         ASSERT_EQ(0u, QueueHeartbeatBytes("with the ping", 13));
         const std::string id = Ping();
@@ -217,64 +148,58 @@ TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
         ASSERT_EQ(0u, RequestDispatch());
         ASSERT_TRUE(secondary.WaitForPosts(3));
         EXPECT_EQ((std::vector<std::string>{"with the ping", "afterwards"}), Bodies(secondary, kHeartbeatPath));
-        if (primary) {
-            EXPECT_EQ(std::vector<std::string>{id}, Bodies(*primary, kPingPath));
-            EXPECT_TRUE(Bodies(*primary, kHeartbeatPath).empty());
-        }
-        ASSERT_EQ(1u, Pings().size());
-        EXPECT_EQ(id, Pings()[0].requestId);
-        EXPECT_EQ(0u, Pings()[0].status);
-        EXPECT_EQ((Errors{{c.primaryFailure, 2u}}), PingErrors());
-        ShutDown();
+        EXPECT_EQ(primary ? std::vector<std::string>{id} : std::vector<std::string>{},
+                  primary ? Bodies(*primary, kPingPath) : std::vector<std::string>{});
+        EXPECT_TRUE(!primary || Bodies(*primary, kHeartbeatPath).empty());
+        EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0, Reply(id))}, Calls());
+        EXPECT_EQ((Errors{{primaryListens ? 0xC7590013u : 0xC7590009u, 2u}}), PingErrors());
     }
 }
 
 TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
     const std::string noId = "no request ID specified in response ERR code: 0xc7560005 CML code: 0x00000000";
-    struct Case {
-        const char* reply;  // %s: the request identifier
-        const char* trace;  // empty: the callback gets the identifier; else the start of the trace
-    } const cases[] = {
+    const std::string parseFailed = "parse failed with CML error. Exception: ";
+    // The reply (%s: the request identifier); empty: the callback gets the identifier, else the
+    // start of the trace.
+    const std::pair<const char*, std::string> cases[] = {
         {"<agent-ping request-id='%s'/>", ""},
         {"<r><agent-ping/><x request-id='no'/><agent-ping request-id='%s'/></r>", ""},
-        {"<agent-ping id='%s'/>", noId.c_str()},
-        {"<other request-id='%s'/>", noId.c_str()},
-        {"agent-ping request-id=%s", "parse failed with CML error. Exception: "},
-        {"<!DOCTYPE agent-ping []><agent-ping request-id='%s'/>", "parse failed with CML error. Exception: "},
+        {"<agent-ping id='%s'/>", noId},
+        {"<other request-id='%s'/>", noId},
+        {"agent-ping request-id=%s", parseFailed},
+        {"<!DOCTYPE agent-ping []><agent-ping request-id='%s'/>", parseFailed},
     };
     std::atomic<const char*> reply{nullptr};
     RecordingServer server([&](const httplib::Request& request, httplib::Response& response) {
         std::string text = reply.load();
-        text.replace(text.find("%s"), 2, request.body);
-        response.set_content(text, "application/x-zel-xml-data");
+        response.set_content(text.replace(text.find("%s"), 2, request.body), "application/x-zel-xml-data");
     });
     Start({server.Port()});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply);
-        const std::size_t before = Pings().size();
+    for (const auto& [text, trace] : cases) {
+        SCOPED_TRACE(text);
+        const std::size_t before = Calls().size();
         const std::size_t traced = m_trace.Lines(kProcessWhere).size();
-        reply = c.reply;
+        reply = text;
         const std::string id = Ping();
-        if (*c.trace == '\0') {
-            ASSERT_TRUE(Eventually([&] { return Pings().size() == before + 1; }));
-            EXPECT_EQ(id, Pings().back().requestId);
-            EXPECT_EQ(0u, Pings().back().status);
+        if (trace.empty()) {
+            ASSERT_TRUE(Eventually([&] { return Calls().size() == before + 1; }));
+            EXPECT_EQ(std::make_tuple(id, 0u), std::make_tuple(*Calls().back().requestId, Calls().back().status));
             continue;
         }
         ASSERT_TRUE(Eventually([&] { return m_trace.Lines(kProcessWhere).size() == traced + 1; }));
         const TraceLine line = m_trace.Lines(kProcessWhere).back();
         EXPECT_EQ(1u, line.level);
-        EXPECT_EQ(0u, line.message.rfind(c.trace, 0)) << line.message;
+        EXPECT_EQ(0u, line.message.rfind(trace, 0)) << line.message;
         EXPECT_NE(std::string::npos, line.message.find(" ERR code: 0xc7560005 CML code: 0x")) << line.message;
         // The refusal is reported on the ping's channel.
         EXPECT_TRUE(Eventually([] { return !PingErrors().empty(); }));
         EXPECT_EQ((Errors{{0xC7560005u, 2u}}), PingErrors());
         ErrorLog::Instance().Clear();
         // The next ping is read again; this one called nothing.
-        reply = cases[0].reply;
+        reply = cases[0].first;
         const std::string next = Ping();
-        ASSERT_TRUE(Eventually([&] { return Pings().size() == before + 1; }));
-        EXPECT_EQ(next, Pings().back().requestId);
+        ASSERT_TRUE(Eventually([&] { return Calls().size() == before + 1; }));
+        EXPECT_EQ(next, *Calls().back().requestId);
         EXPECT_EQ(traced + 1, m_trace.Lines(kProcessWhere).size());
     }
 }
@@ -282,7 +207,7 @@ TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
 TEST_F(PingTest, TheDumpsHoldTheIdentifierAndTheReplyWhichIsReadOnlyForACallback) {
     for (const bool callback : {true, false}) {
         SCOPED_TRACE(callback);
-        SetUp();
+        Restart();
         TempDir directory;
         const WorkingDirectory inside(directory.File(""));
         // Not XML: without a callback it is not parsed, so nothing is traced.
@@ -295,44 +220,35 @@ TEST_F(PingTest, TheDumpsHoldTheIdentifierAndTheReplyWhichIsReadOnlyForACallback
         ASSERT_EQ(0u, QueueHeartbeatBytes("beat", 4));
         const std::string id = Ping();
         ASSERT_TRUE(server.WaitForPosts(2));
-        ShutDown();
+        TearDown();
         EXPECT_EQ(id, ReadFile("ss_dump_pingreq.txt"));
         EXPECT_EQ(callback ? reply : "", ReadFile("ss_dump_pingresp.txt"));
         EXPECT_EQ(callback, std::ifstream("ss_dump_pingresp.txt").good());
-        EXPECT_EQ(callback ? 1u : 0u, Pings().size());
+        EXPECT_EQ(callback ? 1u : 0u, Calls().size());
         EXPECT_TRUE(m_trace.Lines(kProcessWhere).empty());
     }
-}
-
-uint32_t ThrowingOnPing(const char* id, uint32_t idLength, uint32_t status, const char* response, uint32_t length) {
-    OnPing(id, idLength, status, response, length);
-    throw std::runtime_error("the agent's callback failed");
 }
 
 // In synchronous mode the ping is sent, and the callback called, on the caller's thread.
 TEST_F(PingTest, AnExceptionFromThePingCallbackIsTracedAndGoesNoFurther) {
     // One controller that answers, one that is busy (and is asked only once).
-    RecordingServer answering(Answer);
-    RecordingServer busy([](const httplib::Request&, httplib::Response& response) { response.status = 503; });
+    RecordingServer answering(Answer), busy(Busy);
+    int exceptions = 0;
     for (const int port : {answering.Port(), busy.Port()}) {
-        SCOPED_TRACE(port == answering.Port() ? "answered" : "failed");
-        SetUp();
+        SCOPED_TRACE(port);
+        Restart();
         Start({port}, "maxServerRetry = 0\n", false, false);
-        ASSERT_EQ(0u, RegisterPingResponse(&ThrowingOnPing));
-        const auto traced = [&] {
-            return m_trace.Count(SS_TRACE_ERROR, "An exception occurred in the agent's ping callback function",
-                                 "CSensorServices::HelperProcessPingResponse");
-        };
-        const int before = traced();
-        char id[36];
-        uint32_t length = sizeof id;
-        EXPECT_EQ(0u, PostPing(id, &length));
-        ASSERT_EQ(1u, Pings().size());
-        EXPECT_EQ(port == answering.Port() ? 0u : 0xC7590013u, Pings()[0].status);
-        EXPECT_EQ(std::string(id, length), Pings()[0].requestId);
-        EXPECT_EQ(std::this_thread::get_id(), Pings()[0].thread);
-        EXPECT_EQ(before + 1, traced());
-        EXPECT_EQ(0u, SS_ShutDown());
+        ASSERT_EQ(0u, RegisterPingResponse([](const char* id, uint32_t idLength, uint32_t status, const char* reply,
+                                              uint32_t length) -> uint32_t {
+            RecordPing(id, idLength, status, reply, length);
+            throw std::runtime_error("the agent's callback failed");
+        }));
+        const std::string id = Ping();
+        ASSERT_EQ(1u, Calls().size());
+        EXPECT_EQ(std::make_tuple(id, port == busy.Port() ? 0xC7590013u : 0u),
+                  std::make_tuple(*Calls()[0].requestId, Calls()[0].status));
+        EXPECT_EQ(++exceptions, m_trace.Count(SS_TRACE_ERROR, "An exception occurred in the agent's ping callback "
+                                              "function", kProcessWhere));
     }
 }
 

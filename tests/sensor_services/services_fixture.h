@@ -1,17 +1,24 @@
 // Shared parts of the sensor services tests: temporary files, a recording trace sink, a
-// recording HTTP server on 127.0.0.1, the settings files of one library start, and the
-// thread and descriptor counts of the process.
+// recording HTTP server on 127.0.0.1, the settings files of one library start, the error
+// callback's log and the entries of a /proc directory.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <memory>
+#include <iterator>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -20,89 +27,137 @@
 namespace zel::ss::test {
 
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
 using zel::test::TempDir;
 
-void WriteFile(const std::string& path, const std::string& text);
+inline void WriteFile(const std::string& path, const std::string& text) {
+    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << text).good())
+        throw std::runtime_error("cannot write " + path);
+}
 // The bytes of the file; empty when it cannot be read.
-std::string ReadFile(const std::string& path);
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+// Polls `condition` every few milliseconds for up to 20 s.
+inline bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}
+// The number of entries of a /proc directory: threads or open descriptors of this process
+// (the iterator's own descriptor is counted in every call alike).
+inline std::size_t EntriesOf(const char* directory) {
+    const std::filesystem::directory_iterator entries(directory);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
 
 // Runs in `directory` (where the dumps go) until destroyed, then goes back.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& directory);
-    ~WorkingDirectory();
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-private:
-    std::string m_previous;
+struct WorkingDirectory {
+    explicit WorkingDirectory(const std::string& directory) { std::filesystem::current_path(directory); }
+    ~WorkingDirectory() { std::filesystem::current_path(m_previous, m_ignored); }
+    const std::filesystem::path m_previous = std::filesystem::current_path();
+    std::error_code m_ignored;
 };
 
 struct TraceLine {
     uint32_t level;
-    std::string message;
-    std::string where;
+    std::string message, where;
 };
 
 // Records every line it receives, from any thread.
 class TraceRecorder {
 public:
-    explicit TraceRecorder(uint32_t levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_INFO);
+    explicit TraceRecorder(uint32_t levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_INFO)
+        : m_sink{this, levelMask, [](void* self, uint32_t level, const char* message, const char* where) -> uint32_t {
+                     auto* recorder = static_cast<TraceRecorder*>(self);
+                     std::lock_guard<std::mutex> lock(recorder->m_mutex);
+                     recorder->m_lines.push_back({level, message ? message : "", where ? where : ""});
+                     return 0;
+                 }} {}
     const SS_TraceSink* Sink() const { return &m_sink; }
     // The recorded lines of operation `where` (every line for null).
-    std::vector<TraceLine> Lines(const char* where = nullptr) const;
+    std::vector<TraceLine> Lines(const char* where = nullptr) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<TraceLine> lines;
+        std::copy_if(m_lines.begin(), m_lines.end(), std::back_inserter(lines),
+                     [&](const TraceLine& line) { return !where || line.where == where; });
+        return lines;
+    }
     // How many recorded lines are exactly (level, message, where).
-    int Count(uint32_t level, const std::string& message, const std::string& where) const;
+    int Count(uint32_t level, const std::string& message, const std::string& where) const {
+        const std::vector<TraceLine> lines = Lines(where.c_str());
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const TraceLine& line) {
+            return line.level == level && line.message == message;
+        }));
+    }
 
 private:
-    static uint32_t Record(void* context, uint32_t level, const char* message, const char* where);
-
     SS_TraceSink m_sink;
     mutable std::mutex m_mutex;
     std::vector<TraceLine> m_lines;
 };
 
 struct ReceivedPost {
-    std::string path;
-    std::string contentType;
-    std::string body;
+    std::string path, contentType, body;
 };
 
 // An HTTP server on 127.0.0.1 and a free port that records each request and answers it
 // through the handler (default: 200 with a short body).
 class RecordingServer {
 public:
-    // Decides the answer; runs on a server thread after the request was recorded.
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-    explicit RecordingServer(Handler handler = nullptr);
-    ~RecordingServer();
-    RecordingServer(const RecordingServer&) = delete;
-    RecordingServer& operator=(const RecordingServer&) = delete;
-
+    explicit RecordingServer(Handler handler = nullptr) {
+        m_server.Post(".*", [this, handler](const httplib::Request& request, httplib::Response& response) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_posts.push_back({request.path, request.get_header_value("Content-Type"), request.body});
+            }
+            handler ? handler(request, response) : response.set_content("reply", "text/plain");
+        });
+        // One request per connection: a kept connection would hold the shut-down.
+        m_server.set_keep_alive_max_count(1);
+        if ((m_port = m_server.bind_to_any_port("127.0.0.1")) <= 0) throw std::runtime_error("cannot bind");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() does nothing before the server runs.
+        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~RecordingServer() {
+        m_server.stop();
+        m_thread.join();
+    }
     int Port() const { return m_port; }
-    std::vector<ReceivedPost> Posts() const;
+    std::vector<ReceivedPost> Posts() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_posts;
+    }
     // Waits up to 20 s until at least `count` requests have arrived.
-    bool WaitForPosts(std::size_t count) const;
+    bool WaitForPosts(std::size_t count) const { return Eventually([&] { return Posts().size() >= count; }); }
 
 private:
     httplib::Server m_server;
-    Handler m_handler;
     int m_port = 0;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::vector<ReceivedPost> m_posts;
 };
 
-// The settings files of one start of the library in a temporary directory.
+// The settings files of one start: a group settings file naming the controllers on
+// 127.0.0.1 at `ports` in list order (the first named "primary"), and the property file.
 class SettingsFiles {
 public:
-    // Writes a group settings file naming the controllers on 127.0.0.1 at `ports`, in list
-    // order; the first is named "primary".
-    explicit SettingsFiles(const std::vector<int>& ports);
+    explicit SettingsFiles(const std::vector<int>& ports) {
+        std::string group = "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n<policy xmlns='http://schemas."
+                            "zel.example/cml/GroupSettings' name='Default Group'\n        version='3' schema-version="
+                            "'1.0.0'>\n    <controller-list>\n";
+        for (std::size_t i = 0; i < ports.size(); ++i)
+            group += "        <controller-info name='" + (i == 0 ? std::string("primary") : "c" + std::to_string(i)) +
+                     "' host-name='127.0.0.1' port='" + std::to_string(ports[i]) + "'/>\n";
+        WriteFile(GroupSettingsFile(), group + "    </controller-list>\n</policy>\n");
+        SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n");
+    }
     explicit SettingsFiles(int controllerPort) : SettingsFiles(std::vector<int>{controllerPort}) {}
-    // Writes the local property file with `text`.
-    void SetProperties(const std::string& text);
+    void SetProperties(const std::string& text) { WriteFile(PropertyFile(), text); }
     std::string PropertyFile() const { return m_dir.File("agent.properties"); }
     std::string GroupSettingsFile() const { return m_dir.File("group.xml"); }
     std::string MissingFile() const { return m_dir.File("missing.properties"); }
@@ -111,36 +166,49 @@ private:
     TempDir m_dir;
 };
 
-// One call of the error callback.
+// One call of the error callback; where it ran is not compared.
 struct ErrorReport {
-    uint32_t status;
-    uint32_t channel;
-    std::thread::id thread{};  // where the callback ran (not compared)
+    uint32_t status, channel;
+    std::thread::id thread{};
     bool operator==(const ErrorReport& other) const { return status == other.status && channel == other.channel; }
 };
-void PrintTo(const ErrorReport& report, std::ostream* out);
+inline void PrintTo(const ErrorReport& report, std::ostream* out) {
+    *out << std::hex << "(0x" << report.status << ", " << std::dec << report.channel << ")";
+}
 
 // What the error callback received; the callback is a plain function, so the log is shared.
 class ErrorLog {
 public:
-    static ErrorLog& Instance();
+    static ErrorLog& Instance() {
+        static ErrorLog log;
+        return log;
+    }
     // The function to register with SS_RegisterErrorCallback.
-    static uint32_t Callback(uint32_t status, uint32_t channel);
-    std::vector<ErrorReport> Reports() const;
-    // The reports of failed posts (session-config statuses), without those of refused replies.
-    std::vector<ErrorReport> PostFailures() const;
-    void Clear();
+    static uint32_t Callback(uint32_t status, uint32_t channel) {
+        std::lock_guard<std::mutex> lock(Instance().m_mutex);
+        Instance().m_reports.push_back({status, channel, std::this_thread::get_id()});
+        return 0;
+    }
+    std::vector<ErrorReport> Reports() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports;
+    }
+    // The reports of failed posts (session-config statuses), or of the channel `channel`.
+    std::vector<ErrorReport> PostFailures(uint32_t channel = 0) const {
+        std::vector<ErrorReport> failures;
+        for (const ErrorReport& report : Reports())
+            if (channel ? report.channel == channel : ((report.status >> 16) & 0xFFF) == 0x759)
+                failures.push_back(report);
+        return failures;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reports.clear();
+    }
 
 private:
     mutable std::mutex m_mutex;
     std::vector<ErrorReport> m_reports;
 };
-
-// Polls `condition` every few milliseconds for up to 20 s.
-bool Eventually(const std::function<bool()>& condition);
-
-// The number of threads and of open descriptors of this process.
-std::size_t ThreadCount();
-std::size_t DescriptorCount();
 
 }  // namespace zel::ss::test
