@@ -1,16 +1,11 @@
 /* A session-config module that has only its first two entry points. */
 #include "zel/session_config.h"
 
-#define PARTIAL_EXPORT __attribute__((visibility("default")))
-
-PARTIAL_EXPORT uint32_t SCS_Init(const char* version, const char* agentId, uint32_t option,
-                                 const SS_PlatformServices* platform, const SS_TraceSink* trace) {
-    (void)version;
-    (void)agentId;
-    (void)option;
-    (void)platform;
-    (void)trace;
+__attribute__((visibility("default"))) uint32_t SCS_Init(const char* version, const char* agentId, uint32_t option,
+                                                         const SS_PlatformServices* platform,
+                                                         const SS_TraceSink* trace) {
+    (void)version, (void)agentId, (void)option, (void)platform, (void)trace;
     return 0;
 }
 
-PARTIAL_EXPORT uint32_t SCS_ShutDown(void) { return 0; }
+__attribute__((visibility("default"))) uint32_t SCS_ShutDown(void) { return 0; }

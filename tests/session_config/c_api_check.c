@@ -8,35 +8,28 @@
  * gave what it must, else the number of the failed step. */
 int ScsPlainCCheck(const char* modulePath);
 
+/* The entry point name of the module, with the type the header declares; 2 when it is missing. */
+#define ENTRY(name)                                                  \
+    __typeof__(&name) p##name = (__typeof__(&name))dlsym(module, #name); \
+    if (!p##name) return 2
+
 int ScsPlainCCheck(const char* modulePath) {
     void* module = dlopen(modulePath, RTLD_NOW | RTLD_LOCAL);
     if (!module) return 1;
-    uint32_t (*init)(const char*, const char*, uint32_t, const SS_PlatformServices*,
-                     const SS_TraceSink*);
-    uint32_t (*shutDown)(void);
-    uint32_t (*add)(const char*, const char*, const char*, const char*, const char*,
-                    const char*, const char*, const char*, const char*, const char*);
-    uint32_t (*info)(uint32_t, char**, char**, char**, char**, char**, char**, char**, char**);
-    uint32_t (*release)(void*);
-    *(void**)&init = dlsym(module, "SCS_Init");
-    *(void**)&shutDown = dlsym(module, "SCS_ShutDown");
-    *(void**)&add = dlsym(module, "SCS_AddController");
-    *(void**)&info = dlsym(module, "SCS_GetControllerInfo");
-    *(void**)&release = dlsym(module, "SCS_Free");
-    if (!init || !shutDown || !add || !info || !release) return 2;
-    if (init("3.0", "0f8fad5b-d9cb-469f-a165-70867728950e", 0, NULL, NULL) != 0) return 3;
-    int result = 0;
+    ENTRY(SCS_Init);
+    ENTRY(SCS_ShutDown);
+    ENTRY(SCS_AddController);
+    ENTRY(SCS_GetControllerInfo);
+    ENTRY(SCS_Free);
+    if (pSCS_Init("3.0", "0f8fad5b-d9cb-469f-a165-70867728950e", 0, NULL, NULL) != 0) return 3;
     char* host = NULL;
     char* port = NULL;
-    if (add("c", "example.invalid", "8443", "https", NULL, NULL, NULL, NULL, NULL, NULL) != 0)
-        result = 4;
-    else if (info(0, NULL, &host, &port, NULL, NULL, NULL, NULL, NULL) != 0)
-        result = 5;
-    else if (!host || strcmp(host, "example.invalid") != 0 || !port || strcmp(port, "8443") != 0)
-        result = 6;
-    release(host);
-    release(port);
-    if (shutDown() != 0 && result == 0) result = 7;
+    int result = pSCS_AddController("c", "example.invalid", "8443", "https", NULL, NULL, NULL, NULL, NULL, NULL) ? 4
+               : pSCS_GetControllerInfo(0, NULL, &host, &port, NULL, NULL, NULL, NULL, NULL) ? 5
+               : !host || strcmp(host, "example.invalid") || !port || strcmp(port, "8443") ? 6 : 0;
+    pSCS_Free(host);
+    pSCS_Free(port);
+    if (pSCS_ShutDown() != 0 && result == 0) result = 7;
     dlclose(module);
     return result;
 }

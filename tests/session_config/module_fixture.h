@@ -1,91 +1,121 @@
-// A started module for one test (SCS_Init before, SCS_ShutDown after, a temporary directory)
-// and the helpers every test file shares: files, controllers, lookups and posts.
+// What every session-config test file shares: the module's entry points loaded with dlopen
+// (as the sensor services library loads them), files, HTTP(S) servers on 127.0.0.1 that
+// record what they receive, and a started module for one test with its lookups and posts.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "scs_api.h"
-#include "test_support.h"
+#include "support/temp_dir.h"
+#include "zel/session_config.h"
 
 namespace zel::scs::test {
 
+using zel::test::TempDir;
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 constexpr const char* kPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kMimeType = "application/x-zel-cml-data";
 
-struct PostResult {
-    uint32_t status = 0;
-    bool hasBody = false;
-    std::string body;
+// The entry point `name` of the built module; aborts the test program when it is missing.
+inline void* Entry(const char* name) {
+    static void* const module = ::dlopen(ZEL_SCS_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* entry = module ? ::dlsym(module, name) : nullptr;
+    if (!entry) std::fprintf(stderr, "%s: no %s (%s)\n", ZEL_SCS_MODULE_PATH, name, ::dlerror()), std::abort();
+    return entry;
+}
+// SCS(Init) is the module's SCS_Init.
+#define SCS(name) \
+    ([] { static const auto f = reinterpret_cast<decltype(&::SCS_##name)>(Entry("SCS_" #name)); return f; }())
+
+// A text handed out by the module, released with SCS_Free.
+struct ScsText { char* p = nullptr; ~ScsText() { SCS(Free)(p); } std::string Str() const { return p ? p : "<null>"; } };
+
+inline void WriteFile(const std::string& path, const std::string& t) { std::ofstream(path, std::ios::binary) << t; }
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// An HTTP (or, with a certificate and key, HTTPS) server on 127.0.0.1 and a free port.
+struct TestServer {
+    TestServer(httplib::Server::Handler handler, const std::string& cert = "", const std::string& key = "")
+        : server(cert.empty() ? new httplib::Server : new httplib::SSLServer(cert.c_str(), key.c_str())) {
+        server->set_keep_alive_max_count(100000);
+        server->set_tcp_nodelay(true);
+        server->Post(".*", [this, handler](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard<std::mutex>{mutex}, requests.push_back(request);
+            handler(request, response);
+        });
+        port = std::to_string(server->bind_to_any_port("127.0.0.1"));
+        thread = std::thread([this] { server->listen_after_bind(); });
+        while (!server->is_running()) std::this_thread::yield();
+    }
+    ~TestServer() { server->stop(), thread.join(); }
+    std::vector<httplib::Request> Requests() { return std::lock_guard<std::mutex>{mutex}, requests; }
+
+    std::unique_ptr<httplib::Server> server;
+    std::mutex mutex;
+    std::vector<httplib::Request> requests;
+    std::string port;
+    std::thread thread;
 };
 
-// SCS_PostData of body to server; checks that the reply is zero-terminated or absent.
+// Names a table-driven test case after its row's name.
+constexpr auto RowName = [](const auto& info) { return std::string(info.param.name); };
+
+struct PostResult { uint32_t status = 0; bool hasBody = false; std::string body; };
+
+// SCS_PostData of body to server (by default with the module's timeouts); checks that the
+// reply is zero-terminated or absent.
 inline PostResult Post(int32_t server, const std::string& body, const uint32_t* timeouts = nullptr) {
-    static const uint32_t kDefaultTimeouts[3] = {5000, 10000, 60000};
     char* response = reinterpret_cast<char*>(1);
     uint32_t length = 12345;
-    PostResult result;
-    result.status = Scs().SCS_PostData(0, server, kPath, 0, kMimeType, body.data(),
-                                       static_cast<uint32_t>(body.size()),
-                                       timeouts ? timeouts : kDefaultTimeouts, &response, &length);
-    result.hasBody = response != nullptr;
-    if (response) {
-        result.body.assign(response, length);
-        EXPECT_EQ('\0', response[length]) << "a reply body is followed by a zero byte";
-        Scs().SCS_Free(response);
-    } else {
-        EXPECT_EQ(0u, length);
-    }
+    PostResult result{SCS(PostData)(0, server, kPath, 0, kMimeType, body.data(), uint32_t(body.size()), timeouts,
+                                        &response, &length),
+                      response != nullptr, response ? std::string(response, length) : ""};
+    EXPECT_TRUE(response ? response[length] == '\0' : length == 0) << "a body ends with a zero byte, none has length 0";
+    SCS(Free)(response);
     return result;
 }
 
 class ModuleTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(0u, Scs().SCS_Init("3.0", kAgentId, 0, nullptr, nullptr)); }
+    void SetUp() override { ASSERT_EQ(0u, SCS(Init)("3.0", kAgentId, 0, nullptr, nullptr)); }
     // The module goes first: it closes its kept-alive connections, so the servers stop at once.
     void TearDown() override {
-        EXPECT_EQ(0u, Scs().SCS_ShutDown());
+        EXPECT_EQ(0u, SCS(ShutDown)());
         m_servers.clear();
     }
 
-    // Starts a server that lives until the end of the test.
-    TestServer& StartServer(TestServer::Handler handler, const std::string& certFile = "",
-                            const std::string& keyFile = "") {
-        m_servers.push_back(std::make_unique<TestServer>(std::move(handler), certFile, keyFile));
-        return *m_servers.back();
+    // A server that lives until the end of the test; without a handler it answers 200 and body.
+    TestServer& StartServer(httplib::Server::Handler handler, const std::string& cert = "",
+                            const std::string& key = "") {
+        return *m_servers.emplace_back(std::make_unique<TestServer>(std::move(handler), cert, key));
     }
-    // A server that answers every request with 200 and this body.
-    TestServer& StartReplying(const std::string& body, const std::string& certFile = "",
-                              const std::string& keyFile = "") {
-        return StartServer([body](const httplib::Request&, httplib::Response& response) {
-            if (!body.empty()) response.set_content(body, "text/plain");
-        }, certFile, keyFile);
+    TestServer& StartReplying(const std::string& body, const std::string& cert = "", const std::string& key = "") {
+        return StartServer([body](const auto&, auto& r) { r.set_content(body, "x"); }, cert, key);
     }
 
-    // Writes text to name in the temporary directory; the path.
     std::string Write(const std::string& name, const std::string& text) {
-        const std::string path = m_dir.File(name);
-        WriteFile(path, text);
-        return path;
+        return WriteFile(m_dir.File(name), text), m_dir.File(name);
     }
-
     // Writes agent.properties with these lines in section session_config and loads it.
     void LoadModuleProperties(const std::string& lines) {
-        const std::string path = Write("agent.properties", "[session_config]\n" + lines);
-        ASSERT_EQ(0u, Scs().SCS_LoadLocalProperties(path.c_str()));
+        ASSERT_EQ(0u, SCS(LoadLocalProperties)(Write("agent.properties", "[session_config]\n" + lines).c_str()));
     }
 
     // Appends a controller and returns its server identifier.
-    int32_t AddController(const std::string& host, const std::string& port, const char* type = "http",
-                          const char* user = nullptr, const char* password = nullptr,
-                          const char* proxyHost = nullptr, const char* proxyPort = nullptr,
-                          const char* proxyUser = nullptr, const char* proxyPassword = nullptr) {
-        EXPECT_EQ(0u, Scs().SCS_AddController("controller", host.c_str(), port.c_str(), type, proxyHost,
-                                              proxyPort, user, password, proxyUser, proxyPassword));
+    int32_t AddController(const std::string& host, const std::string& port, const char* type = "http") {
+        EXPECT_EQ(0u, SCS(AddController)("controller", host.c_str(), port.c_str(), type, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr));
         const std::vector<int32_t> ids = Destinations();
         return ids.empty() ? -1 : ids.back();
     }
@@ -93,33 +123,32 @@ protected:
     static std::vector<int32_t> Destinations() {
         int32_t* servers = nullptr;
         uint32_t count = 99;
-        EXPECT_EQ(0u, Scs().SCS_GetDestinations(0, &servers, &count));
-        std::vector<int32_t> ids(servers, servers + count);
-        Scs().SCS_Free(servers);
-        return ids;
+        EXPECT_EQ(0u, SCS(GetDestinations)(0, &servers, &count));
+        const std::vector<int32_t> ids(servers, servers + count);
+        return SCS(Free)(servers), ids;
     }
 
     // A local property, or "<null>"; expects the status.
     static std::string Retrieve(const char* section, const char* key, uint32_t expected = 0) {
         ScsText value;
-        EXPECT_EQ(expected, Scs().SCS_RetrieveLocalProperty(section, key, value.Out())) << section << "/" << key;
+        EXPECT_EQ(expected, SCS(RetrieveLocalProperty)(section, key, &value.p)) << section << "/" << key;
         return value.Str();
     }
 
     // Schema version and group name as SCS_GetGroupSettingsInfo gives them.
     static std::string Info() {
         ScsText schema, group;
-        EXPECT_EQ(0u, Scs().SCS_GetGroupSettingsInfo(0, 0, schema.Out(), group.Out()));
+        EXPECT_EQ(0u, SCS(GetGroupSettingsInfo)(0, 0, &schema.p, &group.p));
         return schema.Str() + "|" + group.Str();
     }
 
-    // The eight texts SCS_GetControllerInfo hands out for index.
-    static std::vector<std::string> Controller(uint32_t index) {
-        ScsText out[8];
-        EXPECT_EQ(0u, Scs().SCS_GetControllerInfo(index, out[0].Out(), out[1].Out(), out[2].Out(), out[3].Out(),
-                                                  out[4].Out(), out[5].Out(), out[6].Out(), out[7].Out()));
-        std::vector<std::string> texts;
-        for (const ScsText& text : out) texts.push_back(text.Str());
+    // The eight texts SCS_GetControllerInfo hands out for index, comma-separated.
+    static std::string Controller(uint32_t index) {
+        ScsText t[8];
+        EXPECT_EQ(0u, SCS(GetControllerInfo)(index, &t[0].p, &t[1].p, &t[2].p, &t[3].p, &t[4].p, &t[5].p,
+                                                 &t[6].p, &t[7].p));
+        std::string texts = t[0].Str();
+        for (int i = 1; i < 8; ++i) texts += "," + t[i].Str();
         return texts;
     }
 
@@ -127,10 +156,7 @@ protected:
     static std::string State() {
         std::string state = Info();
         const std::vector<int32_t> ids = Destinations();
-        for (uint32_t i = 0; i < ids.size(); ++i) {
-            state += "\n" + std::to_string(ids[i]);
-            for (const std::string& field : Controller(i)) state += "," + field;
-        }
+        for (uint32_t i = 0; i < ids.size(); ++i) state += "\n" + std::to_string(ids[i]) + "," + Controller(i);
         return state;
     }
 
