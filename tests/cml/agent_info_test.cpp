@@ -1,97 +1,62 @@
-// CAgentInfo (the source and destination elements): groups, writing, reading, copies.
+// CAgentInfo (the source and destination elements): groups, golden texts built and read back, copies.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "SensorIndependence/CmlLib/agent_info.h"
 #include "cml/cml_test_support.h"
-#include "cml/dom_test_support.h"
+#include "cml/golden_rows.h"
 
 namespace zel::cml {
 namespace {
 
-using test::Narrow;
-using test::Wide;
+using namespace test;
+
+#define GROUP "<agent-group xmlns='http://schemas.zel.example/cml/property' name="
 
 TEST(AgentInfo, GroupsAreAnOrderedSetByCodeUnit) {
     CAgentInfo info;
-    info.SetName(u"n");
-    info.SetName(nullptr);
-    EXPECT_TRUE(info.GetName().empty());
     // U+00E9 sorts after every ASCII letter by code unit; "B" before "a".
     for (const char16_t* group : {u"\u00e9t\u00e9", u"a", u"B", u"a", u"Z"}) info.AddGroup(group);
-    ASSERT_EQ(info.GetGroupCount(), 4u);
     std::u16string joined;
     for (const auto& group : info.GetGroups()) joined += group + u"|";
     EXPECT_EQ(joined, u"B|Z|a|\u00e9t\u00e9|");
+    EXPECT_EQ(info.GetGroupCount(), 4u);
     EXPECT_TRUE(info.IsInGroup(u"a"));
-    EXPECT_FALSE(info.IsInGroup(u"A"));
-    EXPECT_FALSE(info.IsInGroup(u"a "));
+    EXPECT_FALSE(info.IsInGroup(u"A") || info.IsInGroup(u"a "));
     info.SetGroups({u"x"});
-    EXPECT_EQ(info.GetGroupCount(), 1u);
-    EXPECT_TRUE(info.IsInGroup(u"x"));
+    EXPECT_EQ(info.GetGroups(), AgentGroupSet{u"x"});
 }
 
-TEST(AgentInfo, SerializeGoldenTexts) {
-    CAgentInfo empty;
-    EXPECT_EQ(empty.GetTagName(), u"agent-info");
-    empty.SetTagName(u"source");
-    EXPECT_EQ(Narrow(empty, 0), "<source/>\n");
-
+TEST(AgentInfo, GoldenTextsBuiltAndReadBack) {
     CAgentInfo info;
+    EXPECT_EQ(info.GetTagName(), u"agent-info");
     info.SetTagName(u"destination");
-    info.SetName(u"O'Brien & <Co>");
-    info.SetNamespace(u"ns'raw");
-    info.SetIpAddress(u"10.0.0.1&");
-    info.SetHostName(u"h\"1");
-    info.SetAgentId(u"id\n1");
-    info.SetAuthToken(u"t");
-    info.SetAuthHash(u"h");
-    EXPECT_EQ(Narrow(info, 2),
-              "        <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' "
-              "ip-address='10.0.0.1&amp;' host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'/>\n");
-
+    info.SetName(u"n");
+    info.SetName(nullptr);
+    EXPECT_EQ(Narrow(info, 1), "    <destination/>\n");
+    info.SetName(u"O'Brien & <Co>"); info.SetNamespace(u"ns'raw"); info.SetIpAddress(u"10.0.0.1&");
+    info.SetHostName(u"h\"1"); info.SetAgentId(u"id\n1"); info.SetAuthToken(u"t"); info.SetAuthHash(u"h");
     info.AddGroup(u"zeta");
     info.AddGroup(u"Al'pha");
-    const std::string expected =
-        "    <destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' "
-        "ip-address='10.0.0.1&amp;' host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'>\n"
-        "        <agent-group xmlns='http://schemas.zel.example/cml/property' name='Al&apos;pha'/>\n"
-        "        <agent-group xmlns='http://schemas.zel.example/cml/property' name='zeta'/>\n"
-        "    </destination>\n";
-    EXPECT_EQ(Narrow(info, 1), expected);
-    EXPECT_EQ(Wide(info, 1), expected);
-}
-
-TEST(AgentInfo, DeserializeReadsAttributesAndOnlyPropertyGroups) {
-    const test::ParsedXml xml(
-        "<destination xmlns='http://schemas.zel.example/cml' name='O&apos;B' namespace='ns' ip-address='1.2.3.4'"
-        " host-name='h' agent-id='A' auth-token='T' auth-hash='H'>"
-        "<agent-group xmlns='http://schemas.zel.example/cml/property' name='one'/>"
-        "<agent-group name='wrong-namespace'/>"
-        "<p:agent-group xmlns:p='http://schemas.zel.example/cml/property' name='prefixed'/>"
-        "<other xmlns='http://schemas.zel.example/cml/property' name='wrong-name'/>"
-        "text<!-- comment -->"
-        "<agent-group xmlns='http://schemas.zel.example/cml/property' name='two'/>"
-        "</destination>");
-    CAgentInfo info;
-    info.AddGroup(u"stale");
-    info.Deserialize(CCmlDOM_Element(xml.Root()));
-    EXPECT_EQ(info.GetTagName(), u"destination");
-    EXPECT_EQ(info.GetName(), u"O'B");
-    EXPECT_EQ(info.GetNamespace(), u"ns");
-    EXPECT_EQ(info.GetIpAddress(), u"1.2.3.4");
-    EXPECT_EQ(info.GetHostName(), u"h");
-    EXPECT_EQ(info.GetAgentId(), u"A");
-    EXPECT_EQ(info.GetAuthToken(), u"T");
-    EXPECT_EQ(info.GetAuthHash(), u"H");
-    // "p:agent-group" has the node name "p:agent-group", not "agent-group".
-    EXPECT_EQ(info.GetGroups(), (AgentGroupSet{u"one", u"two"}));
-
-    // Absent attributes read as empty strings.
-    const test::ParsedXml bare("<source/>");
-    info.Deserialize(CCmlDOM_Element(bare.Root()));
-    EXPECT_EQ(Narrow(info, 0), "<source/>\n");
+    const std::string golden =
+        "<destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' ip-address='10.0.0.1&amp;' "
+        "host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'>\n"
+        "    " GROUP "'Al&apos;pha'/>\n    " GROUP "'zeta'/>\n</destination>\n";
+    EXPECT_EQ(Narrow(info), golden);
+    EXPECT_EQ(Wide(info), golden);
+    EXPECT_EQ(info.GetName() + info.GetNamespace() + info.GetIpAddress() + info.GetHostName() + info.GetAgentId() +
+                  info.GetAuthToken() + info.GetAuthHash(),
+              u"O'Brien & <Co>ns'raw10.0.0.1&h\"1id\n1th");
+    test::ExpectGoldenRows({
+        {test::Reread<CAgentInfo>, golden},
+        {test::Reread<CAgentInfo>, "<source/>\n"},
+        // Only unprefixed "agent-group" elements of the property namespace are groups.
+        {test::Reread<CAgentInfo>,
+         "<destination xmlns='http://schemas.zel.example/cml' name='O&apos;B'>" GROUP "'one'/>"
+         "<agent-group name='wrong-namespace'/><p:agent-group xmlns:p='http://schemas.zel.example/cml/property'"
+         " name='prefixed'/><other xmlns='http://schemas.zel.example/cml/property' name='wrong-name'/>"
+         "text<!-- comment -->" GROUP "'two'/></destination>",
+         "<destination name='O&apos;B'>\n    " GROUP "'one'/>\n    " GROUP "'two'/>\n</destination>\n"},
+    });
 }
 
 TEST(AgentInfo, CopyAssignAndClone) {
@@ -100,14 +65,13 @@ TEST(AgentInfo, CopyAssignAndClone) {
     info.SetAgentId(u"A");
     info.AddGroup(u"g");
     const auto clone = info.Clone();
-    ASSERT_NE(clone, nullptr);
-    EXPECT_EQ(Narrow(*clone, 0), Narrow(info, 0));
     CAgentInfo assigned;
     assigned = info;
     assigned = assigned;
-    EXPECT_EQ(Narrow(assigned, 0), Narrow(info, 0));
     info.AddGroup(u"h");
-    EXPECT_EQ(clone->GetGroupCount(), 1u);
+    const std::string expected = "<source agent-id='A'>\n    " GROUP "'g'/>\n</source>\n";
+    EXPECT_EQ(Narrow(*clone), expected);
+    EXPECT_EQ(Narrow(assigned), expected);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <xercesc/framework/MemoryManager.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
@@ -87,6 +88,13 @@ template <typename T>
 void ReadElement(T& object, const std::string& text) {
     const Parsed parsed(text);
     object.Deserialize(parsed.Root());
+}
+
+// Reads the envelope of the CML document `text`; the parser is gone on return.
+inline CCmlMessage ReadEnvelope(const std::string& text) {
+    CCmlMessage message;
+    message.Deserialize(Parsed(text).Envelope());
+    return message;
 }
 
 inline void ExpectCmlError(const std::function<void()>& action, const std::u16string& operation,

@@ -26,8 +26,6 @@ ParsedXml::ParsedXml(const std::string& utf8Text, bool validateDtd)
     m_parser->setDoNamespaces(true);
     m_parser->setValidationScheme(validateDtd ? xercesc::XercesDOMParser::Val_Always
                                               : xercesc::XercesDOMParser::Val_Never);
-    m_parser->setIncludeIgnorableWhitespace(true);
-    m_parser->setCreateCommentNodes(true);
     m_parser->setCreateEntityReferenceNodes(false);
     xercesc::MemBufInputSource input(reinterpret_cast<const XMLByte*>(utf8Text.data()), utf8Text.size(),
                                      u"test document");

@@ -1,46 +1,27 @@
+// The CML parser: schema versions and their compatibility, the namespaces it knows, locating the
+// document frame, fatal errors and their position, validation against local schemas, memory and
+// resident size over many parses, and the parser pool used from many threads.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
-#include "SensorIndependence/CmlLib/cml_exception.h"
-#include "SensorIndependence/CmlLib/cml_message.h"
-#include "SensorIndependence/CmlLib/cml_parser.h"
 #include "SensorIndependence/CmlLib/cml_parser_pool.h"
-#include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "cml/cml_test_support.h"
 #include "support/temp_dir.h"
-#include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
 namespace zel::cml {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using test::ParseInto;
+using zel::test::TempDir;
 
 // A CML document whose "zel" and "cml" versions are the given ones (an empty root version
 // leaves the attribute out) around `envelopeBody`.
@@ -51,10 +32,6 @@ std::string Document(const std::string& rootVersion, const std::string& cmlVersi
     return "<?xml version='1.0' encoding='UTF-8'?>\n" + root +
            ">\n<cml xmlns='http://schemas.zel.example/cml' schema-version='" + cmlVersion +
            "'>\n<message-envelope message-id='m'>" + envelopeBody + "</message-envelope>\n</cml>\n</zel>\n";
-}
-
-void ParseText(CCmlParser& parser, const std::string& text, int kind = kParseNonValidating) {
-    parser.ParseBuffer(reinterpret_cast<const XMLByte*>(text.data()), static_cast<unsigned>(text.size()), kind);
 }
 
 // The exception `action` throws.
@@ -70,33 +47,14 @@ CCmlException ParseFailure(const std::function<void()>& action) {
 
 CCmlException ParseFailure(const std::string& text, int kind = kParseNonValidating) {
     CCmlParser parser;
-    return ParseFailure([&] { ParseText(parser, text, kind); });
+    return ParseFailure([&] { ParseInto(parser, text, kind); });
 }
-
-std::string Utf8(const char16_t* text) { return ToUtf8(std::u16string(text)); }
-
-using zel::test::TempDir;
 
 // Writes `content` to `relative` below `dir`, making the folders on the way.
 void WriteBelow(const TempDir& dir, const std::string& relative, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(dir.File(relative)).parent_path());
     std::ofstream(dir.File(relative), std::ios::binary) << content;
 }
-
-// Runs the test body with `path` as the working directory (schemas are found in ./schemas).
-class ScopedWorkingDirectory {
-public:
-    explicit ScopedWorkingDirectory(const std::string& path) {
-        char* previous = getcwd(nullptr, 0);
-        m_previous = previous;
-        std::free(previous);
-        if (chdir(path.c_str()) != 0) throw std::runtime_error("chdir failed");
-    }
-    ~ScopedWorkingDirectory() { (void)chdir(m_previous.c_str()); }
-
-private:
-    std::string m_previous;
-};
 
 TEST(SchemaVersions, ComparisonTable) {
     struct Case {
@@ -105,90 +63,56 @@ TEST(SchemaVersions, ComparisonTable) {
         SchemaVersionOutcome outcome;
     };
     const Case cases[] = {
-        {u"2.4.2", u"2.4.2", kVersionEqual},
-        {u"2.4.1", u"2.4.2", kVersionOlderPatch},
-        {u"2.4.0", u"2.4.2", kVersionOlderPatch},
-        {u"2.4.7", u"2.4.2", kVersionNewerPatch},
-        {u"2.4.10", u"2.4.9", kVersionNewerPatch},  // numbers, not strings
-        {u"2.5.0", u"2.4.2", kVersionMinorDiffers},
-        {u"2.3.9", u"2.4.2", kVersionMinorDiffers},
-        {u"3.4.2", u"2.4.2", kVersionMajorDiffers},
-        {u"1.4.2", u"2.4.2", kVersionMajorDiffers},
+        {u"2.4.2", u"2.4.2", kVersionEqual},         {u"2.4.1", u"2.4.2", kVersionOlderPatch},
+        {u"2.4.7", u"2.4.2", kVersionNewerPatch},    {u"2.4.10", u"2.4.9", kVersionNewerPatch},  // numbers
+        {u"2.5.0", u"2.4.2", kVersionMinorDiffers},  {u"3.4.2", u"2.4.2", kVersionMajorDiffers},
         {u"02.4.2", u"2.4.2", kVersionMajorDiffers},  // major compared as strings
         {u"2.04.2", u"2.4.2", kVersionMinorDiffers},  // minor compared as strings
         {u"2.4.02", u"2.4.2", kVersionEqual},         // patch "02" is octal 2
         {u"2.4.0x2", u"2.4.2", kVersionEqual},        // patch read as hexadecimal
         {u"2.4.010", u"2.4.9", kVersionOlderPatch},   // octal 010 is 8
         {u"2.4", u"2.4.0", kVersionEqual},            // missing patch reads 0
-        {u"2.4.", u"2.4.0", kVersionEqual},
-        {u"", u"1.0.0", kVersionMajorDiffers},
-        {u"1", u"1.0.0", kVersionMinorDiffers},
+        {u"", u"1.0.0", kVersionMajorDiffers},        {u"1", u"1.0.0", kVersionMinorDiffers},
         {u"2.4.2.7", u"2.4.2", kVersionEqual},        // the patch is read up to what is a number
         {u"2.4.x", u"2.4.0", kVersionEqual},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CompareSchemaVersions(c.document, c.supported), c.outcome)
-            << Utf8(c.document) << " against " << Utf8(c.supported);
+            << ToUtf8(c.document) << " against " << ToUtf8(c.supported);
+        EXPECT_EQ(IsCompatible(c.outcome), c.outcome == kVersionEqual || c.outcome == kVersionOlderPatch);
     }
-    EXPECT_TRUE(IsCompatible(kVersionEqual));
-    EXPECT_TRUE(IsCompatible(kVersionOlderPatch));
-    EXPECT_FALSE(IsCompatible(kVersionNewerPatch));
-    EXPECT_FALSE(IsCompatible(kVersionMinorDiffers));
-    EXPECT_FALSE(IsCompatible(kVersionMajorDiffers));
 }
 
 TEST(CmlParser, CheckSchemaCompatibilityRecordsEachMismatch) {
-    struct Case {
-        std::string rootVersion;
-        std::string cmlVersion;
+    const std::u16string cml = kCmlNamespaceURI, base = kCmlBaseURI, common = kCommonNamespaceURI;
+    const std::string x = "<c:x xmlns:c='http://schemas.zel.example/cml/common'";
+    const struct {
+        std::string rootVersion, cmlVersion, body;
         std::vector<std::u16string> records;  // uri|supported|document
+    } cases[] = {
+        {"1.0.0", "2.4.1", "<source/>", {}}, {"1.0.0", "2.4.7", "<source/>", {cml + u"|2.4.2|2.4.7"}},
+        {"", "2.4.2", "<source/>", {base + u"|1.0.0|"}},
+        {"1.1.0", "", "<source/>", {base + u"|1.0.0|1.1.0", cml + u"|2.4.2|"}},
+        // Elements of a registered namespace, with and without a version; other namespaces are not checked.
+        {"1.0.0", "2.4.2",
+         "<source/><message-body><request><get-policy-request/></request>" + x + " schema-version='1.0.3'/>" + x +
+             "/>" + x + " schema-version='1.0.0'/>" + x + " schema-version='1.2.0'/>"
+             "<g xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='9.9.9'/></message-body>",
+         {common + u"|1.0.0|1.0.3", common + u"|1.0.0|1.2.0"}},
     };
-    const std::u16string cml = kCmlNamespaceURI;
-    const std::u16string base = kCmlBaseURI;
-    const Case cases[] = {
-        {"1.0.0", "2.4.2", {}},
-        {"1.0.0", "2.4.1", {}},
-        {"1.0.0", "2.4.7", {cml + u"|2.4.2|2.4.7"}},
-        {"1.0.0", "2.5.0", {cml + u"|2.4.2|2.5.0"}},
-        {"1.0.0", "3.4.2", {cml + u"|2.4.2|3.4.2"}},
-        {"", "2.4.2", {base + u"|1.0.0|"}},
-        {"1.1.0", "", {base + u"|1.0.0|1.1.0", cml + u"|2.4.2|"}},
-    };
-    for (const Case& c : cases) {
-        const std::string text = Document(c.rootVersion, c.cmlVersion);
+    for (const auto& c : cases) {
+        const std::string text = Document(c.rootVersion, c.cmlVersion, c.body);
         const CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size());
         CCmlParser parser;
+        parser.AddNamespace(kCommonNamespaceURI, u"1.0.0");
         SchemaIncompatibilityList list;
         parser.CheckSchemaCompatibility(input, list);
         std::vector<std::u16string> records;
-        for (const auto& record : list) {
-            records.push_back(record.GetNamespaceURI() + u"|" + record.GetSupportedVersion() + u"|" +
-                              record.GetDocumentVersion());
+        for (const auto& r : list) {
+            records.push_back(r.GetNamespaceURI() + u"|" + r.GetSupportedVersion() + u"|" + r.GetDocumentVersion());
         }
         EXPECT_EQ(records, c.records) << c.rootVersion << " / " << c.cmlVersion;
     }
-}
-
-TEST(CmlParser, CheckSchemaCompatibilityOfRegisteredNamespaces) {
-    const std::string text = Document(
-        "1.0.0", "2.4.2",
-        "<source/><message-body><request><get-policy-request/></request>"
-        "<c:a xmlns:c='http://schemas.zel.example/cml/common' schema-version='1.0.3'/>"
-        "<c:b xmlns:c='http://schemas.zel.example/cml/common'/>"
-        "<c:d xmlns:c='http://schemas.zel.example/cml/common' schema-version='1.0.0'/>"
-        "<c:e xmlns:c='http://schemas.zel.example/cml/common' schema-version='1.2.0'/>"
-        "<g xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='9.9.9'/>"
-        "</message-body>");
-    const CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size());
-    CCmlParser parser;
-    parser.AddNamespace(kCommonNamespaceURI, u"1.0.0");
-    SchemaIncompatibilityList list;
-    parser.CheckSchemaCompatibility(input, list);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].GetNamespaceURI(), kCommonNamespaceURI);
-    EXPECT_EQ(list[0].GetDocumentVersion(), u"1.0.3");
-    EXPECT_EQ(list[1].GetDocumentVersion(), u"1.2.0");
-    EXPECT_EQ(list[1].GetSupportedVersion(), u"1.0.0");
 }
 
 TEST(CmlParser, NamespaceRegistration) {
@@ -217,39 +141,24 @@ TEST(CmlParser, LocatesTheDocumentFrame) {
     CCmlParser parser;
     EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
     EXPECT_EQ(parser.GetValidationMode(), 3);
-    ParseText(parser, Document("1.0.0", "2.4.1"));
-    EXPECT_EQ(parser.GetRootName(), u"zel");
-    EXPECT_EQ(parser.GetRootNamespaceURI(), kCmlBaseURI);
-    EXPECT_EQ(parser.GetRootSchemaVersion(), u"1.0.0");
-    EXPECT_EQ(parser.GetCmlSchemaVersion(), u"2.4.1");
-    EXPECT_EQ(parser.GetCmlElement().GetNodeName(), u"cml");
-    EXPECT_EQ(parser.GetEnvelopeElement().GetAttribute(kTagMessageId), u"m");
+    const auto frame = [&] {
+        return parser.GetRootName() + u"|" + parser.GetRootNamespaceURI() + u"|" + parser.GetRootSchemaVersion() +
+               u"|" + parser.GetCmlSchemaVersion() + u"|" + parser.GetCmlElement().GetNodeName() + u"|" +
+               parser.GetEnvelopeElement().GetAttribute(kTagMessageId);
+    };
+    ParseInto(parser, Document("1.0.0", "2.4.1"));
+    EXPECT_EQ(frame(), u"zel|http://schemas.zel.example|1.0.0|2.4.1|cml|m");
     EXPECT_EQ(parser.GetDocumentElement().GetNodeName(), u"zel");
-    EXPECT_FALSE(parser.GetDocument().IsNull());
-
     // Another root parses, but has no frame; the previous frame is gone.
-    ParseText(parser, "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0'/>");
-    EXPECT_EQ(parser.GetRootName(), u"policy");
-    EXPECT_EQ(parser.GetRootNamespaceURI(), kGroupSettingsNamespaceURI);
-    EXPECT_TRUE(parser.GetRootSchemaVersion().empty());
-    EXPECT_TRUE(parser.GetCmlSchemaVersion().empty());
-    EXPECT_TRUE(parser.GetCmlElement().IsNull());
-    EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
-}
-
-TEST(CmlParser, WronglyNamespacedFrameHasNoEnvelope) {
-    for (const std::string& text : {
-             // "cml" and the envelope in the wrong namespace.
-             std::string("<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'><cml xmlns='http://other'>"
-                         "<message-envelope/></cml></zel>"),
-             // The envelope outside "cml".
-             std::string("<zel xmlns='http://schemas.zel.example'><cml xmlns='http://schemas.zel.example/cml'/>"
-                         "<message-envelope xmlns='http://schemas.zel.example/cml'/></zel>"),
-             // No namespaces at all.
-             std::string("<zel><cml><message-envelope/></cml></zel>"),
-         }) {
-        CCmlParser parser;
-        ParseText(parser, text);
+    ParseInto(parser, "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0'/>");
+    EXPECT_EQ(frame(), u"policy|http://schemas.zel.example/cml/GroupSettings||||");
+    // "cml" and the envelope in the wrong namespace; the envelope outside "cml"; no namespaces at all.
+    for (const char* text :
+         {"<zel xmlns='http://schemas.zel.example'><cml xmlns='http://other'><message-envelope/></cml></zel>",
+          "<zel xmlns='http://schemas.zel.example'><cml xmlns='http://schemas.zel.example/cml'/>"
+          "<message-envelope xmlns='http://schemas.zel.example/cml'/></zel>",
+          "<zel><cml><message-envelope/></cml></zel>"}) {
+        ParseInto(parser, text);
         EXPECT_TRUE(parser.GetEnvelopeElement().IsNull()) << text;
         CCmlMessage message;
         EXPECT_THROW(message.Deserialize(parser.GetEnvelopeElement()), CCmlException) << text;
@@ -257,70 +166,50 @@ TEST(CmlParser, WronglyNamespacedFrameHasNoEnvelope) {
 }
 
 TEST(CmlParser, MalformedInputsGiveFatalErrorsWithTheirPosition) {
-    struct Case {
-        std::string text;
-        std::string line;
+    const struct {
+        std::string text, line;
+    } cases[] = {
+        {"<zel><cml></zel>", "line 1"}, {"", "line 1"},  {"<zel>\n<a b='1' b='2'/></zel>", "line 2"},
+        {"<zel>\n\n<x:a/></zel>", "line 3"},  // unbound prefix
+        {"<zel>\xff\xfe</zel>", ""},          // not UTF-8
     };
-    const std::string good = Document("1.0.0", "2.4.2");
-    const Case cases[] = {
-        {"<zel><cml></zel>", "line 1"},
-        {good.substr(0, good.size() / 2), ""},  // truncated
-        {"", "line 1"},
-        {"not xml at all", "line 1"},
-        {"<zel>\n<a b='1' b='2'/></zel>", "line 2"},
-        {"<zel>\n\n<x:a/></zel>", "line 3"},        // unbound prefix
-        {"<zel>&undefined;</zel>", "line 1"},
-        {"<zel>\xff\xfe</zel>", ""},                 // not UTF-8
-        {std::string("<zel>\0</zel>", 12), ""},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const CCmlException e = ParseFailure(c.text);
         EXPECT_EQ(e.GetCode(), ZEL_E_CML_PARSE_FATAL) << c.text;
         EXPECT_EQ(std::u16string(e.GetOperation()), u"Parse operation");
         const std::string description = ToUtf8(e.GetDescription());
         EXPECT_EQ(description.rfind("Fatal error parsing input \"ZEL CML Stream\", line ", 0), 0u) << description;
-        EXPECT_NE(description.find(", column "), std::string::npos) << description;
+        EXPECT_NE(description.find(c.line + ", column "), std::string::npos) << description;
         EXPECT_NE(description.find("\n   Message:  "), std::string::npos) << description;
-        if (!c.line.empty()) {
-            EXPECT_NE(description.find(c.line + ", column"), std::string::npos) << description;
-        }
     }
 }
 
-TEST(CmlParser, SystemIdentifierNamesTheDocument) {
-    const std::string text = "<zel>";
+TEST(CmlParser, SystemIdentifierNamesTheDocumentAndFilesAreReadByUtf8Path) {
     CCmlParser parser;
-    const CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+    const CCmlMemBufInputSource input(reinterpret_cast<const XMLByte*>("<zel>"), 5,
                                       u"ZEL-SensorServices-Ping-Response");
     const std::string description = ToUtf8(ParseFailure([&] { parser.ParseNonValidating(input); }).GetDescription());
     EXPECT_EQ(description.rfind("Fatal error parsing input \"ZEL-SensorServices-Ping-Response\", line 1, column ", 0),
               0u);
-}
-
-TEST(CmlParser, ParseFileReadsUtf8PathsAndReportsMissingFiles) {
     const TempDir dir;
     WriteBelow(dir, "r\xc3\xa9ply.xml", Document("1.0.0", "2.4.2"));
-    CCmlParser parser;
     parser.ParseFile((dir.Path() + "/r\xc3\xa9ply.xml").c_str(), kParseNonValidating);
     EXPECT_FALSE(parser.GetEnvelopeElement().IsNull());
     EXPECT_EQ(ParseFailure([&] { parser.ParseFile((dir.Path() + "/missing.xml").c_str(), kParseNonValidating); })
-                  .GetCode(),
-              ZEL_E_CML_PARSE_FATAL);
+                  .GetCode(), ZEL_E_CML_PARSE_FATAL);
     EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
 }
 
 // Schemas for the validation tests: "zel" and "cml" with fixed schema-version attributes.
 const char kRootSchema[] =
     "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='http://schemas.zel.example'"
-    " elementFormDefault='qualified'>"
-    "<xs:element name='zel'><xs:complexType><xs:sequence>"
+    " elementFormDefault='qualified'><xs:element name='zel'><xs:complexType><xs:sequence>"
     "<xs:any namespace='##other' processContents='lax' minOccurs='0' maxOccurs='unbounded'/>"
     "</xs:sequence><xs:attribute name='schema-version' type='xs:string' fixed='1.0.0'/>"
     "</xs:complexType></xs:element></xs:schema>";
 const char kCmlSchema[] =
     "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='http://schemas.zel.example/cml'"
-    " elementFormDefault='qualified'>"
-    "<xs:element name='cml'><xs:complexType><xs:sequence>"
+    " elementFormDefault='qualified'><xs:element name='cml'><xs:complexType><xs:sequence>"
     "<xs:any processContents='skip' minOccurs='0' maxOccurs='unbounded'/>"
     "</xs:sequence><xs:attribute name='schema-version' type='xs:string' fixed='2.4.2'/>"
     "</xs:complexType></xs:element></xs:schema>";
@@ -337,12 +226,17 @@ std::string ValidatedDocument(const std::string& cmlVersion, const std::string& 
 
 TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
     const TempDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());  // schemas are found in ./schemas
+    // A missing schema file is a warning.
+    const CCmlException missing = ParseFailure(ValidatedDocument("2.4.2"), kParseValidating);
+    EXPECT_EQ(missing.GetCode(), ZEL_I_CML_PARSE_WARNING);
+    EXPECT_EQ(ToUtf8(missing.GetDescription()).rfind("Warning parsing input \"", 0), 0u);
+
     WriteBelow(dir, "schemas/Zel1_0_0.xsd", kRootSchema);
     WriteBelow(dir, "schemas/cml/cml2_4_2.xsd", kCmlSchema);
-    const ScopedWorkingDirectory cwd(dir.Path());
-
     CCmlParser parser;
-    ParseText(parser, ValidatedDocument("2.4.2"), kParseValidating);
+    ParseInto(parser, ValidatedDocument("2.4.2"), kParseValidating);
     EXPECT_EQ(parser.GetEnvelopeElement().GetAttribute(kTagMessageId), u"v");
     // The validating parse registered the CML namespace.
     ASSERT_EQ(parser.GetNamespaces().size(), 1u);
@@ -350,51 +244,40 @@ TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
 
     // A validation error with matching versions stays a plain parse error.
     try {
-        CCmlParser strict;
-        ParseText(strict, ValidatedDocument("2.4.2", " bogus='1'"), kParseValidating);
-        FAIL() << "no exception";
+        ParseInto(parser, ValidatedDocument("2.4.2", " bogus='1'"), kParseValidating);
+        ADD_FAILURE() << "no exception";
     } catch (const CSchemaException&) {
-        FAIL() << "no version differs, so no CSchemaException";
+        ADD_FAILURE() << "no version differs, so no CSchemaException";
     } catch (const CCmlException& plain) {
         EXPECT_EQ(plain.GetCode(), ZEL_E_CML_PARSE_ERROR);
         EXPECT_EQ(ToUtf8(plain.GetDescription()).rfind("Error parsing input \"ZEL CML Stream\", line 6, column ", 0),
-                  0u)
-            << ToUtf8(plain.GetDescription());
+                  0u);
     }
 
     // The same error with a version mismatch becomes a CSchemaException listing it.
     CCmlParser mismatchParser;
     const std::string mismatch = ValidatedDocument("3.4.2");
     try {
-        ParseText(mismatchParser, mismatch, kParseByMode);
-        FAIL() << "no exception";
+        ParseInto(mismatchParser, mismatch, kParseByMode);
+        ADD_FAILURE() << "no exception";
     } catch (const CSchemaException& e) {
         EXPECT_EQ(e.GetCode(), ZEL_E_CML_PARSE_ERROR);
-        EXPECT_EQ(std::u16string(e.GetOperation()), u"Parse operation");
         EXPECT_EQ(ToUtf8(e.GetDescription()).rfind("Error parsing input \"ZEL CML Stream\", line 6", 0), 0u);
         // The "cml" element is checked once as the frame and once as an element of the
         // namespace the validating parse registered.
         ASSERT_EQ(e.Count(), 2u);
         for (auto record = e.Begin(); record != e.End(); ++record) {
-            EXPECT_EQ(record->GetNamespaceURI(), kCmlNamespaceURI);
-            EXPECT_EQ(record->GetSupportedVersion(), u"2.4.2");
-            EXPECT_EQ(record->GetDocumentVersion(), u"3.4.2");
+            EXPECT_EQ(record->GetNamespaceURI() + u"|" + record->GetSupportedVersion() + u"|" +
+                          record->GetDocumentVersion(), std::u16string(kCmlNamespaceURI) + u"|2.4.2|3.4.2");
         }
     }
 
     // The non-validating parse does not look at schemas, and mode 2 turns kind 3 into it.
     CCmlParser lenient(2);
-    ParseText(lenient, mismatch, kParseByMode);
+    ParseInto(lenient, mismatch, kParseByMode);
     EXPECT_EQ(lenient.GetCmlSchemaVersion(), u"3.4.2");
-    ParseText(lenient, mismatch, kParseNonValidating);
-}
-
-TEST(CmlParser, MissingSchemaFileIsAWarning) {
-    const TempDir dir;  // no ./schemas below it
-    const ScopedWorkingDirectory cwd(dir.Path());
-    const CCmlException e = ParseFailure(ValidatedDocument("2.4.2"), kParseValidating);
-    EXPECT_EQ(e.GetCode(), ZEL_I_CML_PARSE_WARNING);
-    EXPECT_EQ(ToUtf8(e.GetDescription()).rfind("Warning parsing input \"", 0), 0u) << ToUtf8(e.GetDescription());
+    ParseInto(lenient, mismatch, kParseNonValidating);
+    std::filesystem::current_path(previous);
 }
 
 using test::CountingMemoryManager;
@@ -406,15 +289,15 @@ TEST(CmlParser, EveryParseReleasesThePreviousDocument) {
     CountingMemoryManager counter;
     {
         CCmlParser parser(3, &counter);
-        for (int i = 0; i < 20; ++i) ParseText(parser, text);
+        for (int i = 0; i < 20; ++i) ParseInto(parser, text);
         const long long afterWarmUp = counter.Live();
         for (int i = 0; i < 500; ++i) {
-            ParseText(parser, text);
+            ParseInto(parser, text);
             if (i % 10 == 0) {
-                EXPECT_THROW(ParseText(parser, broken), CCmlException);
+                EXPECT_THROW(ParseInto(parser, broken), CCmlException);
             }
         }
-        ParseText(parser, text);
+        ParseInto(parser, text);
         // Without the release, 500 documents of a few kB each would be held.
         EXPECT_LT(counter.Live() - afterWarmUp, 4096) << "documents pile up in the parser";
         EXPECT_FALSE(parser.GetEnvelopeElement().IsNull());
@@ -433,32 +316,28 @@ TEST(CmlParser, EveryParseReleasesThePreviousDocument) {
     }
 }
 
-using test::ResidentKilobytes;
-
 TEST(CmlParser, ManySmallRepliesKeepTheResidentSizeFlat) {
-    if (kSanitized) {
-        GTEST_SKIP() << "the sanitizer's quarantine grows the resident size by design";
-    }
-    const std::string reply = Document(
-        "1.0.0", "2.4.2",
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's quarantine grows the resident size by design";
+#endif
+    const std::string reply = Document("1.0.0", "2.4.2",
         "<source name='DesktopController'/><destination agent-id='A-1'/><message-body><response>"
         "<agent-startup-acknowledgement request-id='1'/><get-policy-response code='0x47560006'/>"
         "</response></message-body>");
     const auto parseOne = [&reply]() {
         CCmlParser parser;  // a new parser per document, as the library does
-        ParseText(parser, reply);
+        ParseInto(parser, reply);
         CCmlMessage message;
         message.Deserialize(parser.GetEnvelopeElement());
         return message.GetResponses().size();
     };
     for (int i = 0; i < 2000; ++i) ASSERT_EQ(parseOne(), 2u);
-    const long before = ResidentKilobytes();
+    const long before = test::ResidentKilobytes();
     std::size_t total = 0;
     for (int i = 0; i < 100000; ++i) total += parseOne();
-    const long after = ResidentKilobytes();
     EXPECT_EQ(total, 200000u);
     ASSERT_GT(before, 0);
-    EXPECT_LT(after - before, 5 * 1024) << "resident size grew from " << before << " kB to " << after << " kB";
+    EXPECT_LT(test::ResidentKilobytes() - before, 5 * 1024) << "resident size grew from " << before << " kB";
 }
 
 TEST(CmlParser, PooledParsersWorkFromManyThreadsAtOnce) {
@@ -471,15 +350,14 @@ TEST(CmlParser, PooledParsersWorkFromManyThreadsAtOnce) {
             XmlInit();
             for (int i = 0; i < 50; ++i) {
                 const CCmlParserPool::CLease parser = pool.Take();
-                ParseText(*parser, text);
+                ParseInto(*parser, text);
                 if (!parser->GetEnvelopeElement().IsNull()) ++located;
             }
         });
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(located.load(), 400);
-    EXPECT_GE(pool.IdleCount(), 1u);
-    EXPECT_LE(pool.IdleCount(), 4u);
+    EXPECT_TRUE(pool.IdleCount() >= 1 && pool.IdleCount() <= 4) << pool.IdleCount();
 }
 
 TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
@@ -489,7 +367,7 @@ TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
     {
         const CCmlParserPool::CLease parser = pool.Take();
         first = &*parser;
-        ParseText(*parser, Document("1.0.0", "2.4.2"));
+        ParseInto(*parser, Document("1.0.0", "2.4.2"));
         envelope = parser->GetEnvelopeElement();
     }
     // The returned parser forgot the document; the element still shares it.
@@ -497,15 +375,13 @@ TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
     {
         const CCmlParserPool::CLease parser = pool.Take();
         EXPECT_EQ(&*parser, first);
-        EXPECT_TRUE(parser->GetDocument().IsNull());
-        EXPECT_TRUE(parser->GetEnvelopeElement().IsNull());
-        EXPECT_TRUE(parser->GetRootName().empty());
-        EXPECT_TRUE(parser->GetCmlSchemaVersion().empty());
+        EXPECT_TRUE(parser->GetDocument().IsNull() && parser->GetEnvelopeElement().IsNull());
+        EXPECT_TRUE(parser->GetRootName().empty() && parser->GetCmlSchemaVersion().empty());
     }
     // A use that ends by an exception destroys the parser instead.
     try {
         const CCmlParserPool::CLease parser = pool.Take();
-        ParseText(*parser, "<zel");
+        ParseInto(*parser, "<zel");
     } catch (const CCmlException&) {
     }
     EXPECT_EQ(pool.IdleCount(), 0u);
