@@ -48,7 +48,7 @@ TEST(ExportedInterfaceTest, TheLibraryExportsExactlyItsInterface) {
 }
 
 TEST(ExportedInterfaceTest, APlainCAgentDrivesTheLibrary) {
-    SettingsFiles files(1);
+    SettingsFiles files({1});
     EXPECT_EQ(0, SsPlainCAgent(files.PropertyFile().c_str(), files.GroupSettingsFile().c_str()));
 }
 

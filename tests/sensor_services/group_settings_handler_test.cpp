@@ -16,14 +16,6 @@ namespace {
 constexpr const char* kHandlerWhere = "CSensorServices::_GetPropertiesCallback()";
 constexpr const char* kReloadWhere = "CSensorServices::ReloadGroupSettings()";
 
-std::vector<std::string> Names(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A reply whose get-policy-response holds the agent's item "A", then a group settings item
 // with `attributes` and a document of version `version` naming `controllers` (none: no document),
 // then `after`.
@@ -50,7 +42,6 @@ protected:
     void Start(const ReplyServer& server) {
         LibraryTest::Start(server);
         RegisterAll();
-        m_directory = m_files->GroupSettingsFile().substr(0, m_files->GroupSettingsFile().rfind('/'));
     }
     // Posts the next heartbeat; the group-settings token it asks with ("<none>": without one).
     std::string NextToken(const ReplyServer& server) {
@@ -65,7 +56,6 @@ protected:
                     if (item->GetNamespace() == cml::kGroupSettingsNamespaceURI) return ToUtf8(item->GetToken());
         return "<none>";
     }
-    std::string m_directory;
 };
 
 TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
@@ -87,7 +77,7 @@ TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
     EXPECT_EQ((std::vector<CallRecord>{kAgentCall, SettingsCall("12", ReadFile(m_files->GroupSettingsFile())), b,
                                        Complete()}),
               Calls());
-    EXPECT_EQ((std::vector<std::string>{"agent.properties", "group.xml"}), Names(m_directory));
+    EXPECT_EQ((std::vector<std::string>{"agent.properties", "group.xml"}), m_files->dir.Entries());
     // Loaded: the module now serves the new controller list.
     ASSERT_EQ(2u, ControllerCount());
     EXPECT_EQ((std::vector<std::string>{"night-primary", "127.0.0.1", std::to_string(server.Port()), "http",
@@ -100,70 +90,56 @@ TEST_F(GroupSettingsTest, NewSettingsAreSavedLoadedAskedForAndReported) {
     EXPECT_TRUE(m_trace.Lines(kReloadWhere).empty());
 }
 
-// Answers that must leave the settings as they are: the item's attributes and the trace the
-// handler writes (none when empty).
-TEST_F(GroupSettingsTest, AnswersWithoutNewSettingsChangeNothingAndCallNothing) {
-    const struct {
-        const char* attributes;
-        uint32_t traceLevel;
-        std::string trace;
-    } cases[] = {
-        {"token='0' code='0x47560006'", 0, ""},
-        {"code='0x47560013'", 0, ""},
-        {"token='5' code='0xc756000d' text='denied'", SS_TRACE_WARNING,
+// Answers that must leave the settings and their version as they are: no new settings in the
+// item, or settings that cannot be written because the file system's shape stands in the way (set
+// up after the start: root ignores permissions). Rows: the item's attributes, the version sent
+// (none: no document), the obstacle (1: the parent is a file, 2: the target is a directory),
+// and the handler's trace (none when empty; for an obstacle, the error it names).
+TEST_F(GroupSettingsTest, AnswersThatCannotChangeTheSettingsKeepTheVersion) {
+    const struct { const char *attributes, *version; int obstacle; uint32_t traceLevel; std::string trace; } cases[] = {
+        {"token='0' code='0x47560006'", "", 0, 0, ""},
+        {"code='0x47560013'", "", 0, 0, ""},
+        {"token='5' code='0xc756000d' text='denied'", "", 0, SS_TRACE_WARNING,
          "CML error code while processing group settings. Code: 0xc756000d Text: denied"},
-        {"token='5'", SS_TRACE_ERROR, "Error while processing group settings. Group settings missing and no error."},
+        {"token='5'", "", 0, SS_TRACE_ERROR,
+         "Error while processing group settings. Group settings missing and no error."},
+        {"token='12'", "12", 1, SS_TRACE_WARNING, std::to_string(ENOTDIR)},
+        {"token='12'", "12", 2, SS_TRACE_WARNING, std::to_string(EISDIR)},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.attributes);
+        SCOPED_TRACE(&c - cases);
         Restart();
-        ReplyServer server({Reply(c.attributes)});
+        ReplyServer server({Reply(c.attributes, c.version, "<controller-info host-name='127.0.0.1' port='1234'/>")});
         Start(server);
-        const std::string before = ReadFile(m_files->GroupSettingsFile());
-        const std::size_t traced = m_trace.Lines(kHandlerWhere).size();
-        ASSERT_EQ(0u, PostOneHeartbeat());
-        EXPECT_EQ((std::vector<CallRecord>{kAgentCall, Complete()}), Calls());
-        EXPECT_EQ(before, ReadFile(m_files->GroupSettingsFile()));
-        EXPECT_EQ(1u, ControllerCount());
-        const std::vector<TraceLine> lines = m_trace.Lines(kHandlerWhere);
-        ASSERT_EQ(traced + !c.trace.empty(), lines.size());
-        if (!c.trace.empty()) { EXPECT_EQ(c.trace, lines.back().message); }
-        if (!c.trace.empty()) { EXPECT_EQ(c.traceLevel, lines.back().level); }
-        EXPECT_EQ("0", NextToken(server));
-    }
-}
-
-// What stands in the way of the group settings file, set up after the library has started:
-// root ignores permissions, so the obstacles are made of the file system's shape.
-TEST_F(GroupSettingsTest, UnwritableSettingsKeepTheVersionAndAreTraced) {
-    for (const bool parentIsFile : {true, false}) {
-        SCOPED_TRACE(parentIsFile ? "parent is a file" : "target is a directory");
-        Restart();
-        ReplyServer server({Reply("token='12'", "12", "<controller-info host-name='127.0.0.1' port='1234'/>")});
-        Start(server);
-        const std::string path = m_files->GroupSettingsFile(), moved = m_directory + ".moved";
-        if (parentIsFile) {
-            ASSERT_EQ(0, std::rename(m_directory.c_str(), moved.c_str()));
-            WriteFile(m_directory, "not a directory");
-        } else {
+        const std::string path = m_files->GroupSettingsFile(), directory = m_files->dir.Path();
+        const std::string moved = directory + ".moved";
+        if (c.obstacle == 1) {
+            ASSERT_EQ(0, std::rename(directory.c_str(), moved.c_str()));
+            WriteFile(directory, "not a directory");
+        } else if (c.obstacle == 2) {
             ASSERT_EQ(0, std::remove(path.c_str()));
             ASSERT_EQ(0, ::mkdir(path.c_str(), 0755));
             WriteFile(path + "/occupied", "x");
         }
+        const std::string before = c.obstacle ? "" : ReadFile(path);
+        const std::size_t traced = m_trace.Lines(kHandlerWhere).size();
         ASSERT_EQ(0u, PostOneHeartbeat());
-        EXPECT_EQ(1, m_trace.Count(SS_TRACE_WARNING, "Error writing out group settings. File: " + path +
-                                   " OSSTAT: 0xc7210021 Err: " + std::to_string(parentIsFile ? ENOTDIR : EISDIR),
-                                   kHandlerWhere));
         EXPECT_EQ((std::vector<CallRecord>{kAgentCall, Complete()}), Calls());
+        if (!c.obstacle) { EXPECT_EQ(before, ReadFile(path)); }
         EXPECT_EQ(1u, ControllerCount());
+        const std::vector<TraceLine> lines = m_trace.Lines(kHandlerWhere);
+        ASSERT_EQ(traced + !c.trace.empty(), lines.size());
+        const std::string written = "Error writing out group settings. File: " + path + " OSSTAT: 0xc7210021 Err: ";
+        if (!c.trace.empty()) { EXPECT_EQ((c.obstacle ? written : "") + c.trace, lines.back().message); }
+        if (!c.trace.empty()) { EXPECT_EQ(c.traceLevel, lines.back().level); }
         // The next heartbeat asks again with the old version.
         EXPECT_EQ("0", NextToken(server));
-        if (parentIsFile) {
-            ASSERT_EQ(0, std::remove(m_directory.c_str()));
-            ASSERT_EQ(0, std::rename(moved.c_str(), m_directory.c_str()));
-        } else {
+        if (c.obstacle == 1) {
+            ASSERT_EQ(0, std::remove(directory.c_str()));
+            ASSERT_EQ(0, std::rename(moved.c_str(), directory.c_str()));
+        } else if (c.obstacle == 2) {
             // Nothing but the obstacle's own content: the temporary file was removed.
-            EXPECT_EQ((std::vector<std::string>{"agent.properties", "group.xml"}), Names(m_directory));
+            EXPECT_EQ((std::vector<std::string>{"agent.properties", "group.xml"}), m_files->dir.Entries());
         }
     }
 }
@@ -194,7 +170,7 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesKeepsThePermissionsAndFollowsLink
     EXPECT_EQ(bytes, ReadFile(path));
     const auto mode = [](const std::string& file) { return std::filesystem::status(file).permissions(); };
     EXPECT_EQ(std::filesystem::perms(0604), mode(path));
-    EXPECT_EQ((std::vector<std::string>{"settings.xml"}), Names(dir.File("")));
+    EXPECT_EQ((std::vector<std::string>{"settings.xml"}), dir.Entries());
     // A file that did not exist is created, for its owner only.
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("fresh.xml"), "abc", 3, error));
     EXPECT_EQ("abc", ReadFile(dir.File("fresh.xml")));
@@ -213,7 +189,7 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesKeepsThePermissionsAndFollowsLink
         EXPECT_EQ(0xC7210021u, ReplaceFileContents(target, "abc", 3, error));
         EXPECT_EQ(expected, error) << target;
     }
-    EXPECT_EQ((std::vector<std::string>{"fresh.xml", "link.xml", "settings.xml", "taken"}), Names(dir.File("")));
+    EXPECT_EQ((std::vector<std::string>{"fresh.xml", "link.xml", "settings.xml", "taken"}), dir.Entries());
 }
 
 }  // namespace

@@ -73,9 +73,7 @@ struct CallRecord {
     bool operator==(const CallRecord& other) const { return Tied() == other.Tied(); }
 };
 inline void PrintTo(const CallRecord& r, std::ostream* out) {
-    *out << int(r.callback) << " " << ::testing::PrintToString(r.requestId) << "/" << r.requestIdLength << " status "
-         << r.status << " " << ::testing::PrintToString(r.texts) << " code " << r.code << " "
-         << ::testing::PrintToString(r.text) << " " << ::testing::PrintToString(r.document) << " last " << r.last;
+    *out << int(r.callback) << ::testing::PrintToString(r.Tied());
 }
 
 // A call for agent kAgentId with status 0 and the lengths of `requestId` and `document`
@@ -137,41 +135,32 @@ inline void RegisterAll(bool generic = true) {
     ASSERT_EQ(0u, RegisterGetPolicyResponse(&RecordPolicy<C::kGetPolicyResponse>));
     ASSERT_EQ(0u, RegisterSetPolicyResponse(&RecordPolicy<C::kSetPolicyResponse>));
     ASSERT_EQ(0u, RegisterGroupSettingsResponse(&RecordPolicy<C::kGroupSettings>));
-    ASSERT_EQ(0u, RegisterResponseComplete([](const char* to) -> uint32_t {
-        AddCall({C::kResponseComplete, Opt(to)});
-        return 0;
+    ASSERT_EQ(0u, RegisterResponseComplete([](const char* t) { return AddCall({C::kResponseComplete, Opt(t)}), 0u; }));
+    if (!generic) return;
+    ASSERT_EQ(0u, RegisterGenericResponse([](const char* tag, const char* requestId, uint32_t status,
+                                             const char* agentId, uint32_t code, const char* text, uint32_t last) {
+        AddCall({C::kGeneric, Opt(requestId), 0, status, Opt(agentId), {Opt(tag)}, code, Opt(text), {}, 0, last});
+        return 0u;
     }));
-    if (generic) {
-        ASSERT_EQ(0u, RegisterGenericResponse([](const char* tag, const char* requestId, uint32_t status,
-                                                 const char* agentId, uint32_t code, const char* text,
-                                                 uint32_t last) -> uint32_t {
-            AddCall({C::kGeneric, Opt(requestId), 0, status, Opt(agentId), {Opt(tag)}, code, Opt(text), {}, 0, last});
-            return 0;
-        }));
-    }
 }
 
 // A server whose n-th heartbeat post is answered with the n-th scripted reply (200, CML
 // data); posts beyond the script get FallbackReply().
-class ReplyServer {
-public:
+// (SetReplies replaces the script, for replies that name the server's own port.)
+struct ReplyServer {
     explicit ReplyServer(std::vector<std::string> replies) : m_replies(std::move(replies)) {}
     int Port() const { return m_server.Port(); }
-    // Replaces the script (for replies that name the server's own port).
     void SetReplies(std::vector<std::string> replies) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_replies = std::move(replies);
     }
     const RecordingServer& Server() const { return m_server; }
-
-private:
     std::mutex m_mutex;
     std::vector<std::string> m_replies;
     std::size_t m_next = 0;
     RecordingServer m_server{[this](const httplib::Request&, httplib::Response& response) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        response.set_content(m_next < m_replies.size() ? m_replies[m_next] : FallbackReply(), kCmlType);
-        ++m_next;
+        response.set_content(m_next < m_replies.size() ? m_replies[m_next++] : FallbackReply(), kCmlType);
     }};
 };
 
@@ -183,10 +172,7 @@ inline std::vector<std::string> ControllerFields(uint32_t index) {
     for (char*& text : t) text = unwritten;
     if (SS_GetControllerInfo(index, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6], &t[7]) != 0) return {};
     std::vector<std::string> fields;
-    for (char* text : t) {
-        fields.push_back(text ? text : "<null>");
-        SS_Free(text == unwritten ? nullptr : text);
-    }
+    for (char* text : t) fields.push_back(text ? text : "<null>"), SS_Free(text == unwritten ? nullptr : text);
     return fields;
 }
 inline uint32_t ControllerCount() {
@@ -209,10 +195,7 @@ protected:
         WaitUntilLibraryGone();
     }
     // Restarts from scratch between the rows of a test.
-    void Restart() {
-        TearDown();
-        SetUp();
-    }
+    void Restart() { TearDown(), SetUp(); }
     // Writes the settings files naming `ports`, adding `properties` to the sensor_services
     // section, and starts the library (threaded: with m_platform) with ErrorLog's callback.
     void Start(const std::vector<int>& ports, bool threaded, const std::string& properties = "") {

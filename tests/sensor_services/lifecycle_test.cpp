@@ -41,14 +41,14 @@ class LifecycleTest : public LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        m_files = std::make_unique<SettingsFiles>(1);
+        m_files = std::make_unique<SettingsFiles>(std::vector<int>{1});
     }
-    uint32_t Init(const SS_PlatformServices* platform, const std::string& propertyFile) {
+    uint32_t Init(const SS_PlatformServices* platform, const std::string& propertyFile, const TraceRecorder& trace) {
         return SS_Init("3.0", propertyFile.c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0, platform,
-                       m_trace.Sink());
+                       trace.Sink());
     }
     uint32_t Init(const SS_PlatformServices* platform = ZEL_PosixPlatformServices()) {
-        return Init(platform, m_files->PropertyFile());
+        return Init(platform, m_files->PropertyFile(), m_trace);
     }
     static std::vector<uint32_t> Timeouts() {
         uint32_t values[3] = {1, 1, 1};
@@ -65,8 +65,7 @@ protected:
 // The lines of `trace` as "level where: message".
 std::vector<std::string> Texts(const TraceRecorder& trace) {
     std::vector<std::string> texts;
-    for (const TraceLine& line : trace.Lines()) texts.push_back(std::to_string(line.level) + " " + line.where + ": " +
-                                                                line.message);
+    for (auto& l : trace.Lines()) texts.push_back(std::to_string(l.level) + " " + l.where + ": " + l.message);
     return texts;
 }
 
@@ -78,22 +77,14 @@ std::string Pointers(const void* platform, const void* sink) {
     return text;
 }
 
-TEST_F(LifecycleTest, EveryFramedExportAnswersNotInitializedBeforeInitAndShutDownReturnsZero) {
-    ExpectNotInitialized();
-    EXPECT_EQ(0u, SS_ShutDown());
-    EXPECT_EQ(0u, SS_ShutDown());
-    ExpectNotInitialized();
-}
-
 // (The decoding of UTF-8 itself is the runtime's, tested there.)
 TEST_F(LifecycleTest, InvalidArgumentsAreRefusedWithTheirTrace) {
-    const std::string id35(35, 'a'), id37(37, 'a'), notUtf8 = id35 + "\x80", control = id35 + "\x1b",
+    const std::string id35(35, 'a'), notUtf8 = id35 + "\x80", control = id35 + "\x1b",
                       nonCharacter = std::string(33, 'a') + "\xEF\xBF\xBF";
     // Version, property file, group file, agent identifier; the trace names a null text "(null)".
     const std::vector<std::vector<const char*>> cases = {
-        {"3.0 ", "/p", "/g", kAgentId},       {"3.1", "/p", "/g", kAgentId},    {"", "/p", "/g", kAgentId},
-        {nullptr, "/p", "/g", kAgentId},      {"3.0", "/p", "/g", id35.c_str()}, {"3.0", "/p", "/g", id37.c_str()},
-        {"3.0", "/p", "/g", nullptr},         {"3.0", nullptr, "/g", kAgentId}, {"3.0", "/p", nullptr, kAgentId},
+        {"3.1", "/p", "/g", kAgentId},   {nullptr, "/p", "/g", kAgentId},      {"3.0", "/p", "/g", id35.c_str()},
+        {"3.0", "/p", "/g", nullptr},    {"3.0", nullptr, "/g", kAgentId},     {"3.0", "/p", nullptr, kAgentId},
         {"3.0", "/p", "/g", notUtf8.c_str()}, {"3.0", "/p", "/g", control.c_str()},
         {"3.0", "/p", "/g", nonCharacter.c_str()},
     };
@@ -119,9 +110,19 @@ TEST_F(LifecycleTest, InvalidArgumentsAreRefusedWithTheirTrace) {
                                        Pointers(nullptr, errorsOnly.Sink())},
               Texts(errorsOnly));
     EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, nullptr));
+    // Without any trace level the sink is never called, even for a start that warns.
+    TraceRecorder silent(0);
+    ASSERT_EQ(0u, Init(ZEL_PosixPlatformServices(), m_files->MissingFile(), silent));
+    TearDown();
+    EXPECT_TRUE(silent.Lines().empty());
 }
 
 TEST_F(LifecycleTest, InitStartsOnceAndShutDownStopsEveryExport) {
+    // Before any start every framed export answers "not initialised"; a shut-down returns 0.
+    ExpectNotInitialized();
+    EXPECT_EQ(0u, SS_ShutDown());
+    EXPECT_EQ(0u, SS_ShutDown());
+    ExpectNotInitialized();
     ASSERT_EQ(0u, Init());
     EXPECT_EQ(1, m_trace.Count(8, "Initializing Sensor Services...", kSsInit));
     const std::size_t linesAfterInit = m_trace.Lines(kSsInit).size();
@@ -159,7 +160,7 @@ TEST_F(LifecycleTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
         }
         response.set_content("not a reply", "text/plain");
     });
-    m_files = std::make_unique<SettingsFiles>(server.Port());
+    m_files = std::make_unique<SettingsFiles>(std::vector<int>{server.Port()});
     const auto post = [](const char* body) {
         EXPECT_EQ(0u, QueueHeartbeatBytes(body, static_cast<uint32_t>(std::strlen(body))));
         EXPECT_EQ(0u, RequestDispatch());
@@ -179,15 +180,6 @@ TEST_F(LifecycleTest, InitRightAfterShutDownDoesNotWaitForAPostInFlight) {
     EXPECT_EQ("third", server.Posts()[2].body);
 }
 
-TEST_F(LifecycleTest, WithoutAnyTraceLevelTheSinkIsNeverCalled) {
-    TraceRecorder silent(0);
-    ASSERT_EQ(0u, SS_Init("3.0", m_files->MissingFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0,
-                          ZEL_PosixPlatformServices(), silent.Sink()));
-    EXPECT_EQ(0u, SS_ShutDown());
-    WaitUntilLibraryGone();
-    EXPECT_TRUE(silent.Lines().empty());
-}
-
 // What a start reads from its files: the timeouts are leading decimal digits, the dump is on
 // for a non-zero number; in synchronous mode the lookup of the last timeout decides. Rows:
 // property lines (null: no property file), group file missing, with platform services, the
@@ -196,15 +188,10 @@ TEST_F(LifecycleTest, AStartReadsItsSettingsFiles) {
     const std::string missing = m_files->MissingFile(), noLoad = "2 CBaseServices::Init(): Unable to load ";
     const std::string failed = "Failed to load settings from local property file";
     const std::string timeouts = "connectTimeout = 1500\ntransferTimeout = 12x\ndnsCacheTimeout = abc\n[other]\n"
-                                 "connectTimeout = 7\n";
-    const struct {
-        const char* lines;
-        bool groupMissing, threaded;
-        uint32_t status;
-        std::vector<uint32_t> timeouts;
-        bool dump;
-        std::vector<std::string> traces;
-    } cases[] = {
+                                 "connectTimeout = 7\n",
+                      dumpYes = "dumpEnabled = yes\n" + timeouts, dumpZero = "dumpEnabled = 0\n" + timeouts;
+    const struct { const char* lines; bool groupMissing, threaded; uint32_t status; std::vector<uint32_t> timeouts;
+                   bool dump; std::vector<std::string> traces; } cases[] = {
         {"", true, true, 0xC7590005u, {}, false, {noLoad + "group settings file: " + missing}},
         {"", true, false, 0xC7590005u, {}, false, {noLoad + "group settings file: " + missing}},
         // Without a property file only a warning with platform services; a failure without.
@@ -213,11 +200,8 @@ TEST_F(LifecycleTest, AStartReadsItsSettingsFiles) {
         {nullptr, false, false, 0xC7590004u, {}, false, {}},
         {"connectTimeout = 5\ntransferTimeout = 6\n", false, false, 0xC7590004u, {}, false, {}},
         {"dnsCacheTimeout = 0\n", false, false, 0, {0, 0, 0}, false, {}},
-        {timeouts.c_str(), false, true, 0, {1500, 12, 0}, false, {}},
-        {timeouts.c_str(), false, false, 0, {1500, 12, 0}, false, {}},
-        {"", false, true, 0, {0, 0, 60000}, false, {}},
-        {"dumpEnabled = 0\n", false, true, 0, {0, 0, 60000}, false, {}},
-        {"dumpEnabled = yes\n", false, true, 0, {0, 0, 60000}, false, {}},
+        {dumpYes.c_str(), false, true, 0, {1500, 12, 0}, false, {}},
+        {dumpZero.c_str(), false, false, 0, {1500, 12, 0}, false, {}},
         {"dumpEnabled =\n", false, true, 0, {0, 0, 60000}, false, {}},
         {"dumpEnabled = 12\n", false, true, 0, {0, 0, 60000}, true, {}},
     };
@@ -242,7 +226,8 @@ TEST_F(LifecycleTest, AStartReadsItsSettingsFiles) {
     }
 }
 
-TEST_F(LifecycleTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHandler) {
+TEST_F(LifecycleTest, ReloadsAndIdentifiersPassThroughToTheModule) {
+    // Reloaded properties reach the core through the settings-changed handler.
     ASSERT_EQ(0u, Init());
     const std::string second = m_files->MissingFile();
     WriteFile(second, "[sensor_services]\nconnectTimeout = 250\ntransferTimeout = 750\ndnsCacheTimeout = 5\n"
@@ -253,15 +238,12 @@ TEST_F(LifecycleTest, ReloadedPropertiesReachTheCoreThroughTheSettingsChangedHan
     // A failing load is the module's status, unchanged.
     EXPECT_EQ(0xC7590005u, SS_LoadLocalProperties((second + ".gone").c_str()));
     EXPECT_EQ(0xC7590005u, SS_LoadGroupSettings((second + ".gone").c_str()));
-}
-
-TEST_F(LifecycleTest, IdentifiersAndControllersPassThroughToTheModuleAsCopiesTheAgentFrees) {
-    ASSERT_EQ(0u, Init());
+    // Identifiers and controllers pass through to the module.
     const std::string newId = "11111111-2222-3333-4444-555555555555";
     EXPECT_EQ(0u, SS_SetAgentId(newId.c_str()));
     EXPECT_EQ(0u, SS_SetLastGoodAgentId(newId.c_str()));
     EXPECT_EQ(0u, SS_SetGroupnameHint("hint"));
-    const std::string text = ReadFile(m_files->PropertyFile());
+    const std::string text = ReadFile(second);  // the property file loaded last
     EXPECT_NE(std::string::npos, text.find("agentId = " + newId)) << text;
     EXPECT_NE(std::string::npos, text.find("lastGoodAgentId = " + newId)) << text;
     EXPECT_NE(0u, SS_SetAgentId(""));

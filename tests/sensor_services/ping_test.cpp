@@ -28,13 +28,6 @@ void Answer(const httplib::Request& request, httplib::Response& response) {
 }
 void Busy(const httplib::Request&, httplib::Response& response) { response.status = 503; }
 
-std::vector<std::string> Bodies(const RecordingServer& server, const char* path) {
-    std::vector<std::string> bodies;
-    for (const ReceivedPost& post : server.Posts())
-        if (post.path == path) bodies.push_back(post.body);
-    return bodies;
-}
-
 // A ping call with `id`, `status` and, when not null, the reply.
 CallRecord PingCall(const std::string& id, uint32_t status, const Text& reply = std::nullopt) {
     return {Callback::kPing, id, 36, status, {}, {}, 0, {}, reply, static_cast<uint32_t>(reply ? reply->size() : 0)};
@@ -57,34 +50,6 @@ protected:
     }
 };
 
-// (CopyIdentifier serves every export with an identifier buffer.)
-TEST_F(PingTest, TheIdentifierBufferGetsTheIdentifierOnlyWhenItFits) {
-    const struct {
-        uint32_t capacity;
-        bool withSize, receives;
-    } cases[] = {{36, true, true}, {37, true, true}, {20, true, false}, {64, false, false}};
-    RecordingServer server(Answer);
-    Start({server.Port()});
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.capacity);
-        std::string buffer(80, 'x');
-        uint32_t size = c.capacity;
-        ASSERT_EQ(0u, PostPing(buffer.data(), c.withSize ? &size : nullptr));
-        const std::string written = buffer.substr(0, c.capacity);
-        // Each ping goes out before the next is posted, with the identifier as its body.
-        const auto sent = static_cast<std::size_t>(&c - cases + 1);
-        ASSERT_TRUE(server.WaitForPosts(sent));
-        ASSERT_TRUE(Eventually([&] { return Calls().size() == sent; }));
-        const std::string id = server.Posts().back().body;
-        // Groups 8-4-4-4-12 of lower-case hexadecimal digits.
-        EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"))) << id;
-        EXPECT_EQ(c.receives ? 36u : c.capacity, size);
-        const char fill = c.withSize ? '\0' : 'x';
-        EXPECT_EQ(c.receives ? id + std::string(c.capacity - 36, '\0') : std::string(c.capacity, fill), written);
-        EXPECT_EQ(std::string(80 - c.capacity, 'x'), buffer.substr(c.capacity)) << "written beyond the capacity";
-    }
-}
-
 TEST_F(PingTest, OfTwoPingsQueuedBeforeTheThreadRunsOnlyTheSecondIsSent) {
     std::atomic<bool> release{false};
     RecordingServer server([&](const httplib::Request& request, httplib::Response& response) {
@@ -101,7 +66,7 @@ TEST_F(PingTest, OfTwoPingsQueuedBeforeTheThreadRunsOnlyTheSecondIsSent) {
     release = true;
     ASSERT_TRUE(Eventually([] { return !Calls().empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(std::vector<std::string>{second}, Bodies(server, kPingPath));
+    EXPECT_EQ(std::vector<std::string>{second}, server.Bodies(kPingPath));
     EXPECT_EQ(std::vector<CallRecord>{PingCall(second, 0, Reply(second))}, Calls());
 }
 
@@ -126,7 +91,7 @@ TEST_F(PingTest, WhenEveryControllerIsBusyEachIsAskedAgainAfterAPauseThenTheCall
         EXPECT_EQ(static_cast<int>(i / 3), arrivals[i].first) << i;
         if (i % 3 != 0) { EXPECT_GE(arrivals[i].second - arrivals[i - 1].second, std::chrono::milliseconds(450)); }
     }
-    EXPECT_EQ(std::vector<std::string>(3, id), Bodies(secondary, kPingPath));
+    EXPECT_EQ(std::vector<std::string>(3, id), secondary.Bodies(kPingPath));
     EXPECT_EQ(Errors(6, {0xC7590013u, 2u}), PingErrors());
 }
 
@@ -147,16 +112,18 @@ TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
         ASSERT_EQ(0u, QueueHeartbeatBytes("afterwards", 10));
         ASSERT_EQ(0u, RequestDispatch());
         ASSERT_TRUE(secondary.WaitForPosts(3));
-        EXPECT_EQ((std::vector<std::string>{"with the ping", "afterwards"}), Bodies(secondary, kHeartbeatPath));
+        EXPECT_EQ((std::vector<std::string>{"with the ping", "afterwards"}), secondary.Bodies(kHeartbeatPath));
         EXPECT_EQ(primary ? std::vector<std::string>{id} : std::vector<std::string>{},
-                  primary ? Bodies(*primary, kPingPath) : std::vector<std::string>{});
-        EXPECT_TRUE(!primary || Bodies(*primary, kHeartbeatPath).empty());
+                  primary ? primary->Bodies(kPingPath) : std::vector<std::string>{});
+        EXPECT_TRUE(!primary || primary->Bodies(kHeartbeatPath).empty());
         EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0, Reply(id))}, Calls());
         EXPECT_EQ((Errors{{primaryListens ? 0xC7590013u : 0xC7590009u, 2u}}), PingErrors());
     }
 }
 
-TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
+// The identifier buffer gets the identifier only when it fits (CopyIdentifier serves every export
+// with an identifier buffer); replies are read for the first agent-ping with a request id.
+TEST_F(PingTest, TheIdentifierBufferAndTheReadingOfReplies) {
     const std::string noId = "no request ID specified in response ERR code: 0xc7560005 CML code: 0x00000000";
     const std::string parseFailed = "parse failed with CML error. Exception: ";
     // The reply (%s: the request identifier); empty: the callback gets the identifier, else the
@@ -175,6 +142,27 @@ TEST_F(PingTest, RepliesAreReadForTheFirstAgentPingWithARequestId) {
         response.set_content(text.replace(text.find("%s"), 2, request.body), "application/x-zel-xml-data");
     });
     Start({server.Port()});
+    reply = cases[0].first;
+    const struct { uint32_t capacity; bool withSize, receives; } buffers[] = {
+        {36, true, true}, {37, true, true}, {20, true, false}, {64, false, false}};
+    for (const auto& c : buffers) {
+        SCOPED_TRACE(c.capacity);
+        std::string buffer(80, 'x');
+        uint32_t size = c.capacity;
+        ASSERT_EQ(0u, PostPing(buffer.data(), c.withSize ? &size : nullptr));
+        const std::string written = buffer.substr(0, c.capacity);
+        // Each ping goes out before the next is posted, with the identifier as its body.
+        const auto sent = std::size_t(&c - buffers + 1);
+        ASSERT_TRUE(server.WaitForPosts(sent));
+        ASSERT_TRUE(Eventually([&] { return Calls().size() == sent; }));
+        const std::string id = server.Posts().back().body;
+        // Groups 8-4-4-4-12 of lower-case hexadecimal digits.
+        EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"))) << id;
+        EXPECT_EQ(c.receives ? 36u : c.capacity, size);
+        const char fill = c.withSize ? '\0' : 'x';
+        EXPECT_EQ(c.receives ? id + std::string(c.capacity - 36, '\0') : std::string(c.capacity, fill), written);
+        EXPECT_EQ(std::string(80 - c.capacity, 'x'), buffer.substr(c.capacity)) << "written beyond the capacity";
+    }
     for (const auto& [text, trace] : cases) {
         SCOPED_TRACE(text);
         const std::size_t before = Calls().size();

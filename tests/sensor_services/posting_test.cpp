@@ -15,11 +15,6 @@ bool Pending() {
     return pending;
 }
 
-std::vector<std::string> Bodies(const RecordingServer& server) {
-    std::vector<std::string> bodies;
-    for (const ReceivedPost& post : server.Posts()) bodies.push_back(post.body);
-    return bodies;
-}
 bool Failed() { return !ErrorLog::Instance().PostFailures().empty(); }
 
 // The parameter: true runs with the POSIX platform services (dispatch thread), false in
@@ -40,26 +35,9 @@ protected:
     }
 };
 
-TEST_P(PostingTest, AQueuedRecordReachesTheServerAndIsFreed) {
-    RecordingServer server;
-    Start(server);
-    const std::string bytes("<heartbeat a='1'>\0\xc3\xa9\r\n</heartbeat>", 35);
-    ASSERT_EQ(0u, QueueHeartbeatBytes(bytes.data(), static_cast<uint32_t>(bytes.size())));
-    EXPECT_TRUE(Pending());
-    EXPECT_EQ(0u, RequestDispatch());
-    ASSERT_TRUE(server.WaitForPosts(1));
-    const ReceivedPost post = server.Posts()[0];
-    EXPECT_EQ(std::make_tuple("/zel/sensor_services/heartbeat", kCmlType, bytes),
-              std::tie(post.path, post.contentType, post.body));
-    EXPECT_TRUE(Eventually([] { return !Pending(); }));
-    // Nothing is left to send: a further dispatch posts nothing.
-    EXPECT_EQ(0u, RequestDispatch());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(1u, server.Posts().size());
-    EXPECT_FALSE(Failed());
-}
-
-TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
+// A failed post calls the error callback and keeps the record, which is posted again until it
+// reaches the server, and is then freed.
+TEST_P(PostingTest, AQueuedRecordIsPostedUntilItReachesTheServerAndIsThenFreed) {
     std::atomic<bool> fail{true};
     std::atomic<int> successes{0};
     RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
@@ -67,7 +45,9 @@ TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
         successes += response.status == 200;
     });
     Start(server);
-    ASSERT_EQ(0u, QueueHeartbeatBytes("<heartbeat n='1'/>", 18));
+    const std::string bytes("<heartbeat a='1'>\0\xc3\xa9\r\n</heartbeat>", 35);
+    ASSERT_EQ(0u, QueueHeartbeatBytes(bytes.data(), uint32_t(bytes.size())));
+    EXPECT_TRUE(Pending());
     EXPECT_EQ(Expected(0xC759001A), RequestDispatch());
     ASSERT_TRUE(Eventually(Failed));
     const ErrorReport report = ErrorLog::Instance().PostFailures()[0];
@@ -81,9 +61,15 @@ TEST_P(PostingTest, AFailedPostCallsTheErrorCallbackAndKeepsTheRecord) {
     // Every failed post was reported before the next one started.
     ASSERT_TRUE(Eventually([&] { return successes == 1; }));
     EXPECT_TRUE(Eventually([] { return !Pending(); }));
-    const std::vector<std::string> bodies = Bodies(server);
-    EXPECT_EQ(std::vector<std::string>(bodies.size(), "<heartbeat n='1'/>"), bodies);
-    EXPECT_EQ(bodies.size() - 1, ErrorLog::Instance().PostFailures().size());
+    const std::vector<ReceivedPost> posts = server.Posts();
+    for (const ReceivedPost& post : posts)
+        EXPECT_EQ(std::make_tuple("/zel/sensor_services/heartbeat", kCmlType, bytes),
+                  std::tie(post.path, post.contentType, post.body));
+    EXPECT_EQ(posts.size() - 1, ErrorLog::Instance().PostFailures().size());
+    // Nothing is left to send: a further dispatch posts nothing.
+    EXPECT_EQ(0u, RequestDispatch());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(posts.size(), server.Posts().size());
 }
 
 TEST_P(PostingTest, ARecordQueuedDuringAFailingPostReplacesTheFailedOne) {
@@ -101,7 +87,7 @@ TEST_P(PostingTest, ARecordQueuedDuringAFailingPostReplacesTheFailedOne) {
     ASSERT_TRUE(server.WaitForPosts(2));
     EXPECT_TRUE(Eventually([] { return !Pending(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ((std::vector<std::string>{"first", "second"}), Bodies(server));
+    EXPECT_EQ((std::vector<std::string>{"first", "second"}), server.Bodies());
     EXPECT_EQ((std::vector<ErrorReport>{{0xC7590013u, 1u}}), ErrorLog::Instance().PostFailures());
 }
 
@@ -167,7 +153,8 @@ TEST_P(PostingTest, TheDispatchThreadTracesEachTurnOfItsLoop) {
     EXPECT_EQ(1u, server.Posts().size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PostingTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Modes, PostingTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "DispatchThread" : "Synchronous"); });
 
 }  // namespace
 }  // namespace zel::ss::test

@@ -105,12 +105,9 @@ TEST_F(ReplyProcessingTest, EveryTypedShapeInGroupOrderAndForeignOrAnonymousMess
                   Complete()}),
               Calls());
     EXPECT_EQ(1u, server.Server().Posts().size());
-    std::vector<std::string> traced;
-    for (const TraceLine& line : m_trace.Lines(kUnknownWhere))
-        traced.push_back(std::to_string(line.level) + line.message);
-    EXPECT_EQ((std::vector<std::string>{"1Unknown CML message received. Tag name: frobnicate-request",
-                                        "1Unknown CML message received. Tag name: mystery-response"}),
-              traced);
+    ASSERT_EQ(2u, m_trace.Lines(kUnknownWhere).size());
+    for (const std::string tag : {"frobnicate-request", "mystery-response"})
+        EXPECT_EQ(1, m_trace.Count(SS_TRACE_ERROR, "Unknown CML message received. Tag name: " + tag, kUnknownWhere));
 }
 
 // The request identifiers of the error responses a posted heartbeat carries.
@@ -217,54 +214,49 @@ std::string Edited(const std::string& before, const std::string& piece, bool rep
     return document.replace(document.find(before), replaced ? before.size() : 0, piece);
 }
 // A valid reply that would call the agent, made to end 10 MB later without closing.
-std::string TenMegabytesUnclosed(const std::string& = "") {
+std::string TenMegabytesUnclosed() {
     return Edited("</zel>", std::string(10u << 20, ' '), true);
 }
 
-// A hostile or broken reply (built with the path of a file that must never be read), the end
-// of the line traced at level 1 under kResponseWhere, and the exact line under kParsedWhere
-// (when empty: none, and a part of the parser's text in the first line).
+// A hostile or broken reply ("%CANARY%" stands for the path of a file that must never be read),
+// the end of the line traced at level 1 under kResponseWhere, and the exact line under
+// kParsedWhere (when empty: none, and a part of the parser's text in the first line).
 struct HostileCase {
     const char* name;
-    std::string (*build)(const std::string& canary);
-    std::string responseTraceSuffix, parsedTrace, parserText = "ZEL-SensorServices-Heartbeat-Response";
+    std::string reply, responseTraceSuffix, parsedTrace, parserText = "ZEL-SensorServices-Heartbeat-Response";
 };
 using S = std::string;
 const S kParseFailure = " ERR code: 0xc7380003 CML code: 0xc7380003";
 const S kBadResponse = " ERR code: 0xc7560005 CML code: 0x00000000", kNoEnvelope = "no message envelope in response";
 const S kTooDeep = "Elements are nested deeper than 256 levels", kOther = "11111111-2222-3333-4444-555555555555";
+const S kZel = "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>";
+std::string WithoutDestination() {
+    S document = MixedReply();
+    const auto at = document.find("      <destination");
+    return document.erase(at, document.find('\n', at) + 1 - at);
+}
 const HostileCase kHostileCases[] = {
-    {"NotXml", [](const S&) { return S("this is no XML at all"); }, kParseFailure, ""},
-    {"ExternalEntity", [](const S& canary) {
-         return "<?xml version='1.0'?>\n<!DOCTYPE zel [<!ENTITY body SYSTEM 'file://" + canary +
-                "'>]>\n<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>&body;</zel>\n";
-     }, kParseFailure, ""},
-    {"NoEnvelope", [](const S&) { return S("<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'><cml "
-                                           "xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'/></zel>"); },
-     kBadResponse, kNoEnvelope},
-    {"EnvelopeOutsideCml",
-     [](const S&) { return Edited("xmlns='http://schemas.zel.example/cml'", "xmlns='urn:not-cml'", true); },
-     kBadResponse, kNoEnvelope},
-    {"NoDestination", [](const S&) {
-         S document = MixedReply();
-         const auto at = document.find("      <destination");
-         return document.erase(at, document.find('\n', at) + 1 - at);
-     }, kBadResponse, "no destination agents specified in response"},
-    {"TenMegabytesUnclosed", TenMegabytesUnclosed, kParseFailure, ""},
-    {"TenMegabytesOfGarbage", [](const S&) { return S(10u << 20, 'x'); }, kParseFailure, ""},
-    {"Empty", [](const S&) { return S(); }, kBadResponse, kNoEnvelope},
+    {"NotXml", "this is no XML at all", kParseFailure, ""},
+    {"ExternalEntity", "<?xml version='1.0'?>\n<!DOCTYPE zel [<!ENTITY body SYSTEM 'file://%CANARY%'>]>\n" + kZel +
+                           "&body;</zel>\n", kParseFailure, ""},
+    {"NoEnvelope", kZel + "<cml xmlns='http://schemas.zel.example/cml' schema-version='2.4.2'/></zel>", kBadResponse,
+     kNoEnvelope},
+    {"EnvelopeOutsideCml", Edited("xmlns='http://schemas.zel.example/cml'", "xmlns='urn:not-cml'", true), kBadResponse,
+     kNoEnvelope},
+    {"NoDestination", WithoutDestination(), kBadResponse, "no destination agents specified in response"},
+    {"TenMegabytesUnclosed", TenMegabytesUnclosed(), kParseFailure, ""},
+    {"TenMegabytesOfGarbage", S(10u << 20, 'x'), kParseFailure, ""},
+    {"Empty", "", kBadResponse, kNoEnvelope},
     // A reply for another agent whose group settings would move this one to other controllers.
-    {"ForAnotherAgent", [](const S&) {
-         const S ns = kGroupSettingsNs;
-         return ReplyDocument("", "<get-policy-response request-id='gp'><policy-item namespace='" + ns + "' token='99'>"
-                                  "<policy xmlns='" + ns + "' version='99' schema-version='1.0.0'><controller-list>"
-                                  "<controller-info host-name='10.9.9.9' port='1'/></controller-list></policy>"
-                                  "</policy-item></get-policy-response>\n", "hb-42", kOther);
-     }, kBadResponse, "response addressed to another agent: " + kOther},
+    {"ForAnotherAgent", ReplyDocument("", "<get-policy-response request-id='gp'><policy-item namespace='" +
+                                              S(kGroupSettingsNs) + "' token='99'><policy xmlns='" + kGroupSettingsNs +
+                                              "' version='99' schema-version='1.0.0'><controller-list><controller-info "
+                                              "host-name='10.9.9.9' port='1'/></controller-list></policy></policy-item>"
+                                              "</get-policy-response>\n", "hb-42", kOther),
+     kBadResponse, "response addressed to another agent: " + kOther},
     // Policy content nesting 50000 elements; 100000 beside the envelope.
-    {"DeepPolicy", [](const S&) { return Edited("<setting", NestedElements(50000)); }, kParseFailure, "", kTooDeep},
-    {"DeepBesideTheEnvelope", [](const S&) { return Edited("  </cml>", NestedElements(100000)); }, kParseFailure, "",
-     kTooDeep},
+    {"DeepPolicy", Edited("<setting", NestedElements(50000)), kParseFailure, "", kTooDeep},
+    {"DeepBesideTheEnvelope", Edited("  </cml>", NestedElements(100000)), kParseFailure, "", kTooDeep},
 };
 
 class HostileReplyTest : public ReplyProcessingTest, public ::testing::WithParamInterface<HostileCase> {};
@@ -274,7 +266,9 @@ TEST_P(HostileReplyTest, IsTracedCallsNothingAndTheNextHeartbeatStillGoesOut) {
     TempDir dir;
     // The entity's target: a reply that would reach the agent if anything read it.
     WriteFile(dir.File("canary.xml"), MixedReply().substr(MixedReply().find("<cml")));
-    ReplyServer server({hostile.build(dir.File("canary.xml"))});
+    S reply = hostile.reply;
+    if (reply.find("%CANARY%") != S::npos) reply.replace(reply.find("%CANARY%"), 8, dir.File("canary.xml"));
+    ReplyServer server({reply});
     Start(server);
     RegisterAll();
     ASSERT_EQ(0u, PostOneHeartbeat());
@@ -363,17 +357,13 @@ TEST_F(ReplyProcessingTest, TheDispatcherRefusesAKnownTagOfTheWrongClassAndNoByt
     RegisterAll();
     CSensorServices* services = AcquireServices();
     ASSERT_NE(nullptr, services);
-    const struct {
-        const char16_t* tag;
-        bool request;
-        const char* failure;
-    } rows[] = {
-        {cml::kTagSetSchemaRequest, true, "could not cast set schema request to correct class"},
-        {cml::kTagGetSchemaRequest, true, "could not cast get schema request to correct class"},
-        {cml::kTagGetSchemaResponse, false, "could not cast get schema response to correct class"},
-        {cml::kTagGetPolicyResponse, false, "could not cast get policy response to correct class"},
-        {cml::kTagSetPolicyResponse, false, "could not cast set policy response to correct class"},
-        {cml::kTagSetSchemaResponse, false, "could not cast set schema response to correct class"},
+    const struct { const char16_t* tag; bool request; const char* failure; } rows[] = {
+        {cml::kTagSetSchemaRequest, true, "set schema request"},
+        {cml::kTagGetSchemaRequest, true, "get schema request"},
+        {cml::kTagGetSchemaResponse, false, "get schema response"},
+        {cml::kTagGetPolicyResponse, false, "get policy response"},
+        {cml::kTagSetPolicyResponse, false, "set policy response"},
+        {cml::kTagSetSchemaResponse, false, "set schema response"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.failure);
@@ -384,7 +374,8 @@ TEST_F(ReplyProcessingTest, TheDispatcherRefusesAKnownTagOfTheWrongClassAndNoByt
             CReplyProcessor(*services, kAgentId).DispatchTypedMessages(list, kAgentId, true);
             ADD_FAILURE() << "no exception";
         } catch (const CTRLEXC& e) {
-            EXPECT_EQ(std::make_tuple(std::string(row.failure), 0xC7560005u), std::make_tuple(e.Message(), e.Status()));
+            EXPECT_EQ(std::make_tuple("could not cast " + std::string(row.failure) + " to correct class", 0xC7560005u),
+                      std::make_tuple(e.Message(), e.Status()));
         }
     }
     EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(nullptr, 5, kAgentId));

@@ -9,16 +9,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -30,13 +26,12 @@ constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 using zel::test::TempDir;
 
 inline void WriteFile(const std::string& path, const std::string& text) {
-    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << text).good())
-        throw std::runtime_error("cannot write " + path);
+    if (!(std::ofstream(path, std::ios::binary) << text)) throw std::runtime_error("cannot write " + path);
 }
 // The bytes of the file; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 // Polls `condition` every few milliseconds for up to 20 s.
 inline bool Eventually(const std::function<bool()>& condition) {
@@ -49,7 +44,7 @@ inline bool Eventually(const std::function<bool()>& condition) {
 // (the iterator's own descriptor is counted in every call alike).
 inline std::size_t EntriesOf(const char* directory) {
     const std::filesystem::directory_iterator entries(directory);
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+    return std::size_t(std::distance(begin(entries), end(entries)));
 }
 
 // Runs in `directory` (where the dumps go) until destroyed, then goes back.
@@ -60,10 +55,7 @@ struct WorkingDirectory {
     std::error_code m_ignored;
 };
 
-struct TraceLine {
-    uint32_t level;
-    std::string message, where;
-};
+struct TraceLine { uint32_t level; std::string message, where; };
 
 // Records every line it receives, from any thread.
 class TraceRecorder {
@@ -80,16 +72,15 @@ public:
     std::vector<TraceLine> Lines(const char* where = nullptr) const {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<TraceLine> lines;
-        std::copy_if(m_lines.begin(), m_lines.end(), std::back_inserter(lines),
-                     [&](const TraceLine& line) { return !where || line.where == where; });
+        for (const TraceLine& line : m_lines)
+            if (!where || line.where == where) lines.push_back(line);
         return lines;
     }
     // How many recorded lines are exactly (level, message, where).
     int Count(uint32_t level, const std::string& message, const std::string& where) const {
-        const std::vector<TraceLine> lines = Lines(where.c_str());
-        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const TraceLine& line) {
-            return line.level == level && line.message == message;
-        }));
+        const auto lines = Lines(where.c_str());
+        const auto same = [&](const TraceLine& line) { return line.level == level && line.message == message; };
+        return int(std::count_if(lines.begin(), lines.end(), same));
     }
 
 private:
@@ -98,9 +89,7 @@ private:
     std::vector<TraceLine> m_lines;
 };
 
-struct ReceivedPost {
-    std::string path, contentType, body;
-};
+struct ReceivedPost { std::string path, contentType, body; };
 
 // An HTTP server on 127.0.0.1 and a free port that records each request and answers it
 // through the handler (default: 200 with a short body).
@@ -109,10 +98,9 @@ public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
     explicit RecordingServer(Handler handler = nullptr) {
         m_server.Post(".*", [this, handler](const httplib::Request& request, httplib::Response& response) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_posts.push_back({request.path, request.get_header_value("Content-Type"), request.body});
-            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_posts.push_back({request.path, request.get_header_value("Content-Type"), request.body});
+            lock.unlock();
             handler ? handler(request, response) : response.set_content("reply", "text/plain");
         });
         // One request per connection: a kept connection would hold the shut-down.
@@ -131,6 +119,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_posts;
     }
+    // The bodies of the requests to `path` (of every request for null).
+    std::vector<std::string> Bodies(const char* path = nullptr) const {
+        std::vector<std::string> bodies;
+        for (const ReceivedPost& post : Posts())
+            if (!path || post.path == path) bodies.push_back(post.body);
+        return bodies;
+    }
     // Waits up to 20 s until at least `count` requests have arrived.
     bool WaitForPosts(std::size_t count) const { return Eventually([&] { return Posts().size() >= count; }); }
 
@@ -144,8 +139,7 @@ private:
 
 // The settings files of one start: a group settings file naming the controllers on
 // 127.0.0.1 at `ports` in list order (the first named "primary"), and the property file.
-class SettingsFiles {
-public:
+struct SettingsFiles {
     explicit SettingsFiles(const std::vector<int>& ports) {
         std::string group = "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n<policy xmlns='http://schemas."
                             "zel.example/cml/GroupSettings' name='Default Group'\n        version='3' schema-version="
@@ -156,14 +150,11 @@ public:
         WriteFile(GroupSettingsFile(), group + "    </controller-list>\n</policy>\n");
         SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n");
     }
-    explicit SettingsFiles(int controllerPort) : SettingsFiles(std::vector<int>{controllerPort}) {}
-    void SetProperties(const std::string& text) { WriteFile(PropertyFile(), text); }
-    std::string PropertyFile() const { return m_dir.File("agent.properties"); }
-    std::string GroupSettingsFile() const { return m_dir.File("group.xml"); }
-    std::string MissingFile() const { return m_dir.File("missing.properties"); }
-
-private:
-    TempDir m_dir;
+    void SetProperties(const std::string& text) const { WriteFile(PropertyFile(), text); }
+    std::string PropertyFile() const { return dir.File("agent.properties"); }
+    std::string GroupSettingsFile() const { return dir.File("group.xml"); }
+    std::string MissingFile() const { return dir.File("missing.properties"); }
+    TempDir dir;
 };
 
 // One call of the error callback; where it ran is not compared.
@@ -172,9 +163,7 @@ struct ErrorReport {
     std::thread::id thread{};
     bool operator==(const ErrorReport& other) const { return status == other.status && channel == other.channel; }
 };
-inline void PrintTo(const ErrorReport& report, std::ostream* out) {
-    *out << std::hex << "(0x" << report.status << ", " << std::dec << report.channel << ")";
-}
+inline void PrintTo(const ErrorReport& r, std::ostream* out) { *out << std::hex << r.status << "/" << r.channel; }
 
 // What the error callback received; the callback is a plain function, so the log is shared.
 class ErrorLog {
@@ -196,9 +185,8 @@ public:
     // The reports of failed posts (session-config statuses), or of the channel `channel`.
     std::vector<ErrorReport> PostFailures(uint32_t channel = 0) const {
         std::vector<ErrorReport> failures;
-        for (const ErrorReport& report : Reports())
-            if (channel ? report.channel == channel : ((report.status >> 16) & 0xFFF) == 0x759)
-                failures.push_back(report);
+        for (const ErrorReport& r : Reports())
+            if (channel ? r.channel == channel : ((r.status >> 16) & 0xFFF) == 0x759) failures.push_back(r);
         return failures;
     }
     void Clear() {

@@ -13,7 +13,7 @@ uint32_t Start(const SettingsFiles& files) {
 }
 
 TEST(LifecycleStressTest, AThousandStartsAndStopsLeaveNoThreadOrDescriptorBehind) {
-    SettingsFiles files(1);
+    SettingsFiles files({1});
     // Two rounds first: whatever the process keeps for good after a first use (loaded
     // libraries' own state, a sanitizer's helper thread) is part of the baseline.
     for (int i = 0; i < 2; ++i) {
@@ -38,28 +38,18 @@ TEST(LifecycleStressTest, AThousandStartsAndStopsLeaveNoThreadOrDescriptorBehind
 
 TEST(LifecycleStressTest, ExportsRacingAShutDownFinishWithoutHarm) {
     RecordingServer server;
-    SettingsFiles files(server.Port());
+    SettingsFiles files({server.Port()});
     const std::vector<std::function<uint32_t()>> calls = {
-        [] {
-            uint32_t count = 0;
-            return SS_GetControllerCount(&count);
-        },
+        [] { uint32_t count = 0; return SS_GetControllerCount(&count); },
         [] {
             char* host = nullptr;
             const uint32_t status = SS_GetControllerInfo(0, nullptr, &host, nullptr, nullptr, nullptr, nullptr, 0, 0);
-            SS_Free(host);
-            return status;
+            return SS_Free(host), status;
         },
         [] { return SS_RegisterErrorCallback(nullptr); },
         [] { return SS_ResetToPrimaryController(); },
-        [] {
-            const uint32_t status = QueueHeartbeatBytes("beat", 4);
-            return status ? status : RequestDispatch();
-        },
-        [] {
-            SS_Free(SS_Allocate(32));
-            return SS_SetGroupnameHint("hint");
-        },
+        [] { const uint32_t status = QueueHeartbeatBytes("beat", 4); return status ? status : RequestDispatch(); },
+        [] { SS_Free(SS_Allocate(32)); return SS_SetGroupnameHint("hint"); },
     };
     for (int round = 0; round < 20; ++round) {
         ASSERT_EQ(0u, Start(files));
