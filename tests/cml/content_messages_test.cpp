@@ -196,7 +196,6 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
         {"2004-03-15T08:30:00Z", "2004-03-15T08:30:00.000000Z", false},
         {"2004-03-15T08:30:00-05:30", "2004-03-15T08:30:00.000000-05:30", false},
         {"2005/10/26 14.37.05.25+01", "2005-10-26T14:37:05.250000+01:00", false},
-        {"2004-13-45T25:61:99", "2004-13-45T25:61:99.000000", false},
         {"2004-03-xx", "2004-03-00T00:00:00.000000", false},
         {"99999999999-01-01T00:00:00", "0000-00-00T00:00:00.000000", true},
         {"12-1-2T3:4:-5.5", "0012-01-02T03:04:-5.500000", false},
@@ -205,7 +204,6 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
         {"P1Y2M3DT4H5M6.5S", "P1Y2M3DT4H5M6.5S", false},
         {"-P1D", "-P0Y0M1DT0H0M0S", false},
         {"PT90M1.5S", "P0Y0M0DT0H90M1.5S", false},
-        {"-P0D", "-P0Y0M0DT0H0M0S", false},
         {"P2.9Y1HT1D0.000001S", "P2Y0M0DT0H0M1e-06S", false},
         {"P1DxT2H", "P0Y0M1DT0H0M0S", false},
         {"P99999999999DT1H", "P0Y0M0DT0H0M0S", false},
@@ -290,7 +288,6 @@ TEST(ContentMessages, TaskStatusWordsAndCodesAreRead) {
         {"status='continue pending' code='x'", ZEL_I_AGENT_STATE_RESUMING, ZEL_I_CML_NOT_SPECIFIED},
         {"status='Paused'", 0, ZEL_I_CML_NOT_SPECIFIED},
         {"status='0x4721004b'", ZEL_I_AGENT_STATE_PAUSED, ZEL_I_CML_NOT_SPECIFIED},
-        {"status='012'", 10, ZEL_I_CML_NOT_SPECIFIED},
         {"", ZEL_I_CML_NOT_SPECIFIED, ZEL_I_CML_NOT_SPECIFIED},
     };
     for (const auto& row : rows) {

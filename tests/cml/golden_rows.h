@@ -18,10 +18,9 @@ inline const std::string kGroupSettingsDocument =
 
 struct GoldenRow {
     using Reread = std::pair<std::string, std::string> (*)(const std::string& text);
-    GoldenRow(Reread r, std::string t, std::string w = {}) : reread(r), text(std::move(t)), written(std::move(w)) {}
     Reread reread;
     std::string text;
-    std::string written;  // when it differs from the text
+    std::string written = {};  // when it differs from the text
 };
 
 template <typename T>

@@ -69,9 +69,7 @@ CCmlMessage BuildGoldenEnvelope() {
     return message;
 }
 
-using test::Document;
-
-using test::ReadEnvelope;
+using namespace test;
 
 // An envelope document around `body` (the children of "message-body").
 std::string EnvelopeDocument(const std::string& envelopeAttributes, const std::string& body) {

@@ -153,8 +153,6 @@ TEST(PolicyGolden, GoldenRows) {
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='a&amp;b' namespace='urn:p'/>\n"},
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='' namespace='urn:p' version='7'/>\n"},
         // The flags are read exactly; the schema version written is the class's, not the document's.
-        {Reread<CTestPolicy>, GS_POLICY " schema-version='0.9.0'/>",
-         GS_POLICY " schema-version='1.0.0'>\n</policy>\n"},
         {Reread<CTestPolicy>, GS_POLICY " schema-version='0.9.0' overwrite='TRUE' valid='False'/>",
          GS_POLICY " schema-version='1.0.0'>\n</policy>\n"},
         {Reread<CTestPolicy>, GS_POLICY " overwrite='true' valid='false'/>",
