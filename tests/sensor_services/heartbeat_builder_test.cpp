@@ -30,8 +30,6 @@ constexpr const char* kSchemaXml = "<schema targetNamespace='http://schemas.zel.
                                    " xmlns='http://www.w3.org/2001/XMLSchema'><element name='on' type='boolean'/>"
                                    "</schema>";
 
-uint32_t Length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
-
 using Heartbeat = std::unique_ptr<std::remove_pointer_t<SS_Heartbeat>, decltype(&FreeHeartbeat)>;
 
 // The whole document of the heartbeat, as PostHeartbeat would serialise it.
@@ -75,7 +73,6 @@ struct ExportCase {
     const char* documentName;
     std::function<uint32_t(SS_Heartbeat, SS_Module, const Args&)> call;
     const char* announcementName = nullptr;
-    std::string Where() const { return std::string("CSensorServices::") + name + "()"; }
 };
 
 using H = SS_Heartbeat;
@@ -148,11 +145,6 @@ protected:
         EXPECT_EQ(traced + 1, m_trace.Count(SS_TRACE_ERROR, text, where));
         if (h) { EXPECT_EQ(before, Document(h)); }
     }
-    static bool Pending() {
-        bool pending = true;
-        EXPECT_EQ(0u, GetHeartbeatPending(pending));
-        return pending;
-    }
     SS_Module m_module = nullptr;
 };
 
@@ -166,7 +158,7 @@ TEST_F(HeartbeatBuilderTest, EveryExportRefusesBadArgumentsAndAttachesNothing) {
         "<!DOCTYPE params [<!ENTITY e 'x'>]><params>&e;</params>",
     };
     for (const ExportCase& c : kExports) {
-        const std::string where = c.Where();
+        const std::string where = std::string("CSensorServices::") + c.name + "()";
         SCOPED_TRACE(where);
         for (int which = 0; which < c.requiredCount; ++which) {
             const Heartbeat heartbeat = NewHeartbeat();
@@ -227,7 +219,7 @@ TEST_F(HeartbeatBuilderTest, EveryExportRefusesBadArgumentsAndAttachesNothing) {
 // as decimal and registers the agent. (Null texts keeping their fields and the flags without
 // a set-schema callback: the golden heartbeat.)
 TEST_F(HeartbeatBuilderTest, AgentInfo) {
-    ASSERT_EQ(0u, RegisterSetSchemaRequest(&RecordSchema<Callback::kSetSchemaRequest>));
+    ASSERT_EQ(0u, RegisterSetSchemaRequest(RecordSchema<Callback::kSetSchemaRequest>));
     const Heartbeat first = NewHeartbeat(), second = NewHeartbeat();
     EXPECT_EQ(0xC7210003u, SetBasicAgentInfo(first.get(), "7.0", std::string(0x100000, 'p').c_str(), 12, "desc", 13,
                                              "a", "d", "m", "g", 1, 1));
@@ -288,7 +280,7 @@ TEST_F(HeartbeatBuilderTest, ASetPolicyRequestThatCouldNotBeWrittenIsRefused) {
 
 // Responses of a kind share one response, cut to the given identifier length; the first
 // failed item marks it failed unless it has a code already. (One failed item and its fields,
-// two get-schema results: the golden heartbeat.)
+// two get-schema results: the golden heartbeat.) One without items cannot be posted.
 TEST_F(HeartbeatBuilderTest, ResponsesOfAKindShareOneResponse) {
     const Heartbeat heartbeat = NewHeartbeat();
     const auto h = heartbeat.get();
@@ -320,12 +312,10 @@ TEST_F(HeartbeatBuilderTest, ResponsesOfAKindShareOneResponse) {
                                                                    first.GetSchemaData(0).GetOverwrite(),
                                                                    responses[1]->GetRequestId()));
     EXPECT_EQ(4u, MessageOf(h)->GetResponses().size());
-}
-
-TEST_F(HeartbeatBuilderTest, ASetPolicyResponseWithoutItemCannotBePosted) {
-    Heartbeat heartbeat = NewHeartbeat();
-    ASSERT_EQ(0u, AddSetPolicyResponse(heartbeat.get(), nullptr, nullptr, kPolicyNs, 0, nullptr, nullptr, "r", 1));
-    EXPECT_EQ(0xC7210005u, PostHeartbeat(heartbeat.release(), nullptr, nullptr));
+    // A set-policy response without item cannot be posted.
+    Heartbeat empty = NewHeartbeat();
+    ASSERT_EQ(0u, AddSetPolicyResponse(empty.get(), nullptr, nullptr, kPolicyNs, 0, nullptr, nullptr, "r", 1));
+    EXPECT_EQ(0xC7210005u, PostHeartbeat(empty.release(), nullptr, nullptr));
     EXPECT_FALSE(Pending());
 }
 

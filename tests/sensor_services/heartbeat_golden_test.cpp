@@ -40,7 +40,6 @@ constexpr const char* kSchema =
 
 
 const std::string kCml = "xmlns='http://schemas.zel.example/cml'";
-uint32_t Length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
 
 using HeartbeatGoldenTest = LibraryTest;
 

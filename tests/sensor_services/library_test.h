@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -103,38 +104,41 @@ inline std::vector<CallRecord> Calls() {
 inline Text Opt(const char* text) { return text ? Text(text) : std::nullopt; }
 inline Text Opt(const char* bytes, uint32_t length) { return bytes ? Text(std::string(bytes, length)) : std::nullopt; }
 
-template <Callback Kind>
-uint32_t RecordSchema(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId,
-                      const char* name, const char* ns, const char* version, uint32_t code, const char* text,
-                      const char* schema, uint32_t length, uint32_t last) {
-    AddCall({Kind, Opt(requestId), requestIdLength, status, Opt(agentId), {Opt(name), Opt(ns), Opt(version)}, code,
-             Opt(text), Opt(schema, length), length, last});
+// The recorder of the schema callbacks (three texts) and the policy ones (four texts).
+template <Callback Kind, typename... Names>
+uint32_t Record(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId, Names... names,
+                uint32_t code, const char* text, const char* document, uint32_t length, uint32_t last) {
+    AddCall({Kind, Opt(requestId), requestIdLength, status, Opt(agentId), {Opt(names)...}, code, Opt(text),
+             Opt(document, length), length, last});
     return 0;
 }
 template <Callback Kind>
-uint32_t RecordPolicy(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId,
-                      const char* token, const char* name, const char* ns, const char* schemaVersion, uint32_t code,
-                      const char* text, const char* policy, uint32_t length, uint32_t last) {
-    AddCall({Kind, Opt(requestId), requestIdLength, status, Opt(agentId), {Opt(token), Opt(name), Opt(ns),
-             Opt(schemaVersion)}, code, Opt(text), Opt(policy, length), length, last});
-    return 0;
-}
+constexpr auto RecordSchema = &Record<Kind, const char*, const char*, const char*>;
+template <Callback Kind>
+constexpr auto RecordPolicy = &Record<Kind, const char*, const char*, const char*, const char*>;
 // The ping callback's recorder: the reply as the document.
 inline uint32_t RecordPing(const char* id, uint32_t idLength, uint32_t status, const char* reply, uint32_t length) {
     AddCall({Callback::kPing, Opt(id, idLength), idLength, status, {}, {}, 0, {}, Opt(reply, length), length});
     return 0;
 }
 
+inline uint32_t Length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
+inline bool Pending() {
+    bool pending = false;
+    EXPECT_EQ(0u, GetHeartbeatPending(pending));
+    return pending;
+}
+
 // Registers a recorder for every callback (the generic one only when `generic`).
 inline void RegisterAll(bool generic = true) {
     using C = Callback;
-    ASSERT_EQ(0u, RegisterSetSchemaRequest(&RecordSchema<C::kSetSchemaRequest>));
-    ASSERT_EQ(0u, RegisterGetSchemaRequest(&RecordSchema<C::kGetSchemaRequest>));
-    ASSERT_EQ(0u, RegisterGetSchemaResponse(&RecordSchema<C::kGetSchemaResponse>));
-    ASSERT_EQ(0u, RegisterSetSchemaResponse(&RecordSchema<C::kSetSchemaResponse>));
-    ASSERT_EQ(0u, RegisterGetPolicyResponse(&RecordPolicy<C::kGetPolicyResponse>));
-    ASSERT_EQ(0u, RegisterSetPolicyResponse(&RecordPolicy<C::kSetPolicyResponse>));
-    ASSERT_EQ(0u, RegisterGroupSettingsResponse(&RecordPolicy<C::kGroupSettings>));
+    ASSERT_EQ(0u, RegisterSetSchemaRequest(RecordSchema<C::kSetSchemaRequest>));
+    ASSERT_EQ(0u, RegisterGetSchemaRequest(RecordSchema<C::kGetSchemaRequest>));
+    ASSERT_EQ(0u, RegisterGetSchemaResponse(RecordSchema<C::kGetSchemaResponse>));
+    ASSERT_EQ(0u, RegisterSetSchemaResponse(RecordSchema<C::kSetSchemaResponse>));
+    ASSERT_EQ(0u, RegisterGetPolicyResponse(RecordPolicy<C::kGetPolicyResponse>));
+    ASSERT_EQ(0u, RegisterSetPolicyResponse(RecordPolicy<C::kSetPolicyResponse>));
+    ASSERT_EQ(0u, RegisterGroupSettingsResponse(RecordPolicy<C::kGroupSettings>));
     ASSERT_EQ(0u, RegisterResponseComplete([](const char* t) { return AddCall({C::kResponseComplete, Opt(t)}), 0u; }));
     if (!generic) return;
     ASSERT_EQ(0u, RegisterGenericResponse([](const char* tag, const char* requestId, uint32_t status,

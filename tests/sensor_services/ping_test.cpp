@@ -35,11 +35,10 @@ CallRecord PingCall(const std::string& id, uint32_t status, const Text& reply = 
 
 class PingTest : public LibraryTest {
 protected:
-    // Starts the library on the controllers at `ports` (in list order) with the properties.
-    void Start(const std::vector<int>& ports, const std::string& properties = "", bool callback = true,
-               bool threaded = true) {
-        LibraryTest::Start(ports, threaded, properties);
-        if (callback) { ASSERT_EQ(0u, RegisterPingResponse(&RecordPing)); }
+    // Starts the library, threaded, on the controllers at `ports` (in list order) with the properties.
+    void Start(const std::vector<int>& ports, const std::string& properties = "") {
+        LibraryTest::Start(ports, true, properties);
+        ASSERT_EQ(0u, RegisterPingResponse(&RecordPing));
     }
     // Posts a ping and returns its identifier.
     static std::string Ping() {
@@ -70,40 +69,40 @@ TEST_F(PingTest, OfTwoPingsQueuedBeforeTheThreadRunsOnlyTheSecondIsSent) {
     EXPECT_EQ(std::vector<CallRecord>{PingCall(second, 0, Reply(second))}, Calls());
 }
 
-TEST_F(PingTest, WhenEveryControllerIsBusyEachIsAskedAgainAfterAPauseThenTheCallbackGetsTheFailure) {
-    std::mutex mutex;
-    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> arrivals;
-    const auto busy = [&](int which) {
-        return [&, which](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard<std::mutex> lock(mutex);
-            arrivals.emplace_back(which, std::chrono::steady_clock::now());
-            Busy(request, response);
-        };
-    };
-    RecordingServer primary(busy(0)), secondary(busy(1));
-    Start({primary.Port(), secondary.Port()}, "maxServerRetry = 2\n");
-    const std::string id = Ping();
-    ASSERT_TRUE(Eventually([] { return !Calls().empty(); }));
-    EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0xC7590013u)}, Calls());
-    std::lock_guard<std::mutex> lock(mutex);
-    ASSERT_EQ(6u, arrivals.size());
-    for (std::size_t i = 0; i < arrivals.size(); ++i) {
-        EXPECT_EQ(static_cast<int>(i / 3), arrivals[i].first) << i;
-        if (i % 3 != 0) { EXPECT_GE(arrivals[i].second - arrivals[i - 1].second, std::chrono::milliseconds(450)); }
-    }
-    EXPECT_EQ(std::vector<std::string>(3, id), secondary.Bodies(kPingPath));
-    EXPECT_EQ(Errors(6, {0xC7590013u, 2u}), PingErrors());
-}
-
+// Rows: the primary down, busy, or every controller busy (each asked again after a pause,
+// then the callback gets the failure).
 TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
-    for (const bool primaryListens : {false, true}) {
-        SCOPED_TRACE(primaryListens ? "primary busy" : "primary down");
+    for (const int row : {0, 1, 2}) {
+        SCOPED_TRACE(row);
         Restart();
-        auto primary = std::make_unique<RecordingServer>(Busy);
+        std::mutex mutex;
+        std::vector<std::pair<int, std::chrono::steady_clock::time_point>> arrivals;
+        const auto busy = [&](int which) {
+            return [&, which](const httplib::Request& request, httplib::Response& response) {
+                std::lock_guard<std::mutex> lock(mutex);
+                arrivals.emplace_back(which, std::chrono::steady_clock::now());
+                Busy(request, response);
+            };
+        };
+        auto primary = std::make_unique<RecordingServer>(busy(0));
         const int primaryPort = primary->Port();
-        if (!primaryListens) primary.reset();
-        RecordingServer secondary(Answer);
-        Start({primaryPort, secondary.Port()}, "maxServerRetry = 0\n");
+        if (row == 0) primary.reset();
+        RecordingServer secondary(row == 2 ? RecordingServer::Handler(busy(1)) : Answer);
+        Start({primaryPort, secondary.Port()}, row == 2 ? "maxServerRetry = 2\n" : "maxServerRetry = 0\n");
+        if (row == 2) {
+            const std::string id = Ping();
+            ASSERT_TRUE(Eventually([] { return !Calls().empty(); }));
+            EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0xC7590013u)}, Calls());
+            std::lock_guard<std::mutex> lock(mutex);
+            ASSERT_EQ(6u, arrivals.size());
+            for (std::size_t i = 0; i < arrivals.size(); ++i) {
+                EXPECT_EQ(static_cast<int>(i / 3), arrivals[i].first) << i;
+                if (i % 3) { EXPECT_GE(arrivals[i].second - arrivals[i - 1].second, std::chrono::milliseconds(450)); }
+            }
+            EXPECT_EQ(std::vector<std::string>(3, id), secondary.Bodies(kPingPath));
+            EXPECT_EQ(Errors(6, {0xC7590013u, 2u}), PingErrors());
+            continue;
+        }
         // Queued with the ping: it leaves in the same turn, to the controller that answered.
         ASSERT_EQ(0u, QueueHeartbeatBytes("with the ping", 13));
         const std::string id = Ping();
@@ -117,7 +116,7 @@ TEST_F(PingTest, TheControllerThatAnswersThePingTakesTheFollowingHeartbeats) {
                   primary ? primary->Bodies(kPingPath) : std::vector<std::string>{});
         EXPECT_TRUE(!primary || primary->Bodies(kHeartbeatPath).empty());
         EXPECT_EQ(std::vector<CallRecord>{PingCall(id, 0, Reply(id))}, Calls());
-        EXPECT_EQ((Errors{{primaryListens ? 0xC7590013u : 0xC7590009u, 2u}}), PingErrors());
+        EXPECT_EQ((Errors{{row == 1 ? 0xC7590013u : 0xC7590009u, 2u}}), PingErrors());
     }
 }
 
@@ -192,51 +191,40 @@ TEST_F(PingTest, TheIdentifierBufferAndTheReadingOfReplies) {
     }
 }
 
-TEST_F(PingTest, TheDumpsHoldTheIdentifierAndTheReplyWhichIsReadOnlyForACallback) {
-    for (const bool callback : {true, false}) {
-        SCOPED_TRACE(callback);
+// Synchronous pings (sent, and the callback called, on the caller's thread) with dumps: the
+// dumps hold the identifier and the reply, which is read only for a callback; an exception from
+// the callback is traced and goes no further.
+TEST_F(PingTest, TheDumpsAndAnExceptionFromThePingCallback) {
+    const SS_PingCallback throwing = [](const char* id, uint32_t idLength, uint32_t status, const char* reply,
+                                        uint32_t length) -> uint32_t {
+        RecordPing(id, idLength, status, reply, length);
+        throw std::runtime_error("the agent's callback failed");
+    };
+    // Server: 0 answers, 1 not XML (not parsed without a callback, so nothing traced), 2 busy.
+    const struct { SS_PingCallback callback; int server; uint32_t status; } rows[] = {
+        {&RecordPing, 0, 0}, {nullptr, 1, 0}, {throwing, 0, 0}, {throwing, 2, 0xC7590013u}};
+    int exceptions = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
         Restart();
         TempDir directory;
         const WorkingDirectory inside(directory.File(""));
-        // Not XML: without a callback it is not parsed, so nothing is traced.
-        const std::string reply = callback ? Reply("id") : "<not xml";
-        RecordingServer server([&](const httplib::Request&, httplib::Response& response) {
-            response.set_content(reply, "application/x-zel-xml-data");
+        RecordingServer server([&](const httplib::Request& request, httplib::Response& response) {
+            if (row.server == 1) return response.set_content("<not xml", "text/xml");
+            row.server == 2 ? Busy(request, response) : Answer(request, response);
         });
-        Start({server.Port()}, "dumpEnabled = 1\n", callback);
-        // The heartbeat leaves once the ping's reply has been dealt with.
-        ASSERT_EQ(0u, QueueHeartbeatBytes("beat", 4));
+        LibraryTest::Start({server.Port()}, false, "dumpEnabled = 1\nmaxServerRetry = 0\n");
+        if (row.callback) { ASSERT_EQ(0u, RegisterPingResponse(row.callback)); }
         const std::string id = Ping();
-        ASSERT_TRUE(server.WaitForPosts(2));
-        TearDown();
         EXPECT_EQ(id, ReadFile("ss_dump_pingreq.txt"));
-        EXPECT_EQ(callback ? reply : "", ReadFile("ss_dump_pingresp.txt"));
-        EXPECT_EQ(callback, std::ifstream("ss_dump_pingresp.txt").good());
-        EXPECT_EQ(callback ? 1u : 0u, Calls().size());
-        EXPECT_TRUE(m_trace.Lines(kProcessWhere).empty());
-    }
-}
-
-// In synchronous mode the ping is sent, and the callback called, on the caller's thread.
-TEST_F(PingTest, AnExceptionFromThePingCallbackIsTracedAndGoesNoFurther) {
-    // One controller that answers, one that is busy (and is asked only once).
-    RecordingServer answering(Answer), busy(Busy);
-    int exceptions = 0;
-    for (const int port : {answering.Port(), busy.Port()}) {
-        SCOPED_TRACE(port);
-        Restart();
-        Start({port}, "maxServerRetry = 0\n", false, false);
-        ASSERT_EQ(0u, RegisterPingResponse([](const char* id, uint32_t idLength, uint32_t status, const char* reply,
-                                              uint32_t length) -> uint32_t {
-            RecordPing(id, idLength, status, reply, length);
-            throw std::runtime_error("the agent's callback failed");
-        }));
-        const std::string id = Ping();
-        ASSERT_EQ(1u, Calls().size());
-        EXPECT_EQ(std::make_tuple(id, port == busy.Port() ? 0xC7590013u : 0u),
-                  std::make_tuple(*Calls()[0].requestId, Calls()[0].status));
-        EXPECT_EQ(++exceptions, m_trace.Count(SS_TRACE_ERROR, "An exception occurred in the agent's ping callback "
-                                              "function", kProcessWhere));
+        EXPECT_EQ(row.callback && !row.status ? Reply(id) : "", ReadFile("ss_dump_pingresp.txt"));
+        EXPECT_EQ(row.callback && !row.status, std::ifstream("ss_dump_pingresp.txt").good());
+        ASSERT_EQ(row.callback ? 1u : 0u, Calls().size());
+        if (row.callback) { EXPECT_EQ(PingCall(id, row.status, row.status ? Text() : Reply(id)), Calls()[0]); }
+        exceptions += row.callback == throwing;
+        EXPECT_EQ(exceptions, m_trace.Count(SS_TRACE_ERROR, "An exception occurred in the agent's ping callback "
+                                            "function", kProcessWhere));
+        EXPECT_EQ(std::size_t(exceptions), m_trace.Lines(kProcessWhere).size());
     }
 }
 

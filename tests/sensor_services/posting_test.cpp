@@ -9,12 +9,6 @@
 namespace zel::ss::test {
 namespace {
 
-bool Pending() {
-    bool pending = false;
-    EXPECT_EQ(0u, GetHeartbeatPending(pending));
-    return pending;
-}
-
 bool Failed() { return !ErrorLog::Instance().PostFailures().empty(); }
 
 // The parameter: true runs with the POSIX platform services (dispatch thread), false in

@@ -230,11 +230,6 @@ const S kParseFailure = " ERR code: 0xc7380003 CML code: 0xc7380003";
 const S kBadResponse = " ERR code: 0xc7560005 CML code: 0x00000000", kNoEnvelope = "no message envelope in response";
 const S kTooDeep = "Elements are nested deeper than 256 levels", kOther = "11111111-2222-3333-4444-555555555555";
 const S kZel = "<zel xmlns='http://schemas.zel.example' schema-version='1.0.0'>";
-std::string WithoutDestination() {
-    S document = MixedReply();
-    const auto at = document.find("      <destination");
-    return document.erase(at, document.find('\n', at) + 1 - at);
-}
 const HostileCase kHostileCases[] = {
     {"NotXml", "this is no XML at all", kParseFailure, ""},
     {"ExternalEntity", "<?xml version='1.0'?>\n<!DOCTYPE zel [<!ENTITY body SYSTEM 'file://%CANARY%'>]>\n" + kZel +
@@ -243,7 +238,8 @@ const HostileCase kHostileCases[] = {
      kNoEnvelope},
     {"EnvelopeOutsideCml", Edited("xmlns='http://schemas.zel.example/cml'", "xmlns='urn:not-cml'", true), kBadResponse,
      kNoEnvelope},
-    {"NoDestination", WithoutDestination(), kBadResponse, "no destination agents specified in response"},
+    {"NoDestination", Edited("      <destination name='Agent One' namespace='urn:agent' agent-id='" + S(kAgentId) +
+                                 "'/>\n", "", true), kBadResponse, "no destination agents specified in response"},
     {"TenMegabytesUnclosed", TenMegabytesUnclosed(), kParseFailure, ""},
     {"TenMegabytesOfGarbage", S(10u << 20, 'x'), kParseFailure, ""},
     {"Empty", "", kBadResponse, kNoEnvelope},
