@@ -45,9 +45,12 @@ struct TraceRecord {
 
 // Installs a recording disk log, debugger output and event sink on `trace`.
 inline void InstallRecorders(zel::jsTraceCore& trace, TraceRecord& record) {
-    struct Disk : zel::jsTraceDiskLog {
+    struct Rec {
+        explicit Rec(TraceRecord& record) : r(record) {}
         TraceRecord& r;
-        explicit Disk(TraceRecord& record) : r(record) {}
+    };
+    struct Disk : zel::jsTraceDiskLog, Rec {
+        using Rec::Rec;
         ~Disk() override { ++r.diskDestroyed; }
         uint32_t Write(const char* line) override {
             r.disk.push_back(line);
@@ -55,17 +58,15 @@ inline void InstallRecorders(zel::jsTraceCore& trace, TraceRecord& record) {
             return static_cast<int>(r.disk.size()) == r.diskFailsOnWrite ? 28 : 0;
         }
     };
-    struct Debug : zel::jsTraceDebugOutput {
-        TraceRecord& r;
-        explicit Debug(TraceRecord& record) : r(record) {}
+    struct Debug : zel::jsTraceDebugOutput, Rec {
+        using Rec::Rec;
         void Write(const char* line) override {
             r.debug.push_back(line);
             r.order += 'd';
         }
     };
-    struct Sink : zel::jsTraceEventSink {
-        TraceRecord& r;
-        explicit Sink(TraceRecord& record) : r(record) {}
+    struct Sink : zel::jsTraceEventSink, Rec {
+        using Rec::Rec;
         void Write(const char* message, uint32_t level, uint32_t category) override {
             r.sink.emplace_back(message, level, category);
             r.order += 'S';
@@ -263,14 +264,12 @@ TEST(TraceHexDump, IsAHeaderThenSixteenBytesALine) {
 
 // The ready outputs.
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(TraceOutputs, FileLogAppendsLinesOrGivesTheErrorStderrWritesLinesAndSyslogMapsLevels) {
     zel::test::TempDir dir;
     const std::string file = dir.File("trace.log");
+    const auto ReadFile = [](const std::string& path) {
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+    };
     std::ofstream(file) << "kept from before\n";
     uint32_t error = 1;
     auto log = zel::jsFileTraceLog::Open(file.c_str(), error);
@@ -360,17 +359,8 @@ constexpr std::size_t kDumpBytes = 24;                                // two dum
 
 std::string Payload(int thread) { return std::string(100, static_cast<char>('a' + thread)); }
 
-// A dump line of thread k's bytes ('A' + k) from its colon on, with `count` bytes.
-std::string DumpLineText(int k, std::size_t count) {
-    std::string text = ":";
-    for (std::size_t i = 0; i < 16; ++i) text += i < count ? " 4" + std::to_string(k + 1) : " ..";
-    return text + " - \"" + std::string(count, static_cast<char>('A' + k)) + "\"";
-}
-
 TEST(TraceThreads, LinesOfDifferentThreadsNeverInterleave) {
     Traced t(kWriteAll | zel::kTraceSequence | zel::kTraceTimestamps, zel::kTraceDumpLevel);
-    TraceInterface& trace = t.trace;
-    const TraceRecord& record = t.record;
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int k = 0; k < kThreads; ++k) {
@@ -380,16 +370,17 @@ TEST(TraceThreads, LinesOfDifferentThreadsNeverInterleave) {
             for (++ready; ready < kThreads;) std::this_thread::yield();
             for (int i = 0; i < kLinesPerThread; ++i) {
                 if (i % kDumpEvery == 0)
-                    trace.HexDump(0x800, zel::kTraceDumpLevel, context.c_str(), context.c_str(), bytes.data(),
+                    t.trace.HexDump(0x800, zel::kTraceDumpLevel, context.c_str(), context.c_str(), bytes.data(),
                                   kDumpBytes);
                 else
-                    trace.Trace(0x800, 1, context.c_str(), "line %d %s", i, payload.c_str());
+                    t.trace.Trace(0x800, 1, context.c_str(), "line %d %s", i, payload.c_str());
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
 
     const int dumps = (kLinesPerThread + kDumpEvery - 1) / kDumpEvery;
+    const TraceRecord& record = t.record;
     ASSERT_EQ(record.debug.size(), std::size_t(kThreads * (kLinesPerThread - dumps + 3 * dumps)));
     EXPECT_EQ(record.disk, record.debug);
     const std::regex shape(R"((\d+) \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d T:[0-9a-f]{4,} (T(\d)\t)?(.*))");
@@ -408,7 +399,10 @@ TEST(TraceThreads, LinesOfDifferentThreadsNeverInterleave) {
         previous = sequence;
         if (dumpLinesLeft > 0) {
             // The dump's lines follow its header at once, with its thread's bytes.
-            ASSERT_EQ(rest.substr(rest.find(':')), DumpLineText(k, dumpLinesLeft-- == 2 ? 16 : kDumpBytes - 16));
+            const std::size_t count = dumpLinesLeft-- == 2 ? 16 : kDumpBytes - 16;
+            std::string text = ":";
+            for (std::size_t i = 0; i < 16; ++i) text += i < count ? " 4" + std::to_string(k + 1) : " ..";
+            ASSERT_EQ(rest.substr(rest.find(':')), text + " - \"" + std::string(count, char('A' + k)) + "\"");
         } else if (nextLine[k]++ % kDumpEvery == 0) {
             ASSERT_TRUE(std::regex_match(rest, std::regex(context + R"(@0x[0-9a-f]{8,} len=24 \(18\))"))) << line;
             dumpLinesLeft = 2;

@@ -82,9 +82,7 @@ TEST(ZELErrorGetText, TableTextsWidthsFrom255AndPlatformTexts) {
     const std::string unlimited = Text(0xC7210040, 255);
     EXPECT_EQ(unlimited.find('\r'), std::string::npos);
     const std::string end = "remote socket.\n[ID=0xc7210040]";
-    ASSERT_GE(unlimited.size(), end.size());
-    EXPECT_EQ(unlimited.substr(unlimited.size() - end.size()), end);
-    EXPECT_EQ(Text(0xC7210040, 100000), unlimited);
+    EXPECT_EQ(unlimited.rfind(end) + end.size(), unlimited.size());
     EXPECT_EQ(std::string(zel::StatusText(0xC7210040)), unlimited);  // at width 320
     // Each thread has its own StatusText buffer.
     const char* mine = zel::StatusText(ZEL_E_INVALIDARG);
