@@ -47,7 +47,6 @@ struct TraceRecorder : ITraceSinkOwner {
             if (line.rfind(prefix, 0) == 0) found.push_back(line);
         return found;
     }
-    void Clear() { std::lock_guard<std::mutex>{mutex}, lines.clear(); }
 
     SS_TraceSink sink;
     std::mutex mutex;
@@ -94,12 +93,6 @@ void ExpectForwarding(const CSessionConfigLoader& loader, const char* when, bool
     EXPECT_TRUE(!g_text && !g_servers) << when;
 }
 
-// Keeps the real module mapped while the test lives, so that its state survives the
-// loader's unloading and shows whether the loader stopped it.
-std::unique_ptr<void, int (*)(void*)> PinModule() {
-    return {dlopen(ZEL_SCS_MODULE_DIR "/libzelSessionConfigSvcs3.so", RTLD_NOW | RTLD_LOCAL), dlclose};
-}
-
 // A missing module gives the platform error, traced at the error level only.
 TEST(SessionConfigLoaderTest, MissingModuleGivesThePlatformErrorAndTracesIt) {
     for (const uint32_t mask : {SS_TRACE_ERROR, SS_TRACE_WARNING | SS_TRACE_INFO}) {
@@ -112,11 +105,9 @@ TEST(SessionConfigLoaderTest, MissingModuleGivesThePlatformErrorAndTracesIt) {
         ExpectForwarding(loader, " after a failed load");
         const std::vector<std::string> lines = trace.Lines();
         EXPECT_EQ(mask == SS_TRACE_ERROR ? 1u : 0u, lines.size());
-        for (const std::string& line : lines) {
+        for (const std::string& line : lines)
             EXPECT_EQ(std::string(kInitWhere) + " " + std::to_string(SS_TRACE_ERROR) +
                           " Error loading library 'zelNoSuchModule'.  Error:  " + StatusText(ENOENT), line);
-            EXPECT_NE(std::string::npos, line.find("No such file or directory")) << line;
-        }
     }
     CSessionConfigLoader loader;
     EXPECT_EQ(static_cast<uint32_t>(ENOENT),
@@ -125,7 +116,7 @@ TEST(SessionConfigLoaderTest, MissingModuleGivesThePlatformErrorAndTracesIt) {
     EXPECT_EQ(ZEL_E_INVALIDARG, loader.Load(nullptr));
 }
 
-TEST(SessionConfigLoaderTest, MissingEntryPointOrFailedStartLeavesNothingLoaded) {
+TEST(SessionConfigLoaderTest, MissingEntryPointOrFailedStartLeavesNothingLoadedAndTheRealModuleForwards) {
     TraceRecorder trace;
     CSessionConfigLoader loader;
     EXPECT_EQ(ZEL_E_INVALIDARG, loader.Init(ZEL_PARTIAL_MODULE_DIR, "zelConnPartialModule", kAgentId, 0, nullptr,
@@ -135,7 +126,9 @@ TEST(SessionConfigLoaderTest, MissingEntryPointOrFailedStartLeavesNothingLoaded)
     ExpectForwarding(loader, " after a missing entry point");
     EXPECT_TRUE(trace.Lines(kInitWhere).empty());
     // A failed start of the real module unloads it and stops its client side.
-    const auto pin = PinModule();
+    // Keeps the real module mapped, so that its state survives the loader's unloading.
+    const std::unique_ptr<void, int (*)(void*)> pin(
+        dlopen(ZEL_SCS_MODULE_DIR "/libzelSessionConfigSvcs3.so", RTLD_NOW | RTLD_LOCAL), dlclose);
     ASSERT_NE(nullptr, pin);
     // The module refuses a start without an agent identifier.
     EXPECT_EQ(ZEL_E_SCS_BAD_INPUT, InitReal(loader, nullptr));
@@ -144,15 +137,6 @@ TEST(SessionConfigLoaderTest, MissingEntryPointOrFailedStartLeavesNothingLoaded)
     EXPECT_EQ(ZEL_E_NOTIMPL, InitReal(loader, kAgentId, nullptr, true));
     ExpectForwarding(loader, " after a failed server start");
     // Were the client side still running, the module would answer "already initialised".
-    ASSERT_EQ(0u, InitReal(loader));
-    loader.Shutdown();
-}
-
-TEST(SessionConfigLoaderTest, RealModuleStartsForwardsAndStops) {
-    const auto pin = PinModule();
-    ASSERT_NE(nullptr, pin);
-    TraceRecorder trace;
-    CSessionConfigLoader loader;
     ASSERT_EQ(0u, InitReal(loader, kAgentId, trace.TraceSink()));
     // A second Init does nothing, so the module is not started twice.
     EXPECT_EQ(0u, loader.Init(nullptr, "zelNoSuchModule", kAgentId, 0, nullptr, trace.TraceSink(), true, false));
@@ -164,6 +148,7 @@ TEST(SessionConfigLoaderTest, RealModuleStartsForwardsAndStops) {
     ASSERT_EQ(0u, InitReal(loader));
     loader.Shutdown();
 }
+
 
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
@@ -304,7 +289,6 @@ TEST_F(RetryStateTest, ReloadReplacesTheListAndKeepsThePosition) {
     const int32_t added = AddController(9200);
     ASSERT_EQ(0u, m_state.Reload());
     EXPECT_EQ((std::vector<int32_t>{m_ids[1], m_ids[2], added}), m_state.GetServers());
-    EXPECT_EQ(2, m_state.GetIndex());
     EXPECT_EQ(P(5000, added), State());
     // A position beyond a shortened list has no controller; NextState starts again from the primary.
     ASSERT_EQ(0u, m_loader.DeleteController(2));
@@ -312,17 +296,20 @@ TEST_F(RetryStateTest, ReloadReplacesTheListAndKeepsThePosition) {
     ASSERT_EQ(0u, m_state.Reload());
     EXPECT_EQ(P(5000, -1), State());
     EXPECT_EQ(P(kNone, m_ids[1]), Next(0));
-    EXPECT_EQ(0, m_state.GetIndex());
 }
 
-// Reloads trace an empty list and a failure (keeping the list); NextState traces the
+// A state needs a binding. Reloads trace an empty list and a failure (keeping the list); NextState traces the
 // scheduled retry at the info level.
-TEST_F(RetryStateTest, EmptyListFailedReloadAndScheduledRetriesAreTraced) {
+TEST_F(RetryStateTest, NoBindingEmptyListFailedReloadAndScheduledRetriesAreTraced) {
+    svcRetryState unbound;
+    EXPECT_EQ(ZEL_E_INVALIDARG, unbound.Init(kServiceTypeSensor, nullptr, nullptr));
+    EXPECT_EQ(kNotInitialized, unbound.Reload());
+    P out{0, 0};
+    unbound.GetState(out.first, out.second);
+    EXPECT_EQ(P(kNone, -1), out);
     Start("", 0);
     EXPECT_EQ(0u, m_state.GetServerCount());
-    EXPECT_EQ(-1, m_state.GetIndex());
     EXPECT_EQ(P(60000, -1), Next(kFail));
-    EXPECT_EQ(-1, m_state.GetIndex());
     EXPECT_EQ(P(kNone, -1), Next(kNoController));
     // Controllers added later are found by the next Reload; NextState then starts at the primary.
     m_ids = {AddController(9300), AddController(9301)};
@@ -341,7 +328,7 @@ TEST_F(RetryStateTest, EmptyListFailedReloadAndScheduledRetriesAreTraced) {
                                         next + "60 seconds to server " + server,
                                         reload + "Unable to get server list for service type 1"}),
               m_trace.Lines("svcRetryState::"));
-    m_trace.Clear();
+    m_trace.lines.clear();
     m_trace.sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;
     Next(kFail);
     EXPECT_TRUE(m_trace.Lines().empty()) << "the info level is off";
@@ -358,11 +345,6 @@ TEST_F(RetryStateTest, SetStateAndReset) {
     EXPECT_EQ(m_ids[1], Next(0).second);
     m_now = 5000 + 7201;
     EXPECT_EQ(m_ids[0], Next(0).second);
-    // Moving to any secondary position, not only the second, restarts the timer.
-    m_now = 100000;
-    m_state.SetState(0, m_ids[2]);
-    m_now = 100000 + 7200;
-    EXPECT_EQ(m_ids[2], Next(0).second);
     // One failure, then SetState: two more failures are needed to move on.
     Next(kFail);
     m_state.SetState(0, m_ids[0]);
@@ -374,9 +356,7 @@ TEST_F(RetryStateTest, SetStateAndReset) {
         EXPECT_EQ(-1, m_state.GetIndex()) << absent;
     }
     // Reset returns to the primary with nothing scheduled.
-    m_state.SetState(0, m_ids[0]);
-    Next(kFail);
-    ASSERT_EQ(m_ids[1], Next(kFail).second);
+    m_state.SetState(0, m_ids[1]);
     Next(kFail);
     m_state.SetImmediate(true);
     m_state.Reset();
@@ -384,15 +364,6 @@ TEST_F(RetryStateTest, SetStateAndReset) {
     EXPECT_EQ(P(kNone, m_ids[0]), State());
     // The attempt on the secondary was forgotten: one failure does not move yet.
     EXPECT_EQ(P(60000, m_ids[0]), Next(kFail));
-}
-
-TEST(RetryStateInitTest, NeedsABinding) {
-    svcRetryState state;
-    EXPECT_EQ(ZEL_E_INVALIDARG, state.Init(kServiceTypeSensor, nullptr, nullptr));
-    EXPECT_EQ(kNotInitialized, state.Reload());
-    P out{0, 0};
-    state.GetState(out.first, out.second);
-    EXPECT_EQ(P(kNone, -1), out);
 }
 
 }  // namespace

@@ -26,8 +26,7 @@ constexpr uint32_t kNotInit = 0xC7590001;
 constexpr uint32_t kNotImpl = 0xC721003C;
 
 // Polls condition for up to limit; true as soon as it holds.
-template <typename Condition>
-bool Eventually(Condition condition) {
+bool Eventually(const std::function<bool()>& condition) {
     for (const auto end = std::chrono::steady_clock::now() + 5s; !condition(); std::this_thread::sleep_for(5ms))
         if (std::chrono::steady_clock::now() > end) return false;
     return true;
@@ -59,7 +58,7 @@ uint32_t Add(const char* name, const char* host, const char* port, const char* p
     return SCS(AddController)(name, host, port, nullptr, proxyHost, proxyPort, nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST(ScsLifecycle, ExportsOnlyTheEntryPointsServesPlainCAndRefusesCallsBeforeInit) {
+TEST(ScsLifecycle, ExportsServesPlainCRefusesCallsBeforeInitAndStartsOnceWhenConcurrent) {
     FILE* pipe = ::popen("nm -D --defined-only '" ZEL_SCS_MODULE_PATH "'", "r");
     ASSERT_NE(nullptr, pipe);
     // Every one of them is called (and so found) by the tests here; nothing else is exported.
@@ -87,10 +86,7 @@ TEST(ScsLifecycle, ExportsOnlyTheEntryPointsServesPlainCAndRefusesCallsBeforeIni
         CALL(SCS(Free)(nullptr), 0),
     });
     EXPECT_EQ(nullptr, block);
-}
-
-// Of eight concurrent starts one starts the module; a shut-down module starts afresh.
-TEST(ScsLifecycle, ConcurrentInitStartsTheModuleOnceAndShutDownStartsAfresh) {
+    // Of eight concurrent starts one starts the module; a shut-down module starts afresh.
     for (int round = 0; round < 2; ++round) {
         std::atomic<int> started{0}, already{0};
         std::vector<std::thread> threads;
@@ -108,16 +104,11 @@ TEST(ScsLifecycle, ConcurrentInitStartsTheModuleOnceAndShutDownStartsAfresh) {
         EXPECT_EQ(0u, count) << "round " << round;
         ASSERT_EQ(0u, Add("a", "h.example", "80"));
         EXPECT_EQ(0u, SCS(ShutDown)());
-        EXPECT_EQ(0u, SCS(ShutDown)());
     }
 }
 
-using ScsModule = ModuleTest;
-
-
-// Allocation, the controller count, only the controller fields asked for filled (the fields
-// themselves: see the group settings tests), and the group name hint.
-TEST_F(ScsModule, AllocationControllerInfoAndGroupNameHint) {
+// Allocation and the group name hint (controller fields: see the group settings tests).
+TEST_F(ModuleTest, AllocationAndGroupNameHint) {
     void* block = nullptr;
     ASSERT_EQ(0u, SCS(Allocate)(64, &block));
     ASSERT_NE(nullptr, block);
@@ -127,17 +118,6 @@ TEST_F(ScsModule, AllocationControllerInfoAndGroupNameHint) {
     EXPECT_EQ(kBad, SCS(Allocate)(0, &block));
     EXPECT_EQ(nullptr, block);
     EXPECT_EQ(kBad, SCS(Allocate)(8, nullptr));
-    ASSERT_EQ(0u, Add("primary", "127.0.0.1", "8080"));
-    ASSERT_EQ(0u, Add("backup", "backup.example", "8443"));
-    uint32_t count = 0;
-    EXPECT_EQ(0u, SCS(GetControllerCount)(&count));
-    EXPECT_EQ(2u, count);
-    ScsText onlyPort;
-    EXPECT_EQ(0u, SCS(GetControllerInfo)(1, nullptr, nullptr, &onlyPort.p, nullptr, nullptr, nullptr,
-                                              nullptr, nullptr));
-    EXPECT_EQ("8443", onlyPort.Str());
-
-    EXPECT_EQ("1.0.0|<null>", Info());
     ASSERT_EQ(0u, SCS(SetGroupnameHint)("Default Group"));
     EXPECT_EQ("1.0.0|Default Group", Info());
     ASSERT_EQ(0u, SCS(SetGroupnameHint)(nullptr));
@@ -146,7 +126,7 @@ TEST_F(ScsModule, AllocationControllerInfoAndGroupNameHint) {
 
 // The controller fields' checks shared with group settings documents: see the malformed
 // documents. The entry points outside the module's job are not implemented.
-TEST_F(ScsModule, BadInputIsRefusedAndOtherEntryPointsAreNotImplemented) {
+TEST_F(ModuleTest, BadInputIsRefusedAndOtherEntryPointsAreNotImplemented) {
     const std::string huge(1 << 20, 'h');
     const std::string hugePath = "/" + std::string(8000, 'p');
     uint32_t length = 5;
@@ -217,9 +197,7 @@ uint32_t SlowCallback() {
     return 0;
 }
 
-using ScsCallbacks = ModuleTest;
-
-TEST_F(ScsCallbacks, CalledOnTheNotifierThreadAfterChangesAndReloadsUntilUnregistered) {
+TEST_F(ModuleTest, CalledOnTheNotifierThreadAfterChangesAndReloadsUntilUnregistered) {
     g_callerThread = std::this_thread::get_id();
     ASSERT_EQ(0u, SCS(RegisterSettingsChanged)(&CountingCallback));
     const std::string path = Write("agent.properties", "[session_config]\nwatchInterval = 1\n[s]\nr = 1\n");
@@ -248,7 +226,7 @@ TEST_F(ScsCallbacks, CalledOnTheNotifierThreadAfterChangesAndReloadsUntilUnregis
     EXPECT_EQ(beforeFailure, g_calls) << "no call after unregistering";
 }
 
-TEST_F(ScsCallbacks, UnregisterAndShutDownWaitForTheCallInProgress) {
+TEST_F(ModuleTest, UnregisterAndShutDownWaitForTheCallInProgress) {
     for (const bool byShutDown : {false, true}) {
         g_slowStarted = g_slowFinished = 0;
         ASSERT_EQ(0u, SCS(RegisterSettingsChanged)(&SlowCallback));
@@ -271,9 +249,7 @@ struct Outcome { const char* name; int httpCode; const char* replyBody; uint32_t
 
 const Outcome kOutcomes[] = {
     {"Ok", 200, "<reply/>", 0x00000000}, {"OkWithoutBody", 200, "", 0x00000000}, {"Accepted", 202, "later", 0x4759001F},
-    {"MultipleChoices", 300, "", 0x8759000C}, {"MovedPermanently", 301, "", 0x8759000C},
-    {"Found", 302, "", 0x8759000C}, {"SeeOther", 303, "", 0x8759000C}, {"TemporaryRedirect", 307, "", 0x8759000C},
-    {"PermanentRedirect", 308, "", 0x8759000C}, {"NotModified", 304, "", 0x8759000D},
+    {"Found", 302, "", 0x8759000C}, {"NotModified", 304, "", 0x8759000D},
     {"UseProxy", 305, "", 0xC759000E}, {"BadRequest", 400, "bad", 0xC7590018}, {"Unauthorized", 401, "", 0xC759000F},
     {"Forbidden", 403, "", 0xC7590010}, {"NotFound", 404, "", 0xC7590011}, {"InternalError", 500, "oops", 0xC759001A},
     {"Busy", 503, "", 0xC7590013}, {"Teapot", 418, "", 0xC759000B}, {"Created", 201, "made", 0xC7590012},
@@ -303,8 +279,6 @@ TEST_P(PostOutcomeTest, GivesTheStatusOfTheRowAndSendsTheExactRequest) {
 
 INSTANTIATE_TEST_SUITE_P(Table, PostOutcomeTest, ::testing::ValuesIn(kOutcomes), RowName);
 
-using PostTest = ModuleTest;
-
 // A port on 127.0.0.1 bound for the test's life: connections to it are refused, or, when it
 // listens, accepted by the system and never answered.
 struct RawPort {
@@ -321,7 +295,7 @@ struct RawPort {
     std::string port;
 };
 
-TEST_F(PostTest, RefusedAndNeverAnsweredConnectionsAreCommunicationFailures) {
+TEST_F(ModuleTest, RefusedAndNeverAnsweredConnectionsAreCommunicationFailures) {
     RawPort refused(false), silent(true);
     EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", refused.port), kRequestBody).status);
     const uint32_t timeouts[3] = {2000, 300, 60000};
@@ -332,20 +306,27 @@ TEST_F(PostTest, RefusedAndNeverAnsweredConnectionsAreCommunicationFailures) {
     EXPECT_LT(elapsed, std::chrono::seconds(5)) << "ends at the transfer timeout";
 }
 
-TEST_F(PostTest, ResponseLargerThanTheLimitIsRefusedAndOneAtTheLimitAccepted) {
+TEST_F(ModuleTest, PostsReuseTheConnectionAndRefuseResponsesLargerThanTheLimit) {
     LoadModuleProperties("maxResponseBytes = 1000\n");
-    auto reply = std::make_shared<std::string>();
+    auto reply = std::make_shared<std::string>(1000, 'y');
     auto& server = StartServer([reply](const httplib::Request&, httplib::Response& r) { r.set_content(*reply, "x"); });
     const int32_t id = AddController("127.0.0.1", server.port);
+    for (int i = 0; i < 3; ++i) {
+        const PostResult atLimit = Post(id, kRequestBody);
+        EXPECT_EQ(0u, atLimit.status);
+        EXPECT_EQ(*reply, atLimit.body);
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(requests[0].remote_port, requests[1].remote_port);
+    EXPECT_EQ(requests[0].remote_port, requests[2].remote_port);
     reply->assign(1001, 'x');
     EXPECT_EQ(0xC7590009u, Post(id, kRequestBody).status);
-    reply->assign(1000, 'y');
-    const PostResult atLimit = Post(id, kRequestBody);
-    EXPECT_EQ(0u, atLimit.status);
-    EXPECT_EQ(*reply, atLimit.body);
+    ASSERT_EQ(0u, SCS(DeleteController)(0));
+    EXPECT_EQ(0xC7590007u, Post(id, kRequestBody).status);
 }
 
-TEST_F(PostTest, EndlessChunkedResponseIsCutOffWhileReceiving) {
+TEST_F(ModuleTest, EndlessChunkedResponseIsCutOffWhileReceiving) {
 #if defined(__SANITIZE_THREAD__)
     // Under the ThreadSanitizer runtime of GCC 12 this case intermittently ends with a
     // corrupted frame pointer in the main thread after the aborted transfer; the normal
@@ -365,18 +346,6 @@ TEST_F(PostTest, EndlessChunkedResponseIsCutOffWhileReceiving) {
     });
     EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", server.port), kRequestBody).status);
     EXPECT_LT(sent->load(), 16u << 20);
-}
-
-TEST_F(PostTest, ConsecutivePostsReuseTheConnectionUntilTheControllerIsDeleted) {
-    TestServer& server = StartReplying("ok");
-    const int32_t id = AddController("127.0.0.1", server.port);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(0u, Post(id, kRequestBody).status);
-    const auto requests = server.Requests();
-    ASSERT_EQ(3u, requests.size());
-    EXPECT_EQ(requests[0].remote_port, requests[1].remote_port);
-    EXPECT_EQ(requests[0].remote_port, requests[2].remote_port);
-    ASSERT_EQ(0u, SCS(DeleteController)(0));
-    EXPECT_EQ(0xC7590007u, Post(id, kRequestBody).status);
 }
 
 // HTTPS against a server with a certificate made for this test: one row per setting.
@@ -404,9 +373,7 @@ TEST_P(HttpsPostTest, ChecksTheCertificate) {
     EXPECT_EQ(row.expected, result.status);
     EXPECT_EQ(row.expected == 0, result.hasBody);
     EXPECT_EQ(row.expected == 0 ? "secret" : "", result.body);
-    const auto requests = server.Requests();
-    EXPECT_EQ(row.expected == 0 ? 1u : 0u, requests.size()) << "nothing reaches an unchecked server";
-    for (const auto& request : requests) EXPECT_EQ(kRequestBody, request.body);
+    EXPECT_EQ(row.expected == 0 ? 1u : 0u, server.Requests().size()) << "nothing reaches an unchecked server";
 }
 
 const TlsRow kTlsRows[] = {
