@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "services_fixture.h"
@@ -20,12 +19,9 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& library) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::set<std::string> names;
     if (!pipe) return names;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe.get())) {
-        std::istringstream fields(line);
-        std::string address, kind, name;
-        if (fields >> address >> kind >> name) names.insert(name);
-    }
+    // Each line: address, kind, name.
+    char name[1024];
+    while (std::fscanf(pipe.get(), "%*s %*s %1023s", name) == 1) names.insert(name);
     return names;
 }
 

@@ -45,9 +45,9 @@ protected:
     }
     // Posts the next heartbeat; the group-settings token it asks with ("<none>": without one).
     std::string NextToken(const ReplyServer& server) {
-        const std::size_t before = server.Server().Posts().size();
+        const std::size_t before = server.server.Posts().size();
         EXPECT_EQ(0u, PostOneHeartbeat());
-        const std::vector<ReceivedPost> posts = server.Server().Posts();
+        const std::vector<ReceivedPost> posts = server.server.Posts();
         if (posts.size() != before + 1) return "<not posted>";
         const cml::CCmlMessage heartbeat = Parsed(posts.back().body);
         for (const auto& request : heartbeat.GetRequests())

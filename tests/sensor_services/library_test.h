@@ -153,16 +153,15 @@ inline void RegisterAll(bool generic = true) {
 // (SetReplies replaces the script, for replies that name the server's own port.)
 struct ReplyServer {
     explicit ReplyServer(std::vector<std::string> replies) : m_replies(std::move(replies)) {}
-    int Port() const { return m_server.Port(); }
+    int Port() const { return server.Port(); }
     void SetReplies(std::vector<std::string> replies) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_replies = std::move(replies);
     }
-    const RecordingServer& Server() const { return m_server; }
     std::mutex m_mutex;
     std::vector<std::string> m_replies;
     std::size_t m_next = 0;
-    RecordingServer m_server{[this](const httplib::Request&, httplib::Response& response) {
+    RecordingServer server{[this](const httplib::Request&, httplib::Response& response) {
         std::lock_guard<std::mutex> lock(m_mutex);
         response.set_content(m_next < m_replies.size() ? m_replies[m_next++] : FallbackReply(), kCmlType);
     }};
@@ -178,11 +177,6 @@ inline std::vector<std::string> ControllerFields(uint32_t index) {
     std::vector<std::string> fields;
     for (char* text : t) fields.push_back(text ? text : "<null>"), SS_Free(text == unwritten ? nullptr : text);
     return fields;
-}
-inline uint32_t ControllerCount() {
-    uint32_t count = 0;
-    EXPECT_EQ(0u, SS_GetControllerCount(&count));
-    return count;
 }
 
 // Each test starts and ends with the library shut down; the logs are cleared first.
@@ -203,8 +197,7 @@ protected:
     // Writes the settings files naming `ports`, adding `properties` to the sensor_services
     // section, and starts the library (threaded: with m_platform) with ErrorLog's callback.
     void Start(const std::vector<int>& ports, bool threaded, const std::string& properties = "") {
-        m_files = std::make_unique<SettingsFiles>(ports);
-        m_files->SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
+        m_files = std::make_unique<SettingsFiles>(ports, properties);
         ASSERT_EQ(0u, SS_Init("3.0", m_files->PropertyFile().c_str(), m_files->GroupSettingsFile().c_str(), kAgentId,
                               0, threaded ? m_platform : nullptr, m_trace.Sink()));
         ASSERT_EQ(0u, SS_RegisterErrorCallback(&ErrorLog::Callback));
@@ -223,12 +216,11 @@ protected:
     // Waits until `count` heartbeats have reached the server and the response-complete
     // callback has run `completes` times.
     static bool WaitFor(const ReplyServer& server, std::size_t count, std::size_t completes) {
-        return server.Server().WaitForPosts(count) && Eventually([&] {
-                   const auto calls = Calls();
-                   return std::count_if(calls.begin(), calls.end(), [](const CallRecord& c) {
-                              return c.callback == Callback::kResponseComplete;
-                          }) >= std::ptrdiff_t(completes);
-               });
+        return server.server.WaitForPosts(count) && Eventually([&] {
+            const auto calls = Calls();
+            const auto complete = [](const CallRecord& c) { return c.callback == Callback::kResponseComplete; };
+            return std::count_if(calls.begin(), calls.end(), complete) >= std::ptrdiff_t(completes);
+        });
     }
 
     TraceRecorder m_trace;

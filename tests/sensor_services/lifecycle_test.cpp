@@ -43,12 +43,10 @@ protected:
         LibraryTest::SetUp();
         m_files = std::make_unique<SettingsFiles>(std::vector<int>{1});
     }
-    uint32_t Init(const SS_PlatformServices* platform, const std::string& propertyFile, const TraceRecorder& trace) {
-        return SS_Init("3.0", propertyFile.c_str(), m_files->GroupSettingsFile().c_str(), kAgentId, 0, platform,
-                       trace.Sink());
-    }
-    uint32_t Init(const SS_PlatformServices* platform = ZEL_PosixPlatformServices()) {
-        return Init(platform, m_files->PropertyFile(), m_trace);
+    // With `trace`: without a property file, traced there.
+    uint32_t Init(const SS_PlatformServices* platform = ZEL_PosixPlatformServices(), const TraceRecorder* trace = 0) {
+        return SS_Init("3.0", (trace ? m_files->MissingFile() : m_files->PropertyFile()).c_str(),
+                       m_files->GroupSettingsFile().c_str(), kAgentId, 0, platform, (trace ? *trace : m_trace).Sink());
     }
     static std::vector<uint32_t> Timeouts() {
         uint32_t values[3] = {1, 1, 1};
@@ -112,7 +110,7 @@ TEST_F(LifecycleTest, InvalidArgumentsAreRefusedWithTheirTrace) {
     EXPECT_EQ(0xC7210003u, SS_Init("3.0", "/p", "/g", "short", 0, nullptr, nullptr));
     // Without any trace level the sink is never called, even for a start that warns.
     TraceRecorder silent(0);
-    ASSERT_EQ(0u, Init(ZEL_PosixPlatformServices(), m_files->MissingFile(), silent));
+    ASSERT_EQ(0u, Init(ZEL_PosixPlatformServices(), &silent));
     TearDown();
     EXPECT_TRUE(silent.Lines().empty());
 }
@@ -199,7 +197,6 @@ TEST_F(LifecycleTest, AStartReadsItsSettingsFiles) {
          "2 CBaseServices::Init(): " + failed, "2 CSensorServices::Init(): " + failed}},
         {nullptr, false, false, 0xC7590004u, {}, false, {}},
         {"connectTimeout = 5\ntransferTimeout = 6\n", false, false, 0xC7590004u, {}, false, {}},
-        {"dnsCacheTimeout = 0\n", false, false, 0, {0, 0, 0}, false, {}},
         {dumpYes.c_str(), false, true, 0, {1500, 12, 0}, false, {}},
         {dumpZero.c_str(), false, false, 0, {1500, 12, 0}, false, {}},
         {"dumpEnabled =\n", false, true, 0, {0, 0, 60000}, false, {}},

@@ -19,6 +19,7 @@
 
 #include "support/temp_dir.h"
 #include "zel/platform_services.h"
+#include "zel/sensor_services.h"
 
 namespace zel::ss::test {
 
@@ -45,6 +46,12 @@ inline bool Eventually(const std::function<bool()>& condition) {
 inline std::size_t EntriesOf(const char* directory) {
     const std::filesystem::directory_iterator entries(directory);
     return std::size_t(std::distance(begin(entries), end(entries)));
+}
+
+inline uint32_t ControllerCount() {
+    uint32_t count = 0;
+    EXPECT_EQ(0u, SS_GetControllerCount(&count));
+    return count;
 }
 
 // Runs in `directory` (where the dumps go) until destroyed, then goes back.
@@ -79,7 +86,7 @@ public:
     // How many recorded lines are exactly (level, message, where).
     int Count(uint32_t level, const std::string& message, const std::string& where) const {
         const auto lines = Lines(where.c_str());
-        const auto same = [&](const TraceLine& line) { return line.level == level && line.message == message; };
+        const auto same = [&](const TraceLine& l) { return l.level == level && l.message == message; };
         return int(std::count_if(lines.begin(), lines.end(), same));
     }
 
@@ -140,7 +147,7 @@ private:
 // The settings files of one start: a group settings file naming the controllers on
 // 127.0.0.1 at `ports` in list order (the first named "primary"), and the property file.
 struct SettingsFiles {
-    explicit SettingsFiles(const std::vector<int>& ports) {
+    explicit SettingsFiles(const std::vector<int>& ports, const std::string& properties = "") {
         std::string group = "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n<policy xmlns='http://schemas."
                             "zel.example/cml/GroupSettings' name='Default Group'\n        version='3' schema-version="
                             "'1.0.0'>\n    <controller-list>\n";
@@ -148,7 +155,7 @@ struct SettingsFiles {
             group += "        <controller-info name='" + (i == 0 ? std::string("primary") : "c" + std::to_string(i)) +
                      "' host-name='127.0.0.1' port='" + std::to_string(ports[i]) + "'/>\n";
         WriteFile(GroupSettingsFile(), group + "    </controller-list>\n</policy>\n");
-        SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n");
+        SetProperties("[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
     }
     void SetProperties(const std::string& text) const { WriteFile(PropertyFile(), text); }
     std::string PropertyFile() const { return dir.File("agent.properties"); }

@@ -55,16 +55,15 @@ TEST(LifecycleStressTest, ExportsRacingAShutDownFinishWithoutHarm) {
         ASSERT_EQ(0u, Start(files));
         std::atomic<int> unexpected{0}, turns{0};
         std::vector<std::thread> callers;
-        for (int t = 0; t < 4; ++t) {
+        // Each thread runs until it has seen the library stopped a few times.
+        for (int t = 0; t < 4; ++t)
             callers.emplace_back([&] {
-                // Each thread runs until it has seen the library stopped a few times.
                 for (int stopped = 0; stopped < 20;) {
                     const uint32_t status = calls[turns++ % calls.size()]();
                     stopped += status == 0xC7560003;
                     unexpected += status != 0 && status != 0xC7560003;
                 }
             });
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + round));
         EXPECT_EQ(0u, SS_ShutDown());
         for (std::thread& caller : callers) caller.join();
