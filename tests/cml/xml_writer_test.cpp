@@ -55,7 +55,6 @@ std::basic_string<CharT> Expected(const std::u16string& wide) {
 }
 
 TYPED_TEST(XmlWriterTest, EscapesInTextAndAttributeModeAndReplacesWhatXmlCannotCarry) {
-    using CharT = TypeParam;
     const std::u16string lowAlone(1, char16_t(0xDC00));
     const std::u16string highAlone(1, char16_t(0xDBFF));
     struct Case {
@@ -76,14 +75,13 @@ TYPED_TEST(XmlWriterTest, EscapesInTextAndAttributeModeAndReplacesWhatXmlCannotC
         {highAlone + highAlone + u"\U0001F600", kEscapeAttribute, u"\uFFFD\uFFFD\U0001F600"},
     };
     for (const Case& c : cases) {
-        std::basic_ostringstream<CharT> out;
+        std::basic_ostringstream<TypeParam> out;
         WriteEscaped(out, c.input, c.mode);
-        EXPECT_EQ(out.str(), Expected<CharT>(c.expected)) << ToUtf8(c.expected);
+        EXPECT_EQ(out.str(), Expected<TypeParam>(c.expected)) << ToUtf8(c.expected);
     }
 }
 
 TYPED_TEST(XmlWriterTest, LongTextCrossesTheLineBufferIntact) {
-    using CharT = TypeParam;
     // Plain runs, entities and non-ASCII characters (a surrogate pair among them) falling on
     // every position relative to the writer's internal buffer.
     std::u16string text;
@@ -92,14 +90,13 @@ TYPED_TEST(XmlWriterTest, LongTextCrossesTheLineBufferIntact) {
         text += (i % 7 == 0) ? u"&" : (i % 11 == 0) ? u"\u00e9" : (i % 13 == 0) ? u"\U0001F600" : u"";
         text += u"cdefghijk"[i % 9];
     }
-    std::basic_ostringstream<CharT> out;
-    XmlSink<CharT>(out).Indent(150).Escaped(text, kEscapeAttribute).Ascii("|").Wide(text).EndLine();
-    EXPECT_EQ(out.str(), Expected<CharT>(Indent(150) + EscapeAttribute(text) + u"|" + text + u"\n"));
+    std::basic_ostringstream<TypeParam> out;
+    XmlSink<TypeParam>(out).Indent(150).Escaped(text, kEscapeAttribute).Ascii("|").Wide(text).EndLine();
+    EXPECT_EQ(out.str(), Expected<TypeParam>(Indent(150) + EscapeAttribute(text) + u"|" + text + u"\n"));
 }
 
 TYPED_TEST(XmlWriterTest, IndentationNumbersAttributesAndFailedStreams) {
-    using CharT = TypeParam;
-    std::basic_ostringstream<CharT> out;
+    std::basic_ostringstream<TypeParam> out;
     for (int level : {0, 3, 20}) WriteIndent(out, level), WriteAscii(out, "|");  // 20: more than one chunk of blanks
     for (uint32_t n : {0u, 4294967295u}) WriteDecimal(out, n), WriteAscii(out, ",");
     WriteHex(out, 0xC7380017u);
@@ -108,7 +105,7 @@ TYPED_TEST(XmlWriterTest, IndentationNumbersAttributesAndFailedStreams) {
     WriteAttribute(out, u"text", u"it's\n");
     // A sink left by an exception hands over what it holds.
     try {
-        XmlSink<CharT> sink(out);
+        XmlSink<TypeParam> sink(out);
         sink.Ascii("<a").Attribute(u"x", u"1");
         throw CCmlException(u"o", u"d", ZEL_E_INTERNAL);
     } catch (const CCmlException&) {
@@ -119,21 +116,20 @@ TYPED_TEST(XmlWriterTest, IndentationNumbersAttributesAndFailedStreams) {
     WriteWide(out, u"c");
     WriteEscaped(out, u"&", kEscapeText);
     WriteIndent(out, 2);
-    EXPECT_EQ(out.str(), Text<CharT>("|            |" + std::string(80, ' ') +
+    EXPECT_EQ(out.str(), Text<TypeParam>("|            |" + std::string(80, ' ') +
                                      "|0,4294967295,c7380017,0 text='it&apos;s&#xa;'<a x='1'"));
     EXPECT_EQ(Indent(2), u"        ");
     EXPECT_EQ(Indent(-1), u"");
 }
 
 TYPED_TEST(XmlWriterTest, DeclarationAndDocumentHead) {
-    using CharT = TypeParam;
     for (bool standalone : {true, false}) {
-        std::basic_ostringstream<CharT> out;
-        std::basic_stringstream<CharT> both;  // a bidirectional string stream is a string stream too
+        std::basic_ostringstream<TypeParam> out;
+        std::basic_stringstream<TypeParam> both;  // a bidirectional string stream is a string stream too
         WriteXmlDeclaration(out, standalone);
         WriteXmlDeclaration(both, standalone);
-        EXPECT_EQ(out.str(), DeclarationLine<CharT>(standalone));
-        EXPECT_EQ(both.str(), DeclarationLine<CharT>(standalone));
+        EXPECT_EQ(out.str(), DeclarationLine<TypeParam>(standalone));
+        EXPECT_EQ(both.str(), DeclarationLine<TypeParam>(standalone));
     }
     const std::string head = "<zel xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n    xsi:schemaLocation='";
     NamespaceSet set, blank, foreign;
@@ -143,27 +139,27 @@ TYPED_TEST(XmlWriterTest, DeclarationAndDocumentHead) {
     AddNamespace(blank, ZEL_CML_BASE_URI u"/cml/my ns", u"1.0.0", u"t");
     AddNamespace(foreign, kCmlBaseURI, kRootSchemaVersion, u"t");
     AddNamespace(foreign, u"urn:other", u"1.0.0", u"t");
-    std::basic_ostringstream<CharT> out, empty, blanks, partial;
+    std::basic_ostringstream<TypeParam> out, empty, blanks, partial;
     WriteDocumentHead(out, kTagZel, set);
     WriteDocumentHead(empty, u"get-policy-request", NamespaceSet());
     WriteDocumentHead(blanks, u"zel", blank);
     // Locations in URI order; blanks escaped in the file name.
-    EXPECT_EQ(out.str(), DeclarationLine<CharT>(false) +
-                             Text<CharT>(head + "http://schemas.zel.example ./schemas/Zel1_0_0.xsd\n"
+    EXPECT_EQ(out.str(), DeclarationLine<TypeParam>(false) +
+                             Text<TypeParam>(head + "http://schemas.zel.example ./schemas/Zel1_0_0.xsd\n"
                                                 "    http://schemas.zel.example/cml ./schemas/cml/cml2_4_2.xsd\n"
                                                 "    http://schemas.zel.example/cml/common "
                                                 "./schemas/cml/common/common1_0_0.xsd'"));
-    EXPECT_EQ(empty.str(), DeclarationLine<CharT>(false) + Text<CharT>("<get-policy-request "
+    EXPECT_EQ(empty.str(), DeclarationLine<TypeParam>(false) + Text<TypeParam>("<get-policy-request "
                                                                        "xmlns:xsi='http://www.w3.org/2001/"
                                                                        "XMLSchema-instance'\n"));
-    EXPECT_EQ(blanks.str(), DeclarationLine<CharT>(false) +
-                                Text<CharT>(head + "http://schemas.zel.example/cml/my ns "
+    EXPECT_EQ(blanks.str(), DeclarationLine<TypeParam>(false) +
+                                Text<TypeParam>(head + "http://schemas.zel.example/cml/my ns "
                                                    "./schemas/cml/my%20ns/my%20ns1_0_0.xsd'"));
     test::ExpectCmlError([&] { WriteDocumentHead(partial, u"zel", foreign); }, u"Building schema filename",
                          u"Invalid namespace URI", ZEL_E_CML_UNKNOWN_NAMESPACE);
     // The head written before the failing entry stays in the stream.
-    EXPECT_EQ(partial.str(), DeclarationLine<CharT>(false) +
-                                 Text<CharT>(head + "http://schemas.zel.example ./schemas/Zel1_0_0.xsd\n    "));
+    EXPECT_EQ(partial.str(), DeclarationLine<TypeParam>(false) +
+                                 Text<TypeParam>(head + "http://schemas.zel.example ./schemas/Zel1_0_0.xsd\n    "));
 }
 
 const char kSubtreeDocument[] =
@@ -183,20 +179,18 @@ const char kSubtreeGolden[] =
     "Unrecognized node type:  7</root>\n";
 
 TYPED_TEST(XmlWriterTest, WriteNodeFormatsParsedSubtree) {
-    using CharT = TypeParam;
     ParsedXml xml(kSubtreeDocument);
-    CountingBuffer<CharT> buffer;
-    std::basic_ostream<CharT> out(&buffer);
+    CountingBuffer<TypeParam> buffer;
+    std::basic_ostream<TypeParam> out(&buffer);
     WriteNode(xml.Root(), out, 0);
-    const std::basic_string<CharT> written = buffer.str();
-    EXPECT_EQ(written, Text<CharT>(kSubtreeGolden));
+    const std::basic_string<TypeParam> written = buffer.str();
+    EXPECT_EQ(written, Text<TypeParam>(kSubtreeGolden));
     // One flush per line end.
-    EXPECT_EQ(buffer.syncs, std::count(written.begin(), written.end(), CharT('\n')));
+    EXPECT_EQ(buffer.syncs, std::count(written.begin(), written.end(), TypeParam('\n')));
 }
 
 // Namespace declarations of the first element written; white space the DOM marks ignorable.
 TYPED_TEST(XmlWriterTest, WriteNodeOfSingleNodes) {
-    using CharT = TypeParam;
     ParsedXml xml(kSubtreeDocument);
     const std::string body = "<r>\t<a>\t</a>\t</r>";
     ParsedXml plain("<a><b/></a>"), undeclared("<a xmlns:q='urn:q'><q:b/></a>"), tabs(body),
@@ -217,9 +211,9 @@ TYPED_TEST(XmlWriterTest, WriteNodeOfSingleNodes) {
         {validated.Root(), 0, "<r>\n    <a>\n        \t\n    </a>\n</r>\n"},
     };
     for (const auto& c : cases) {
-        std::basic_ostringstream<CharT> out;
+        std::basic_ostringstream<TypeParam> out;
         WriteNode(c.node, out, c.level);
-        EXPECT_EQ(out.str(), Text<CharT>(c.expected));
+        EXPECT_EQ(out.str(), Text<TypeParam>(c.expected));
     }
 }
 
@@ -242,18 +236,17 @@ struct LineCounter : std::basic_streambuf<CharT> {
 };
 
 TYPED_TEST(XmlWriterTest, WriteNodeWalksAnyDepthOnASmallStack) {
-    using CharT = TypeParam;
     constexpr std::size_t kDepth = 5000;
     ParsedXml xml("<e/>");
     xercesc::DOMNode* inner = xml.Root();
     for (std::size_t i = 1; i < kDepth; ++i) inner = inner->appendChild(xml.Document()->createElement(u"e"));
     inner->appendChild(xml.Document()->createTextNode(u"x"));
-    LineCounter<CharT> counter;
-    std::basic_ostream<CharT> out(&counter);
+    LineCounter<TypeParam> counter;
+    std::basic_ostream<TypeParam> out(&counter);
     zel::test::RunOnSmallStack([&] { WriteNode(xml.Root(), out, 0); });
     // A start and an end tag per element, the text between the innermost pair.
     EXPECT_EQ(counter.lines, 2 * kDepth + 1);
-    EXPECT_EQ(counter.lastLine, Text<CharT>("</e>"));
+    EXPECT_EQ(counter.lastLine, Text<TypeParam>("</e>"));
 }
 
 TEST(XmlWriter, NarrowOutputReplacesUnpairedSurrogates) {

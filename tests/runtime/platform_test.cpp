@@ -26,12 +26,8 @@
 #include "runtime/sync.h"
 #include "zel/status_codes.h"
 
+namespace zel {
 namespace {
-
-using zel::jsEvent;
-using zel::jsFastSync;
-using zel::jsLockGuard;
-using zel::jsRecursiveSync;
 
 // Whether another thread can take the lock right now (it lets go again at once).
 bool FreeForOtherThread(jsRecursiveSync& lock) {
@@ -146,8 +142,6 @@ TEST(Event, StatesFollowTheResetModeAndSetsReleaseWaiters) {
         EXPECT_EQ(event.Wait(0), manual ? jsEvent::kSignalled : jsEvent::kTimedOut);
     }
 }
-
-using zel::jsDynamicLibrary;
 
 constexpr const char kModulePath[] = ZEL_TEST_MODULE_PATH;
 
@@ -270,3 +264,4 @@ TEST(SingletonRegistryAndGuid, StoresFindsIsUsedOnlyWithThisProcessIdAndGuidText
 }
 
 }  // namespace
+}  // namespace zel
