@@ -15,8 +15,7 @@
 namespace zel::cml {
 namespace {
 
-using XmlUtils::CDateTime;
-using XmlUtils::CDuration;
+using namespace XmlUtils;
 
 using namespace test;
 
@@ -218,6 +217,9 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
     EXPECT_EQ(duration.GetYears() + duration.GetMonths() + duration.GetDays() + duration.GetHours() +
                   duration.GetMinutes() + duration.GetSeconds(), 21.5);
     EXPECT_TRUE(duration.IsNegative());
+    std::ostringstream narrow;
+    duration.Serialize(narrow);
+    EXPECT_EQ(narrow.str(), "-P1Y2M3DT4H5M6.5S");
 }
 
 // Sections without an ordinal take the next one; a foreign section is skipped; a clash stops

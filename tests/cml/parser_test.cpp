@@ -276,13 +276,11 @@ TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
     std::filesystem::current_path(previous);
 }
 
-using test::CountingMemoryManager;
-
 TEST(CmlParser, EveryParseReleasesThePreviousDocument) {
     const std::string text = Document("1.0.0", "2.4.2", "<source name='s'/><message-body><request>"
                                                         "<get-policy-request/></request></message-body>");
     const std::string broken = text.substr(0, text.size() - 20);
-    CountingMemoryManager counter;
+    test::CountingMemoryManager counter;
     {
         CCmlParser parser(3, &counter);
         for (int i = 0; i < 20; ++i) ParseInto(parser, text);

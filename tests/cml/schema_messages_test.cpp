@@ -132,6 +132,9 @@ TEST(SchemaMessagesGolden, SetSchemaRequestAndGetSchemaResponse) {
     EXPECT_EQ(request->GetSchemaData(0).GetSchema()->GetNamespaceURI(), kXmlSchemaNamespaceURI);
     ASSERT_EQ(response->GetSchemaCount(), 2u);
     EXPECT_TRUE(response->GetSchemaData(0).GetSchema() && !response->GetSchemaData(1).GetSchema());
+    CGetSchemaResponse assigned;
+    assigned = *response->Clone();
+    EXPECT_EQ(Narrow(assigned, 1), Narrow(*response, 1));
 
     EXPECT_EQ(test::Wide(BuildSetSchemaRequest(), 3), Narrow(BuildSetSchemaRequest(), 3));
     EXPECT_EQ(test::Wide(BuildGetSchemaResponse(), 1), Narrow(BuildGetSchemaResponse(), 1));

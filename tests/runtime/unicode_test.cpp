@@ -16,7 +16,6 @@
 
 namespace {
 
-using zel::test::TempDir;
 using zel::zelUnicode;
 
 constexpr uint32_t kMal = ZEL_E_UNICODE_MALFORMED_SEQUENCE, kSur = ZEL_E_UNICODE_OVERLY_COMPLEX,
@@ -244,7 +243,7 @@ std::u16string ReadWide(const std::filesystem::path& path, int buffering = -1) {
 }
 
 TEST(UnicodeFacet, WideFileStreamsWriteAndReadUtf8AcrossBufferBoundaries) {
-    TempDir dir;
+    zel::test::TempDir dir;
     const auto path = dir.File("short.txt");
     {
         std::basic_ofstream<char16_t> out;

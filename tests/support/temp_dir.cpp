@@ -8,8 +8,7 @@
 namespace zel::test {
 
 TempDir::TempDir() {
-    const char* const base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zel-test-XXXXXX";
+    std::string pattern = (std::filesystem::temp_directory_path() / "zel-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
     m_path = pattern;
 }
