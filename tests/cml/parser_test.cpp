@@ -345,16 +345,13 @@ TEST(CmlParser, PooledParsersWorkFromManyThreadsAtOnce) {
 
 TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
     CCmlParserPool pool;
-    CCmlDOM_Element envelope;
     const CCmlParser* first = nullptr;
     {
         const CCmlParserPool::CLease parser = pool.Take();
         first = &*parser;
         ParseInto(*parser, Document("1.0.0", "2.4.2"));
-        envelope = parser->GetEnvelopeElement();
+        ASSERT_FALSE(parser->GetEnvelopeElement().IsNull());
     }
-    // The returned parser forgot the document; the element still shares it.
-    EXPECT_EQ(envelope.GetAttribute(kTagMessageId), u"m");
     {
         const CCmlParserPool::CLease parser = pool.Take();
         EXPECT_EQ(&*parser, first);

@@ -166,7 +166,8 @@ TEST_F(HeartbeatBuilderTest, EveryExportRefusesBadArgumentsAndAttachesNothing) {
                           [&] { return c.call(heartbeat.get(), m_module, Args{which}); });
         }
         // The same arguments without a null one are accepted, so each refusal was the null's.
-        EXPECT_EQ(0u, c.call(NewHeartbeat().get(), m_module, Args{}));
+        const Heartbeat accepted = NewHeartbeat();  // before m_module is read: it names this one's module
+        EXPECT_EQ(0u, c.call(accepted.get(), m_module, Args{}));
         if (!c.announcementName || *c.announcementName) {
             cml::CCmlMessage message;
             message.SetMessageId(u"m-1");
