@@ -32,9 +32,21 @@ size_t CollectBody(char* data, size_t size, size_t count, void* context) {
     return bytes;
 }
 
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
+// Everything the controller-dependent options of a handle are made of, one text per
+// configuration. The fields hold no zero bytes, so a zero separates them unambiguously.
+std::string ConfigurationOf(const ControllerInfo& controller, const PostSettings& settings) {
+    std::string key;
+    for (const std::string* field : {&controller.hostName, &controller.port, &controller.proxyHost,
+                                     &controller.proxyPort, &controller.userName, &controller.passwd,
+                                     &controller.proxyUserName, &controller.proxyPasswd, &settings.caFile}) {
+        key += *field;
+        key += '\0';
+    }
+    key += controller.Scheme();
+    key += settings.verifyPeer ? "\0v\0" : "\0-\0";
+    key += std::to_string(settings.maxResponseBytes);
+    return key;
+}
 
 }  // namespace
 
@@ -99,27 +111,29 @@ uint32_t ValidatePostArguments(const char* urlPath, const char* mimeType) {
     return 0;
 }
 
-CHttpPoster::Handle CHttpPoster::Take(int32_t serverId) {
+CHttpPoster::PooledHandle CHttpPoster::Take(int32_t serverId) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto found = m_idle.find(serverId);
         if (found != m_idle.end() && !found->second.empty()) {
-            Handle handle = std::move(found->second.back());
+            PooledHandle handle = std::move(found->second.back());
             found->second.pop_back();
             return handle;
         }
     }
-    return Handle(curl_easy_init());
+    PooledHandle handle;
+    handle.curl.reset(curl_easy_init());
+    return handle;
 }
 
-void CHttpPoster::Give(int32_t serverId, Handle handle) {
+void CHttpPoster::Give(int32_t serverId, PooledHandle handle) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto& idle = m_idle[serverId];
     if (idle.size() < kMaxIdleHandles) idle.push_back(std::move(handle));
 }
 
 void CHttpPoster::KeepOnly(const std::set<int32_t>& keep) {
-    std::map<int32_t, std::vector<Handle>> dropped;
+    std::map<int32_t, std::vector<PooledHandle>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_idle.begin(); it != m_idle.end();) {
@@ -138,77 +152,82 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
                            std::string& response, long* httpCode) {
     response.clear();
     if (httpCode) *httpCode = 0;
-    Handle handle = Take(serverId);
-    if (!handle) return ZEL_E_SCS_COMMUNICATION;
-    CURL* const curl = handle.get();
-    // A reset keeps the handle's open connections, DNS and TLS session caches, and
-    // forgets every option of the previous post.
-    curl_easy_reset(curl);
-
-    const std::string url = std::string(controller.Scheme()) + "://" + controller.hostName + ":" +
-                            controller.port + request.urlPath;
-    std::unique_ptr<curl_slist, SlistDeleter> headers(
-        curl_slist_append(nullptr, (std::string("Content-Type: ") + request.mimeType).c_str()));
-    if (!headers) return ZEL_E_SCS_COMMUNICATION;
-    // No "Expect: 100-continue" round trip before larger bodies.
-    if (curl_slist* more = curl_slist_append(headers.get(), "Expect:")) {
-        headers.release();
-        headers.reset(more);
-    }
-
-    std::string body;
-    ResponseSink sink{&body, settings.maxResponseBytes};
-    std::string proxy;
-    if (!controller.proxyHost.empty()) {
-        proxy = "http://" + controller.proxyHost;
-        if (!controller.proxyPort.empty()) proxy += ":" + controller.proxyPort;
-    }
-
+    PooledHandle handle = Take(serverId);
+    if (!handle.curl) return ZEL_E_SCS_COMMUNICATION;
+    CURL* const curl = handle.curl.get();
     bool ok = true;
     auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
-    set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
-    set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
-    set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L));
-    set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_POST, 1L));
-    set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body ? request.body : ""));
-    set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.bodyLength)));
-    set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get()));
-    set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectBody));
-    set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink));
-    set(curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(settings.maxResponseBytes)));
-    set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(request.connectTimeoutMs)));
-    set(curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.transferTimeoutMs)));
-    if (request.transferTimeoutMs == 0) {
-        set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L));
-        set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedAbortSeconds));
+
+    // The options that follow from the controller and the settings. A reset keeps the
+    // handle's open connections, DNS and TLS session caches, and forgets every option of
+    // the previous configuration.
+    std::string configuration = ConfigurationOf(controller, settings);
+    if (configuration != handle.configuration) {
+        handle.configuration.clear();
+        curl_easy_reset(curl);
+        std::string proxy;
+        if (!controller.proxyHost.empty()) {
+            proxy = "http://" + controller.proxyHost;
+            if (!controller.proxyPort.empty()) proxy += ":" + controller.proxyPort;
+        }
+        set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
+        set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L));
+        set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
+        set(curl_easy_setopt(curl, CURLOPT_POST, 1L));
+        set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectBody));
+        set(curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings.maxResponseBytes)));
+        set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, settings.verifyPeer ? 1L : 0L));
+        set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, settings.verifyPeer ? 2L : 0L));
+        if (!settings.caFile.empty()) set(curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caFile.c_str()));
+        // An empty proxy also keeps the environment's proxy variables from redirecting posts.
+        set(curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str()));
+        if (!proxy.empty() && !controller.proxyUserName.empty()) {
+            set(curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, controller.proxyUserName.c_str()));
+            set(curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, controller.proxyPasswd.c_str()));
+        }
+        if (!controller.userName.empty()) {
+            set(curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)));
+            set(curl_easy_setopt(curl, CURLOPT_USERNAME, controller.userName.c_str()));
+            set(curl_easy_setopt(curl, CURLOPT_PASSWORD, controller.passwd.c_str()));
+        }
+        if (!ok) return ZEL_E_SCS_COMMUNICATION;
+        handle.configuration = std::move(configuration);
     }
+    if (handle.mimeType != request.mimeType || !handle.headers) {
+        handle.headers.reset(curl_slist_append(nullptr, (std::string("Content-Type: ") + request.mimeType).c_str()));
+        if (!handle.headers) return ZEL_E_SCS_COMMUNICATION;
+        // No "Expect: 100-continue" round trip before larger bodies.
+        if (curl_slist* more = curl_slist_append(handle.headers.get(), "Expect:")) {
+            handle.headers.release();
+            handle.headers.reset(more);
+        }
+        handle.mimeType = request.mimeType;
+    }
+
+    // The options of this post.
+    const std::string url = std::string(controller.Scheme()) + "://" + controller.hostName + ":" +
+                            controller.port + request.urlPath;
+    std::string body;
+    ResponseSink sink{&body, settings.maxResponseBytes};
+    const bool lowSpeedAbort = request.transferTimeoutMs == 0;
+    set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body ? request.body : ""));
+    set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.bodyLength)));
+    set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, handle.headers.get()));
+    set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink));
+    set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeoutMs)));
+    set(curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.transferTimeoutMs)));
+    set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, lowSpeedAbort ? 1L : 0L));
+    set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, lowSpeedAbort ? kLowSpeedAbortSeconds : 0L));
     set(curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT,
                          static_cast<long>((request.dnsCacheTimeoutMs + 999ull) / 1000)));
-    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, settings.verifyPeer ? 1L : 0L));
-    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, settings.verifyPeer ? 2L : 0L));
-    if (!settings.caFile.empty()) set(curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caFile.c_str()));
-    // An empty proxy also keeps the environment's proxy variables from redirecting posts.
-    set(curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str()));
-    if (!proxy.empty() && !controller.proxyUserName.empty()) {
-        set(curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, controller.proxyUserName.c_str()));
-        set(curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, controller.proxyPasswd.c_str()));
-    }
-    if (!controller.userName.empty()) {
-        set(curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)));
-        set(curl_easy_setopt(curl, CURLOPT_USERNAME, controller.userName.c_str()));
-        set(curl_easy_setopt(curl, CURLOPT_PASSWORD, controller.passwd.c_str()));
-    }
     if (!ok) return ZEL_E_SCS_COMMUNICATION;
 
     const CURLcode result = curl_easy_perform(curl);
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
     // The handle must not keep pointers to this call's buffers while it waits for reuse.
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
     Give(serverId, std::move(handle));
 

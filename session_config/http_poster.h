@@ -70,13 +70,24 @@ private:
     struct HandleDeleter {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
-    using Handle = std::unique_ptr<CURL, HandleDeleter>;
+    struct SlistDeleter {
+        void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    };
+    // A libcurl handle with what it was last set up for: the options that follow from the
+    // controller and the settings are set again only when those change, the header list
+    // only when the MIME type does. The handle goes before the list it points to.
+    struct PooledHandle {
+        std::string configuration;
+        std::string mimeType;
+        std::unique_ptr<curl_slist, SlistDeleter> headers;
+        std::unique_ptr<CURL, HandleDeleter> curl;
+    };
 
-    Handle Take(int32_t serverId);
-    void Give(int32_t serverId, Handle handle);
+    PooledHandle Take(int32_t serverId);
+    void Give(int32_t serverId, PooledHandle handle);
 
     std::mutex m_mutex;
-    std::map<int32_t, std::vector<Handle>> m_idle;
+    std::map<int32_t, std::vector<PooledHandle>> m_idle;
 };
 
 }  // namespace zel::scs

@@ -320,6 +320,24 @@ TEST_F(ModuleTest, PostsReuseTheConnectionAndRefuseResponsesLargerThanTheLimit) 
     ASSERT_EQ(3u, requests.size());
     EXPECT_EQ(requests[0].remote_port, requests[1].remote_port);
     EXPECT_EQ(requests[0].remote_port, requests[2].remote_port);
+    // The same controller listed again with credentials: the kept connection now carries them,
+    // then a post of another MIME type its header, then the credentials are gone again.
+    ASSERT_EQ(0u, SCS(AddController)("again", "127.0.0.1", server.port.c_str(), nullptr, nullptr, nullptr, "agent",
+                                     "secret", nullptr, nullptr));
+    EXPECT_EQ(0u, Post(id, kRequestBody).status);
+    EXPECT_EQ(0u, PostRaw(id, kPath, "text/x-other", "b", 1));
+    SCS(Free)(g_response);
+    g_response = nullptr;
+    ASSERT_EQ(0u, SCS(DeleteController)(1));
+    EXPECT_EQ(0u, Post(id, kRequestBody).status);
+    const auto later = server.Requests();
+    ASSERT_EQ(6u, later.size());
+    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", later[3].get_header_value("Authorization"));
+    EXPECT_EQ("text/x-other", later[4].get_header_value("Content-Type"));
+    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", later[4].get_header_value("Authorization"));
+    EXPECT_FALSE(later[5].has_header("Authorization"));
+    EXPECT_EQ(kMimeType, later[5].get_header_value("Content-Type"));
+    for (const auto& request : later) EXPECT_EQ(requests[0].remote_port, request.remote_port);
     reply->assign(1001, 'x');
     EXPECT_EQ(0xC7590009u, Post(id, kRequestBody).status);
     ASSERT_EQ(0u, SCS(DeleteController)(0));
