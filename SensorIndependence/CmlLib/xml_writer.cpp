@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <type_traits>
@@ -46,6 +47,37 @@ constexpr char16_t kLastSpecial = u'>';
 constexpr std::size_t kLongestReplacement = 6;
 
 constexpr char16_t kFirstSurrogate = 0xD800;
+
+// Eight UTF-16 units in one vector register, and the same narrowed to bytes (GCC and Clang
+// vector extensions, which compile to the target's own vector instructions).
+using UnitBlock = uint16_t __attribute__((vector_size(16)));
+using ByteBlock = uint8_t __attribute__((vector_size(8)));
+static_assert(sizeof(UnitBlock) / sizeof(uint16_t) == 8);
+
+// True when each of the eight units at `text` is ASCII that `Mode` writes as it is.
+template <unsigned Mode>
+bool IsPlainAsciiBlock(const char16_t* text, UnitBlock& units) {
+    std::memcpy(&units, text, sizeof units);
+    auto replaced = (units >= 0x80) | ((units < 0x20) & (units != u'\t') & (units != u'\r'));
+    if constexpr ((Mode & kEscapeAttribute) == 0) replaced &= ~(units == u'\n');
+    if constexpr ((Mode & (kEscapeText | kEscapeAttribute)) != 0) {
+        replaced |= (units == u'&') | (units == u'<') | (units == u'>') | (units == u'"') | (units == u'\'');
+    }
+    uint64_t halves[2];
+    std::memcpy(halves, &replaced, sizeof halves);
+    return (halves[0] | halves[1]) == 0;
+}
+
+// Writes the eight units, narrowed for 8-bit output.
+template <typename CharT>
+void StoreBlock(CharT* out, const UnitBlock& units) {
+    if constexpr (std::is_same_v<CharT, char>) {
+        const ByteBlock bytes = __builtin_convertvector(units, ByteBlock);
+        std::memcpy(out, &bytes, sizeof bytes);
+    } else {
+        std::memcpy(out, &units, sizeof units);
+    }
+}
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -267,30 +299,71 @@ void XmlSink<CharT>::Narrow(std::u16string_view text) {
 }
 
 template <typename CharT>
-XmlSink<CharT>& XmlSink<CharT>::Escaped(std::u16string_view text, EscapeMode mode) {
-    // ASCII, by far the usual text, goes straight into the buffer, replacements included;
-    // from the first unit beyond ASCII the general routine takes the rest. The count of
-    // used units stays in a local: stores through the 8-bit buffer could alias the member.
-    const unsigned replaced = static_cast<unsigned>(mode) | kNotXmlCharacter;
+template <unsigned Mode>
+std::size_t XmlSink<CharT>::EscapedAscii(std::u16string_view text) {
+    constexpr unsigned kReplaced = Mode | kNotXmlCharacter;
+    // The count of used units stays in a local: stores through the 8-bit buffer could alias
+    // the member.
     std::size_t used = m_used;
     std::size_t i = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0x80) break;
-        if (used > kCapacity - kLongestReplacement) {
+    while (i < text.size()) {
+        // Room for a block whose every unit is replaced.
+        if (used > kCapacity - kBlock * kLongestReplacement) {
             m_used = used;
             Flush();
             used = 0;
         }
-        if ((kEscapeTable[unit] & replaced) == 0) {
-            m_buffer[used++] = static_cast<CharT>(unit);
-        } else {
-            const std::basic_string_view<CharT> replacement = Replacement<CharT>(unit);
-            std::char_traits<CharT>::copy(m_buffer + used, replacement.data(), replacement.size());
-            used += replacement.size();
+        // A block of plain ASCII is tested and copied in a few vector instructions; a block
+        // with anything else goes unit by unit.
+        UnitBlock units;
+        if (i + kBlock <= text.size()) {
+            if (IsPlainAsciiBlock<Mode>(text.data() + i, units)) {
+                StoreBlock(m_buffer + used, units);
+                used += kBlock;
+                i += kBlock;
+                continue;
+            }
+        } else if (text.size() >= kBlock) {
+            // The last block, overlapping units already written: when it is plain, those
+            // were written as they are and are simply written again.
+            const std::size_t overlap = i - (text.size() - kBlock);
+            if (overlap <= used && IsPlainAsciiBlock<Mode>(text.data() + text.size() - kBlock, units)) {
+                StoreBlock(m_buffer + used - overlap, units);
+                used += kBlock - overlap;
+                i = text.size();
+                break;
+            }
+        }
+        const std::size_t blockEnd = std::min(text.size(), i + kBlock);
+        for (; i < blockEnd; ++i) {
+            const char16_t unit = text[i];
+            if (unit >= 0x80) {
+                m_used = used;
+                return i;
+            }
+            if ((kEscapeTable[unit] & kReplaced) == 0) {
+                m_buffer[used++] = static_cast<CharT>(unit);
+            } else {
+                const std::basic_string_view<CharT> replacement = Replacement<CharT>(unit);
+                std::char_traits<CharT>::copy(m_buffer + used, replacement.data(), replacement.size());
+                used += replacement.size();
+            }
         }
     }
     m_used = used;
+    return i;
+}
+
+template <typename CharT>
+XmlSink<CharT>& XmlSink<CharT>::Escaped(std::u16string_view text, EscapeMode mode) {
+    // ASCII, by far the usual text, goes straight into the buffer, replacements included;
+    // from the first unit beyond ASCII the general routine takes the rest.
+    std::size_t i = 0;
+    switch (mode) {
+        case kEscapeText: i = EscapedAscii<kEscapeText>(text); break;
+        case kEscapeAttribute: i = EscapedAscii<kEscapeAttribute>(text); break;
+        default: i = EscapedAscii<kEscapeNone>(text); break;
+    }
     if (i == text.size()) return *this;
     Escape(
         text.substr(i), mode, [this](const char16_t* run, std::size_t n) { Wide({run, n}); },
@@ -316,6 +389,25 @@ XmlSink<CharT>& XmlSink<CharT>::Indent(int level) {
 
 template <typename CharT>
 XmlSink<CharT>& XmlSink<CharT>::Attribute(std::u16string_view name, std::u16string_view value) {
+    // Names are short ASCII: " name='" goes into the buffer in one pass when it fits.
+    std::size_t used = m_used;
+    if (name.size() + 3 <= kCapacity - used) {
+        CharT* out = m_buffer + used;
+        out[0] = CharT(' ');
+        std::size_t k = 0;
+        while (k < name.size() && name[k] < 0x80) {
+            out[1 + k] = static_cast<CharT>(name[k]);
+            ++k;
+        }
+        if (k == name.size()) {
+            out[1 + k] = CharT('=');
+            out[2 + k] = CharT('\'');
+            m_used = used + k + 3;
+            Escaped(value, kEscapeAttribute);
+            Unit(CharT('\''));
+            return *this;
+        }
+    }
     return Ascii(" ").Wide(name).Ascii("='").Escaped(value, kEscapeAttribute).Ascii("'");
 }
 
@@ -349,7 +441,8 @@ template <typename CharT>
 void XmlSink<CharT>::EndLine() {
     Unit(CharT('\n'));
     Flush();
-    m_stream.flush();
+    // What flush() does, without the sentry: the streams written here are not tied to others.
+    if (m_stream.good() && m_stream.rdbuf()->pubsync() == -1) m_stream.setstate(std::ios_base::badbit);
 }
 
 std::u16string Indent(int level) { return std::u16string(level > 0 ? 4 * static_cast<std::size_t>(level) : 0, u' '); }

@@ -101,6 +101,8 @@ public:
 
 private:
     static constexpr std::size_t kCapacity = 512;
+    // The units that escaping tests and copies in one step.
+    static constexpr std::size_t kBlock = 8;
 
     void Append(const CharT* text, std::size_t length) {
         if (length <= kCapacity - m_used) {
@@ -111,6 +113,10 @@ private:
         }
     }
     void AppendLong(const CharT* text, std::size_t length);
+    // Escapes the leading ASCII of `text` in `Mode` into the buffer; returns how many units it
+    // took (all, or up to the first unit beyond ASCII).
+    template <unsigned Mode>
+    std::size_t EscapedAscii(std::u16string_view text);
     // Wide text as UTF-8, for narrow streams.
     void Narrow(std::u16string_view text);
     void Unit(CharT unit) {

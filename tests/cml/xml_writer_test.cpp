@@ -95,6 +95,29 @@ TYPED_TEST(XmlWriterTest, LongTextCrossesTheLineBufferIntact) {
     EXPECT_EQ(out.str(), Expected<TypeParam>(Indent(150) + EscapeAttribute(text) + u"|" + text + u"\n"));
 }
 
+TYPED_TEST(XmlWriterTest, EveryCharacterIsEscapedAtEveryPositionOfABlock) {
+    // The sink copies plain ASCII eight units at a time, the last eight overlapping what it
+    // has written; the string forms escape unit by unit. Both must agree wherever a unit that
+    // needs care falls, also when the text starts just before the sink hands its buffer on.
+    const char16_t specials[] = {u'&', u'<', u'>', u'"', u'\'', u'\n', u'\t', u'\r', 0x01, 0x1F, 0x7F, 0xE9, 0xD800};
+    for (std::size_t prefix : {0, 3, 462, 509}) {
+        for (std::size_t length = 1; length <= 20; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                for (char16_t special : specials) {
+                    std::u16string text(length, u'x');
+                    text[at] = special;
+                    std::basic_ostringstream<TypeParam> out;
+                    XmlSink<TypeParam>(out).Ascii(std::string(prefix, '-')).Escaped(text, kEscapeText).Ascii("|")
+                        .Escaped(text, kEscapeAttribute);
+                    const std::u16string expected =
+                        std::u16string(prefix, u'-') + EscapeText(text) + u"|" + EscapeAttribute(text);
+                    ASSERT_EQ(out.str(), Expected<TypeParam>(expected)) << prefix << " " << length << " " << at;
+                }
+            }
+        }
+    }
+}
+
 TYPED_TEST(XmlWriterTest, IndentationNumbersAttributesAndFailedStreams) {
     std::basic_ostringstream<TypeParam> out;
     for (int level : {0, 3, 20}) WriteIndent(out, level), WriteAscii(out, "|");  // 20: more than one chunk of blanks
