@@ -13,6 +13,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include "SensorIndependence/CmlLib/message_base.h"
 #include "SensorIndependence/CmlLib/schema_file_name.h"
@@ -159,7 +160,7 @@ void CCmlSaxErrorHandler::resetErrors() {}
 
 CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntityResolver* resolver,
                              xercesc::SecurityManager* securityManager)
-    : xercesc::XercesDOMParser(nullptr, manager) {
+    : xercesc::XercesDOMParser(nullptr, manager), m_securityManager(securityManager) {
     setDoNamespaces(true);
     setCreateEntityReferenceNodes(false);
     // A DOCTYPE is a fatal error reported at the declaration itself, before any of its
@@ -177,6 +178,19 @@ CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntity
     setLoadSchema(false);
     setDoSchema(false);
     setValidationScheme(Val_Never);
+}
+
+void CCmlDOMParser::SelectScanner(bool validating) {
+    if (validating == m_validatingScanner) return;
+    // The new scanner takes the old one's settings, but not the refusal of a DOCTYPE.
+    useScanner(validating ? xercesc::XMLUni::fgIGXMLScanner : xercesc::XMLUni::fgWFXMLScanner);
+    getScanner()->setDisallowDTD(true);
+    // The well-formedness scanner counts every entity reference against the expansion limit,
+    // the predefined ones too (&lt; and the like). Without a DOCTYPE no other entity can be
+    // declared, so there is nothing for the limit to guard, and an ordinary document with
+    // many escaped characters must not fail.
+    setSecurityManager(validating ? m_securityManager : nullptr);
+    m_validatingScanner = validating;
 }
 
 void CCmlDOMParser::startDocument() {
@@ -321,6 +335,7 @@ CCmlDOM_Element CCmlParser::GetCmlElement() const { return CCmlDOM_Element(m_cml
 CCmlDOM_Element CCmlParser::GetEnvelopeElement() const { return CCmlDOM_Element(m_envelopeElement); }
 
 void CCmlParser::ParseValidating(const xercesc::InputSource& input) {
+    m_domParser->SelectScanner(true);
     m_domParser->setIncludeIgnorableWhitespace(false);
     m_domParser->setDoSchema(true);
     m_domParser->setLoadSchema(true);
@@ -337,6 +352,7 @@ void CCmlParser::ParseValidating(const xercesc::InputSource& input) {
 }
 
 void CCmlParser::ParseNonValidating(const xercesc::InputSource& input) {
+    m_domParser->SelectScanner(false);
     m_domParser->setDoSchema(false);
     m_domParser->setLoadSchema(false);
     m_domParser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);

@@ -102,8 +102,14 @@ public:
     void endElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, bool isRoot,
                     const XMLCh* elemPrefix) override;
 
+    // Chooses the scanner for the next parse: Xerces's general scanner to validate, its
+    // lighter well-formedness scanner otherwise. Either refuses a DOCTYPE.
+    void SelectScanner(bool validating);
+
 private:
+    xercesc::SecurityManager* const m_securityManager;
     unsigned m_depth = 0;
+    bool m_validatingScanner = true;
 };
 
 // Resolves the external resources a document asks for: only schema grammars of a namespace

@@ -8,7 +8,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
@@ -49,16 +49,17 @@ inline const std::string& ReplyDocument() {
     return text;
 }
 
-// Xerces alone with the settings CCmlParser uses for a non-validating parse.
+// Xerces alone with the settings CCmlParser uses for a non-validating parse: the
+// well-formedness scanner, which refuses a DOCTYPE, and so no entity expansion limit.
 class BareParser : public xercesc::XercesDOMParser {
 public:
-    explicit BareParser(xercesc::SecurityManager* securityManager) {
+    BareParser() {
+        useScanner(xercesc::XMLUni::fgWFXMLScanner);
         setDoNamespaces(true);
         setCreateEntityReferenceNodes(false);
         getScanner()->setDisallowDTD(true);
         setLoadExternalDTD(false);
         setDisableDefaultEntityResolution(true);
-        setSecurityManager(securityManager);
         useCachedGrammarInParse(false);
         cacheGrammarFromParse(false);
         setLoadSchema(false);

@@ -134,7 +134,9 @@ TEST(ParserSecurity, OutsideResourcesNamedByADocumentAreNeverOpened) {
             const std::string seen = ParseAndCollectText(document, kind, code);
             EXPECT_FALSE(canary.Touched()) << "kind " << kind << ": " << document;
             EXPECT_EQ(seen.find(kCanaryBytes), std::string::npos) << seen;
-            if (document.find("<!DOCTYPE") != std::string::npos) EXPECT_EQ(code, ZEL_E_CML_PARSE_FATAL) << seen;
+            if (document.find("<!DOCTYPE") != std::string::npos) {
+                EXPECT_EQ(code, ZEL_E_CML_PARSE_FATAL) << seen;
+            }
         }
     }
     // Give a connection that was started a moment to be accepted before counting.
@@ -220,7 +222,9 @@ TEST(ParserSecurity, EntityBombsAndDeepNestingFailFast) {
             uint32_t code = 0;
             const std::string outcome = ParseAndCollectText(c.text, kind, code);
             // A refused document stops early: it never builds much (accepted ones may, under ASan).
-            if (!c.failure.empty()) EXPECT_LT(test::ResidentKilobytes() - before, 10 * 1024);
+            if (!c.failure.empty()) {
+                EXPECT_LT(test::ResidentKilobytes() - before, 10 * 1024);
+            }
             if (c.failure.empty()) {
                 EXPECT_EQ(code, 0u) << outcome;
                 continue;
