@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
@@ -214,7 +215,7 @@ uint32_t AddSchemaInfo(const CSensorServices& services, cml::CCmlMessage* handle
     schema.SetCpeEditable(cpeEditable);
     schema.SetOverwrite(overwrite);
     schema.SetGetFromAgent(getFromAgent);
-    announcement->GetContent().AddSchemaInfo(schema);
+    announcement->GetContent().AddSchemaInfo(std::move(schema));
     return 0;
 }
 

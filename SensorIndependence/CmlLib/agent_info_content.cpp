@@ -949,6 +949,11 @@ CSchemaInfo& CAgentInfoContent::AddSchemaInfo(const CSchemaInfo& schema) {
     return m_schemas.back();
 }
 
+CSchemaInfo& CAgentInfoContent::AddSchemaInfo(CSchemaInfo&& schema) {
+    m_schemas.push_back(std::move(schema));
+    return m_schemas.back();
+}
+
 CContentDate& CAgentInfoContent::AddContentDate(const CContentDate& contentDate) {
     m_contentDates.push_back(contentDate);
     return m_contentDates.back();
@@ -970,8 +975,10 @@ CModuleInfo& CAgentInfoContent::AddModuleInfo(const CModuleInfo& module) {
 
 CModuleInfo& CAgentInfoContent::AddModuleInfo(CModuleInfo&& module) {
     m_modules.push_back(std::move(module));
-    m_modules.back().SetNamespaceURI(kCmlNamespaceURI);
-    return m_modules.back();
+    CModuleInfo& stored = m_modules.back();
+    // A module made here refers to the fixed namespace text already: no need to compare.
+    if (&stored.GetNamespaceURI() != &FixedCmlNamespace()) stored.SetNamespaceURI(kCmlNamespaceURI);
+    return stored;
 }
 
 CUpdateInfo& CAgentInfoContent::AddUpdateInfo(const CUpdateInfo& update) {

@@ -646,6 +646,8 @@ public:
     virtual void SetHostInfo(const CHostInfo& hostInfo);
     // Each adder appends a copy and returns the stored entry.
     virtual CSchemaInfo& AddSchemaInfo(const CSchemaInfo& schema);
+    // The same, taking the schema's strings over instead of copying them.
+    CSchemaInfo& AddSchemaInfo(CSchemaInfo&& schema);
     virtual CContentDate& AddContentDate(const CContentDate& contentDate);
     // Appends a "content-date" in the "/cml" namespace.
     virtual CContentDate& AddContentDate(const char16_t* identity, const char16_t* date);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <xercesc/util/PlatformUtils.hpp>
@@ -182,7 +183,7 @@ CCmlMessage BuildMessage(const WideHeartbeat& h) {
         schema.SetVersion(s.version.c_str());
         schema.SetName(s.name.c_str());
         schema.SetRoot(s.root);
-        content.AddSchemaInfo(schema);
+        content.AddSchemaInfo(std::move(schema));
     }
     for (const auto& d : h.dates) content.AddContentDate(d.first.c_str(), d.second.c_str());
     // The counts are known up front, as they are when the agent hands over its arrays.
