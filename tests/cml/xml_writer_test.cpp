@@ -108,9 +108,13 @@ TYPED_TEST(XmlWriterTest, EveryCharacterIsEscapedAtEveryPositionOfABlock) {
                     text[at] = special;
                     std::basic_ostringstream<TypeParam> out;
                     XmlSink<TypeParam>(out).Ascii(std::string(prefix, '-')).Escaped(text, kEscapeText).Ascii("|")
-                        .Escaped(text, kEscapeAttribute);
-                    const std::u16string expected =
-                        std::u16string(prefix, u'-') + EscapeText(text) + u"|" + EscapeAttribute(text);
+                        .Escaped(text, kEscapeAttribute).Ascii("|").Escaped(text, kEscapeNone);
+                    // Without escaping only what XML cannot carry is replaced.
+                    std::u16string unescaped = text;
+                    const bool control = special < 0x20 && special != u'\t' && special != u'\n' && special != u'\r';
+                    if (control || special == 0xD800) unescaped[at] = 0xFFFD;
+                    const std::u16string expected = std::u16string(prefix, u'-') + EscapeText(text) + u"|" +
+                                                    EscapeAttribute(text) + u"|" + unescaped;
                     ASSERT_EQ(out.str(), Expected<TypeParam>(expected)) << prefix << " " << length << " " << at;
                 }
             }
