@@ -54,14 +54,17 @@ using UnitBlock = uint16_t __attribute__((vector_size(16)));
 using ByteBlock = uint8_t __attribute__((vector_size(8)));
 static_assert(sizeof(UnitBlock) / sizeof(uint16_t) == 8);
 
-// True when each of the eight units at `text` is ASCII that `Mode` writes as it is.
+// True when each of the eight units at `text` is ASCII that `Mode` writes as it is. The
+// scalars are 16-bit integers like the units: not every compiler takes a char16_t beside them.
 template <unsigned Mode>
 bool IsPlainAsciiBlock(const char16_t* text, UnitBlock& units) {
+    constexpr uint16_t kTab = u'\t', kLineFeed = u'\n', kReturn = u'\r';
+    constexpr uint16_t kAmp = u'&', kLess = u'<', kGreater = u'>', kQuote = u'"', kApostrophe = u'\'';
     std::memcpy(&units, text, sizeof units);
-    auto replaced = (units >= 0x80) | ((units < 0x20) & (units != u'\t') & (units != u'\r'));
-    if constexpr ((Mode & kEscapeAttribute) == 0) replaced &= ~(units == u'\n');
+    auto replaced = (units >= uint16_t{0x80}) | ((units < uint16_t{0x20}) & (units != kTab) & (units != kReturn));
+    if constexpr ((Mode & kEscapeAttribute) == 0) replaced &= ~(units == kLineFeed);
     if constexpr ((Mode & (kEscapeText | kEscapeAttribute)) != 0) {
-        replaced |= (units == u'&') | (units == u'<') | (units == u'>') | (units == u'"') | (units == u'\'');
+        replaced |= (units == kAmp) | (units == kLess) | (units == kGreater) | (units == kQuote) | (units == kApostrophe);
     }
     uint64_t halves[2];
     std::memcpy(halves, &replaced, sizeof halves);
