@@ -43,7 +43,8 @@ std::string ConfigurationOf(const ControllerInfo& controller, const PostSettings
         key += '\0';
     }
     key += controller.Scheme();
-    key += settings.verifyPeer ? "\0v\0" : "\0-\0";
+    key += '\0';
+    key += settings.verifyPeer ? 'v' : '-';
     key += std::to_string(settings.maxResponseBytes);
     return key;
 }

@@ -403,6 +403,17 @@ const TlsRow kTlsRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, HttpsPostTest, ::testing::ValuesIn(kTlsRows), RowName);
 
+// The kept handle of a controller is set up again when the settings change under it.
+TEST_F(ModuleTest, VerificationTurnedBackOnReachesTheKeptHandle) {
+    LoadModuleProperties("verifyPeer = 0\n");
+    TestServer& server = StartReplying("secret", Certificate().File("crt"), Certificate().File("key"));
+    const int32_t id = AddController("127.0.0.1", server.port, "https");
+    EXPECT_EQ(0u, Post(id, kRequestBody).status);
+    LoadModuleProperties("");
+    EXPECT_EQ(0xC7590014u, Post(id, kRequestBody).status);
+    EXPECT_EQ(1u, server.Requests().size());
+}
+
 // Concurrent use of the module: posts from several threads while other threads reload and
 // rewrite the property file and the group settings file and change the controller list.
 // Run under ASan and TSan builds.
