@@ -160,7 +160,11 @@ void CCmlSaxErrorHandler::resetErrors() {}
 
 CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntityResolver* resolver,
                              xercesc::SecurityManager* securityManager)
-    : xercesc::XercesDOMParser(nullptr, manager), m_securityManager(securityManager) {
+    : xercesc::XercesDOMParser(nullptr, manager), m_resolver(resolver), m_securityManager(securityManager) {
+    ApplyInputSettings();
+}
+
+void CCmlDOMParser::ApplyInputSettings() {
     setDoNamespaces(true);
     setCreateEntityReferenceNodes(false);
     // A DOCTYPE is a fatal error reported at the declaration itself, before any of its
@@ -168,8 +172,12 @@ CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntity
     getScanner()->setDisallowDTD(true);
     setLoadExternalDTD(false);
     setDisableDefaultEntityResolution(true);
-    setXMLEntityResolver(resolver);
-    setSecurityManager(securityManager);
+    setXMLEntityResolver(m_resolver);
+    // The well-formedness scanner counts every entity reference against the expansion limit,
+    // the predefined ones too (&lt; and the like). Without a DOCTYPE no other entity can be
+    // declared, so there is nothing for the limit to guard, and an ordinary document with
+    // many escaped characters must not fail.
+    setSecurityManager(m_validatingScanner ? m_securityManager : nullptr);
     setHandleMultipleImports(false);
     setExternalSchemaLocation(u"");
     setExternalNoNamespaceSchemaLocation(u"");
@@ -182,15 +190,10 @@ CCmlDOMParser::CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntity
 
 void CCmlDOMParser::SelectScanner(bool validating) {
     if (validating == m_validatingScanner) return;
-    // The new scanner takes the old one's settings, but not the refusal of a DOCTYPE.
     useScanner(validating ? xercesc::XMLUni::fgIGXMLScanner : xercesc::XMLUni::fgWFXMLScanner);
-    getScanner()->setDisallowDTD(true);
-    // The well-formedness scanner counts every entity reference against the expansion limit,
-    // the predefined ones too (&lt; and the like). Without a DOCTYPE no other entity can be
-    // declared, so there is nothing for the limit to guard, and an ordinary document with
-    // many escaped characters must not fail.
-    setSecurityManager(validating ? m_securityManager : nullptr);
     m_validatingScanner = validating;
+    // Set on the new scanner rather than trusting what it copies from the old one.
+    ApplyInputSettings();
 }
 
 void CCmlDOMParser::startDocument() {

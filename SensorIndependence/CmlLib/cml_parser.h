@@ -87,9 +87,10 @@ public:
     void resetErrors() override;
 };
 
-// The Xerces DOM parser with the untrusted-input settings fixed at construction. It counts
-// the open elements while the document is read and ends the parse with a fatal
-// CCmlException (0xC7380003) at the first element deeper than kMaxElementDepth.
+// The Xerces DOM parser with the untrusted-input settings, set at construction and again for
+// each scanner it switches to. It counts the open elements while the document is read and
+// ends the parse with a fatal CCmlException (0xC7380003) at the first element deeper than
+// kMaxElementDepth.
 class CCmlDOMParser : public xercesc::XercesDOMParser {
 public:
     CCmlDOMParser(xercesc::MemoryManager* manager, xercesc::XMLEntityResolver* resolver,
@@ -103,10 +104,15 @@ public:
                     const XMLCh* elemPrefix) override;
 
     // Chooses the scanner for the next parse: Xerces's general scanner to validate, its
-    // lighter well-formedness scanner otherwise. Either refuses a DOCTYPE.
+    // lighter well-formedness scanner otherwise, each with the untrusted-input settings.
+    // Validation starts off; the caller turns it on for a validating parse.
     void SelectScanner(bool validating);
 
 private:
+    // The untrusted-input settings, for the current scanner.
+    void ApplyInputSettings();
+
+    xercesc::XMLEntityResolver* const m_resolver;
     xercesc::SecurityManager* const m_securityManager;
     unsigned m_depth = 0;
     bool m_validatingScanner = true;
