@@ -519,9 +519,8 @@ void WriteXmlDeclaration(std::basic_ostream<CharT>& stream, bool standalone) {
             throw CCmlException(u"Writing XML declaration", u"Unsupported stream type", ZEL_E_INVALIDARG);
         }
     }
-    XmlSink<CharT> sink(stream);
-    if (byteOrderMark) sink.Wide(u"\uFEFF");
-    sink.Ascii(kXmlDeclarations[declaration]).EndLine();
+    if (byteOrderMark) WriteWide(stream, u"\uFEFF");
+    XmlSink<CharT>(stream).Ascii(kXmlDeclarations[declaration]).EndLine();
 }
 
 template <typename CharT>
