@@ -54,6 +54,21 @@ using UnitBlock = uint16_t __attribute__((vector_size(16)));
 using ByteBlock = uint8_t __attribute__((vector_size(8)));
 static_assert(sizeof(UnitBlock) / sizeof(uint16_t) == 8);
 
+// True when no lane of a comparison's result is set.
+template <typename Mask>
+bool NoneSet(const Mask& mask) {
+    static_assert(sizeof(Mask) == 2 * sizeof(uint64_t));
+    uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) == 0;
+}
+
+// True when each of the eight units at `text` is ASCII; `units` receives them.
+bool IsAsciiBlock(const char16_t* text, UnitBlock& units) {
+    std::memcpy(&units, text, sizeof units);
+    return NoneSet(units >= uint16_t{0x80});
+}
+
 // True when each of the eight units at `text` is ASCII that `Mode` writes as it is. The
 // scalars are 16-bit integers like the units: not every compiler takes a char16_t beside them.
 template <unsigned Mode>
@@ -66,9 +81,7 @@ bool IsPlainAsciiBlock(const char16_t* text, UnitBlock& units) {
     if constexpr ((Mode & (kEscapeText | kEscapeAttribute)) != 0) {
         replaced |= (units == kAmp) | (units == kLess) | (units == kGreater) | (units == kQuote) | (units == kApostrophe);
     }
-    uint64_t halves[2];
-    std::memcpy(halves, &replaced, sizeof halves);
-    return (halves[0] | halves[1]) == 0;
+    return NoneSet(replaced);
 }
 
 // Writes the eight units, narrowed for 8-bit output.
@@ -273,17 +286,12 @@ void XmlSink<CharT>::Narrow(std::u16string_view text) {
         const std::size_t limit = std::min(text.size() - i, kCapacity - m_used);
         CharT* out = m_buffer + m_used;
         std::size_t k = 0;
-        // Blocks of eight units that are all ASCII first (the compiler vectorises these).
-        for (; k + 8 <= limit; k += 8) {
-            char16_t any = 0;
-            for (std::size_t j = 0; j < 8; ++j) any |= text[i + k + j];
-            if (any >= 0x80) break;
-            for (std::size_t j = 0; j < 8; ++j) out[k + j] = static_cast<CharT>(text[i + k + j]);
+        // Blocks of eight units that are all ASCII first, then unit by unit.
+        UnitBlock units;
+        for (; k + kBlock <= limit && IsAsciiBlock(text.data() + i + k, units); k += kBlock) {
+            StoreBlock(out + k, units);
         }
-        while (k < limit && text[i + k] < 0x80) {
-            out[k] = static_cast<CharT>(text[i + k]);
-            ++k;
-        }
+        k += CopyAscii(text.substr(i + k, limit - k), out + k);
         m_used += k;
         i += k;
         if (k == limit) continue;
@@ -393,15 +401,11 @@ XmlSink<CharT>& XmlSink<CharT>::Indent(int level) {
 template <typename CharT>
 XmlSink<CharT>& XmlSink<CharT>::Attribute(std::u16string_view name, std::u16string_view value) {
     // Names are short ASCII: " name='" goes into the buffer in one pass when it fits.
-    std::size_t used = m_used;
+    const std::size_t used = m_used;
     if (name.size() + 3 <= kCapacity - used) {
         CharT* out = m_buffer + used;
         out[0] = CharT(' ');
-        std::size_t k = 0;
-        while (k < name.size() && name[k] < 0x80) {
-            out[1 + k] = static_cast<CharT>(name[k]);
-            ++k;
-        }
+        const std::size_t k = CopyAscii(name, out + 1);
         if (k == name.size()) {
             out[1 + k] = CharT('=');
             out[2 + k] = CharT('\'');

@@ -66,12 +66,7 @@ public:
         if constexpr (std::is_same_v<CharT, char>) {
             // Inline for the common case: ASCII text that fits the buffer.
             if (text.size() <= kCapacity - m_used) {
-                char* out = m_buffer + m_used;
-                std::size_t k = 0;
-                while (k < text.size() && text[k] < 0x80) {
-                    out[k] = static_cast<char>(text[k]);
-                    ++k;
-                }
+                const std::size_t k = CopyAscii(text, m_buffer + m_used);
                 m_used += k;
                 if (k == text.size()) return *this;
                 text.remove_prefix(k);
@@ -113,6 +108,15 @@ private:
         }
     }
     void AppendLong(const CharT* text, std::size_t length);
+    // Copies the leading ASCII of `text` to `out` as CharT units; returns how many it copied.
+    static std::size_t CopyAscii(std::u16string_view text, CharT* out) {
+        std::size_t k = 0;
+        while (k < text.size() && text[k] < 0x80) {
+            out[k] = static_cast<CharT>(text[k]);
+            ++k;
+        }
+        return k;
+    }
     // Escapes the leading ASCII of `text` in `Mode` into the buffer; returns how many units it
     // took (all, or up to the first unit beyond ASCII).
     template <unsigned Mode>
