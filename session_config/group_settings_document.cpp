@@ -108,24 +108,25 @@ std::string WriteGroupSettingsDocument(const GroupSettings& settings) {
     cml::WriteXmlDeclaration(out, false);
     {
         cml::XmlSink<char> sink(out);
-        sink.Ascii("<").Wide(cml::kTagPolicy).Attribute(cml::kTagXmlns, cml::kGroupSettingsNamespaceURI);
+        sink.Ascii("<").Name(cml::word::kTagPolicy);
+        sink.Attribute(cml::word::kTagXmlns, cml::word::kGroupSettingsNamespaceURI);
         OptionalAttribute(sink, cml::kTagName, settings.groupName);
         OptionalAttribute(sink, cml::kTagVersion, settings.version);
         OptionalAttribute(sink, cml::kTagSchemaVersion, settings.schemaVersion);
         sink.Ascii(">").EndLine();
         if (settings.controllers.empty()) {
-            sink.Indent(1).Ascii("<").Wide(cml::kTagControllerList).Ascii("/>").EndLine();
+            sink.Indent(1).Ascii("<").Name(cml::word::kTagControllerList).Ascii("/>").EndLine();
         } else {
-            sink.Indent(1).Ascii("<").Wide(cml::kTagControllerList).Ascii(">").EndLine();
+            sink.Indent(1).Ascii("<").Name(cml::word::kTagControllerList).Ascii(">").EndLine();
             for (const ControllerInfo& controller : settings.controllers) {
-                sink.Indent(2).Ascii("<").Wide(cml::kTagControllerInfo);
+                sink.Indent(2).Ascii("<").Name(cml::word::kTagControllerInfo);
                 for (const ControllerField& field : kControllerFields)
                     OptionalAttribute(sink, field.attribute, controller.*field.member);
                 sink.Ascii("/>").EndLine();
             }
-            sink.Indent(1).Ascii("</").Wide(cml::kTagControllerList).Ascii(">").EndLine();
+            sink.Indent(1).Ascii("</").Name(cml::word::kTagControllerList).Ascii(">").EndLine();
         }
-        sink.Ascii("</").Wide(cml::kTagPolicy).Ascii(">").EndLine();
+        sink.Ascii("</").Name(cml::word::kTagPolicy).Ascii(">").EndLine();
     }
     return out.str();
 }

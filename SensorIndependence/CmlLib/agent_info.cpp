@@ -101,13 +101,13 @@ void CAgentInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) con
 template <typename CharT>
 void CAgentInfo::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.AttributeIfSet(kTagName, m_name);
-    sink.AttributeIfSet(kTagNamespace, m_namespace);
-    sink.AttributeIfSet(kTagIpAddress, m_ipAddress);
-    sink.AttributeIfSet(kTagHostName, m_hostName);
-    sink.AttributeIfSet(kTagAgentId, m_agentId);
-    sink.AttributeIfSet(kTagAuthToken, m_authToken);
-    sink.AttributeIfSet(kTagAuthHash, m_authHash);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    sink.AttributeIfSet(word::kTagNamespace, m_namespace);
+    sink.AttributeIfSet(word::kTagIpAddress, m_ipAddress);
+    sink.AttributeIfSet(word::kTagHostName, m_hostName);
+    sink.AttributeIfSet(word::kTagAgentId, m_agentId);
+    sink.AttributeIfSet(word::kTagAuthToken, m_authToken);
+    sink.AttributeIfSet(word::kTagAuthHash, m_authHash);
 }
 
 template <typename CharT>
@@ -116,9 +116,9 @@ void CAgentInfo::SerializeContentImpl(std::basic_ostream<CharT>& stream, int lev
         XmlSink<CharT>(stream)
             .Indent(level)
             .Ascii("<")
-            .Wide(kTagAgentGroup)
-            .Attribute(kTagXmlns, kPropertyNamespaceURI)
-            .Attribute(kTagName, group)
+            .Name(word::kTagAgentGroup)
+            .Attribute(word::kTagXmlns, word::kPropertyNamespaceURI)
+            .Attribute(word::kTagName, group)
             .Ascii("/>")
             .EndLine();
     }

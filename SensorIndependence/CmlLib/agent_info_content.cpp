@@ -54,10 +54,10 @@ constexpr const char16_t* kOpSetModulePolicy = u"Setting policy source for modul
 constexpr PolicyListTexts kContentPolicyTexts{kOpGetContentPolicy, kOpSetContentPolicy};
 constexpr PolicyListTexts kModulePolicyTexts{kOpGetModulePolicy, kOpSetModulePolicy};
 
-// Sets `field` to `text`, referring to `fixed` instead of copying when the two are equal.
-void AssignTagText(CTagText& field, std::u16string_view text, const std::u16string& fixed) {
-    if (text == fixed) {
-        field.Refer(fixed);
+// Sets `field` to `text`, referring to `shared` instead of copying when the two are equal.
+void AssignTagText(CTagText& field, std::u16string_view text, const SharedWord& shared) {
+    if (text == shared.word.wide) {
+        field.Refer(shared);
     } else {
         field.Set(std::u16string(text));
     }
@@ -65,30 +65,30 @@ void AssignTagText(CTagText& field, std::u16string_view text, const std::u16stri
 
 std::u16string_view View(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
 
-// The texts that element objects refer to by default instead of copying them (CTagText).
-const std::u16string& FixedCmlNamespace() {
-    static const std::u16string text(kCmlNamespaceURI);
-    return text;
+// The words that element objects refer to by default instead of copying them (CTagText).
+const SharedWord& FixedCmlNamespace() {
+    static const SharedWord shared(word::kCmlNamespaceURI);
+    return shared;
 }
-const std::u16string& FixedCommonNamespace() {
-    static const std::u16string text(kCommonNamespaceURI);
-    return text;
+const SharedWord& FixedCommonNamespace() {
+    static const SharedWord shared(word::kCommonNamespaceURI);
+    return shared;
 }
-const std::u16string& FixedParamTag() {
-    static const std::u16string text(kTagParam);
-    return text;
+const SharedWord& FixedParamTag() {
+    static const SharedWord shared(word::kTagParam);
+    return shared;
 }
-const std::u16string& FixedModuleTag() {
-    static const std::u16string text(kTagModule);
-    return text;
+const SharedWord& FixedModuleTag() {
+    static const SharedWord shared(word::kTagModule);
+    return shared;
 }
-const std::u16string& FixedContentDateTag() {
-    static const std::u16string text(kTagContentDate);
-    return text;
+const SharedWord& FixedContentDateTag() {
+    static const SharedWord shared(word::kTagContentDate);
+    return shared;
 }
-const std::u16string& FixedUpdateTag() {
-    static const std::u16string text(kTagUpdate);
-    return text;
+const SharedWord& FixedUpdateTag() {
+    static const SharedWord shared(word::kTagUpdate);
+    return shared;
 }
 
 CCmlException DomFailure(const char16_t* operation, const xercesc::DOMException& e) {
@@ -122,16 +122,30 @@ const std::u16string& StatusTextOf(uint32_t code) {
     return kept.back().text;
 }
 
+// A CTagText field as a tag name: a shared word is copied as it is.
 template <typename CharT>
-void WriteFlagIfTrue(XmlSink<CharT>& sink, const char16_t* name, bool flag) {
-    if (flag) sink.Attribute(name, kTagTrue);
+XmlSink<CharT>& WriteName(XmlSink<CharT>& sink, const CTagText& name) {
+    const SharedWord* shared = name.Shared();
+    return shared ? sink.Name(shared->word) : sink.Wide(name.Get());
+}
+
+// " xmlns='...'" for a CTagText namespace field: a shared word is copied as it is.
+template <typename CharT>
+XmlSink<CharT>& WriteNamespace(XmlSink<CharT>& sink, const CTagText& uri) {
+    const SharedWord* shared = uri.Shared();
+    return shared ? sink.Attribute(word::kTagXmlns, shared->word) : sink.Attribute(word::kTagXmlns, uri.Get());
+}
+
+template <typename CharT>
+void WriteFlagIfTrue(XmlSink<CharT>& sink, const Word& name, bool flag) {
+    if (flag) sink.Attribute(name, word::kTagTrue);
 }
 
 // " name='0x<hex>' status-text='<text>'".
 template <typename CharT>
-void WriteStatus(XmlSink<CharT>& sink, const char16_t* name, uint32_t code) {
-    sink.Ascii(" ").Wide(name).Ascii("='0x").Hex(code).Ascii("'");
-    sink.Attribute(kTagStatusText, StatusTextOf(code));
+void WriteStatus(XmlSink<CharT>& sink, const Word& name, uint32_t code) {
+    sink.Ascii(" ").Name(name).Ascii("='0x").Hex(code).Ascii("'");
+    sink.Attribute(word::kTagStatusText, StatusTextOf(code));
 }
 
 template <typename CharT>
@@ -230,15 +244,15 @@ void CHostInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) cons
 
 template <typename CharT>
 void CHostInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI)
-        .Attribute(kTagOs, m_os)
-        .Attribute(kTagVersion, m_version);
-    sink.AttributeIfSet(kTagIpAddress, m_ipAddress);
-    sink.AttributeIfSet(kTagHostName, m_hostName);
-    sink.AttributeIfSet(kTagNbname, m_nbName);
-    sink.AttributeIfSet(kTagNbdomain, m_nbDomain);
-    sink.AttributeIfSet(kTagAdObjectId, m_adObjectId);
-    sink.AttributeIfSet(kTagAdGroupId, m_adGroupId);
+    sink.Attribute(word::kTagXmlns, m_namespaceURI)
+        .Attribute(word::kTagOs, m_os)
+        .Attribute(word::kTagVersion, m_version);
+    sink.AttributeIfSet(word::kTagIpAddress, m_ipAddress);
+    sink.AttributeIfSet(word::kTagHostName, m_hostName);
+    sink.AttributeIfSet(word::kTagNbname, m_nbName);
+    sink.AttributeIfSet(word::kTagNbdomain, m_nbDomain);
+    sink.AttributeIfSet(word::kTagAdObjectId, m_adObjectId);
+    sink.AttributeIfSet(word::kTagAdGroupId, m_adGroupId);
 }
 
 void CHostInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -294,19 +308,19 @@ void CSchemaInfo::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CSchemaInfo::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagNamespace, m_namespace);
-    sink.AttributeIfSet(kTagVersion, m_version);
-    sink.AttributeIfSet(kTagName, m_name);
-    WriteFlagIfTrue(sink, kTagOverwrite, m_overwrite);
-    WriteFlagIfTrue(sink, kTagRoot, m_root);
-    WriteFlagIfTrue(sink, kTagCpeEditable, m_cpeEditable);
-    WriteFlagIfTrue(sink, kTagGetFromAgent, m_getFromAgent);
-    WriteFlagIfTrue(sink, kTagGetLatestCompatible, m_getLatestCompatible);
+    sink.Attribute(word::kTagNamespace, m_namespace);
+    sink.AttributeIfSet(word::kTagVersion, m_version);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    WriteFlagIfTrue(sink, word::kTagOverwrite, m_overwrite);
+    WriteFlagIfTrue(sink, word::kTagRoot, m_root);
+    WriteFlagIfTrue(sink, word::kTagCpeEditable, m_cpeEditable);
+    WriteFlagIfTrue(sink, word::kTagGetFromAgent, m_getFromAgent);
+    WriteFlagIfTrue(sink, word::kTagGetLatestCompatible, m_getLatestCompatible);
 }
 
 template <typename CharT>
 void CSchemaInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(kTagSchemaInfo);
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Name(word::kTagSchemaInfo);
     // Virtual: an item class adds its own attributes after these.
     SerializeAttributes(stream);
     XmlSink<CharT>(stream).Ascii("/>").EndLine();
@@ -362,16 +376,16 @@ void CContentDate::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CContentDate::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteName(sink.Indent(level).Ascii("<"), m_tagName);
     WriteAttributes(sink);
     sink.Ascii("/>").EndLine();
 }
 
 template <typename CharT>
 void CContentDate::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
-        .Attribute(kTagIdentity, m_identity)
-        .Attribute(kTagDate, m_date);
+    WriteNamespace(sink, m_namespaceURI)
+        .Attribute(word::kTagIdentity, m_identity)
+        .Attribute(word::kTagDate, m_date);
 }
 
 void CContentDate::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -440,18 +454,18 @@ void CNameValuePair::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CNameValuePair::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteName(sink.Indent(level).Ascii("<"), m_tagName);
     WriteAttributes(sink);
     sink.Ascii("/>").EndLine();
 }
 
 template <typename CharT>
 void CNameValuePair::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
-        .Attribute(kTagName, m_name)
-        .Attribute(kTagValue, m_value);
+    WriteNamespace(sink, m_namespaceURI)
+        .Attribute(word::kTagName, m_name)
+        .Attribute(word::kTagValue, m_value);
     if (m_ordinal != kNoOrdinal) {
-        sink.Ascii(" ").Wide(kTagOrdinal).Ascii("='");
+        sink.Ascii(" ").Name(word::kTagOrdinal).Ascii("='");
         WriteSignedDecimal(sink, m_ordinal);
         sink.Ascii("'");
     }
@@ -554,7 +568,7 @@ void CModuleInfo::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CModuleInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteName(sink.Indent(level).Ascii("<"), m_tagName);
     WriteAttributes(sink);
     if (!HasContent()) {
         sink.Ascii("/>").EndLine();
@@ -562,15 +576,16 @@ void CModuleInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
     }
     sink.Ascii(">").EndLine();
     SerializeContent(stream, level + 1);
-    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(m_tagName.Get()).Ascii(">").EndLine();
+    XmlSink<CharT> end(stream);
+    WriteName(end.Indent(level).Ascii("</"), m_tagName).Ascii(">").EndLine();
 }
 
 template <typename CharT>
 void CModuleInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get())
-        .Attribute(kTagName, m_name)
-        .Attribute(kTagVersion, m_version);
-    if (m_status != kStatusNotSet) WriteStatus(sink, kTagStatus, m_status);
+    WriteNamespace(sink, m_namespaceURI)
+        .Attribute(word::kTagName, m_name)
+        .Attribute(word::kTagVersion, m_version);
+    if (m_status != kStatusNotSet) WriteStatus(sink, word::kTagStatus, m_status);
 }
 
 template <typename CharT>
@@ -644,17 +659,17 @@ void CUpdateInfo::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CUpdateInfo::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName.Get());
+    WriteName(sink.Indent(level).Ascii("<"), m_tagName);
     WriteAttributes(sink);
     sink.Ascii("/>").EndLine();
 }
 
 template <typename CharT>
 void CUpdateInfo::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagXmlns, m_namespaceURI.Get());
-    sink.AttributeIfSet(kTagModule, m_module);
-    sink.AttributeIfSet(kTagType, m_type);
-    sink.AttributeIfSet(kTagVersion, m_version);
+    WriteNamespace(sink, m_namespaceURI);
+    sink.AttributeIfSet(word::kTagModule, m_module);
+    sink.AttributeIfSet(word::kTagType, m_type);
+    sink.AttributeIfSet(word::kTagVersion, m_version);
 }
 
 void CUpdateInfo::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -731,13 +746,13 @@ void CTaskDescriptorContent::SerializeImpl(std::basic_ostream<CharT>& stream, in
 
 template <typename CharT>
 void CTaskDescriptorContent::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagNamespace, m_namespace);
+    sink.Attribute(word::kTagNamespace, m_namespace);
     // A bound of exactly one is the schema's default and is left out.
-    if (!m_minOccurs.empty() && m_minOccurs != kOne) sink.Attribute(kTagMinOccurs, m_minOccurs);
-    if (!m_maxOccurs.empty() && m_maxOccurs != kOne) sink.Attribute(kTagMaxOccurs, m_maxOccurs);
-    sink.AttributeIfSet(kTagIdentity, m_identity);
-    WriteFlagIfTrue(sink, kTagPolicyRef, m_policyRef);
-    WriteFlagIfTrue(sink, kTagGlobal, m_global);
+    if (!m_minOccurs.empty() && m_minOccurs != kOne) sink.Attribute(word::kTagMinOccurs, m_minOccurs);
+    if (!m_maxOccurs.empty() && m_maxOccurs != kOne) sink.Attribute(word::kTagMaxOccurs, m_maxOccurs);
+    sink.AttributeIfSet(word::kTagIdentity, m_identity);
+    WriteFlagIfTrue(sink, word::kTagPolicyRef, m_policyRef);
+    WriteFlagIfTrue(sink, word::kTagGlobal, m_global);
 }
 
 void CTaskDescriptorContent::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -814,7 +829,7 @@ void CTaskInfoItem::SerializeImpl(std::basic_ostream<CharT>& stream, int level) 
 
 template <typename CharT>
 void CTaskInfoItem::WriteAttributes(XmlSink<CharT>& sink) const {
-    sink.Attribute(kTagAction, m_action).Attribute(kTagMessage, m_message);
+    sink.Attribute(word::kTagAction, m_action).Attribute(word::kTagMessage, m_message);
 }
 
 void CTaskInfoItem::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -977,7 +992,7 @@ CModuleInfo& CAgentInfoContent::AddModuleInfo(CModuleInfo&& module) {
     m_modules.push_back(std::move(module));
     CModuleInfo& stored = m_modules.back();
     // A module made here refers to the fixed namespace text already: no need to compare.
-    if (&stored.GetNamespaceURI() != &FixedCmlNamespace()) stored.SetNamespaceURI(kCmlNamespaceURI);
+    if (&stored.GetNamespaceURI() != &FixedCmlNamespace().text) stored.SetNamespaceURI(kCmlNamespaceURI);
     return stored;
 }
 
@@ -1066,41 +1081,41 @@ void CAgentInfoContent::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CAgentInfoContent::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagName, m_name)
-        .Attribute(kTagAgentId, m_agentId)
-        .Attribute(kTagNamespace, m_namespace)
-        .Attribute(kTagVersion, m_version);
-    sink.AttributeIfSet(kTagModel, m_model);
-    sink.AttributeIfSet(kTagQpkVersion, m_qpkVersion);
-    sink.AttributeIfSet(kTagAgentInstallPath, m_agentInstallPath);
-    sink.AttributeIfSet(kTagDaemonInstallPath, m_daemonInstallPath);
-    if (m_agentStatus != kStatusNotSet) WriteStatus(sink, kTagAgentStatus, m_agentStatus);
-    sink.AttributeIfSet(kTagLastQpkPath, m_lastQpkPath);
+    sink.Attribute(word::kTagName, m_name)
+        .Attribute(word::kTagAgentId, m_agentId)
+        .Attribute(word::kTagNamespace, m_namespace)
+        .Attribute(word::kTagVersion, m_version);
+    sink.AttributeIfSet(word::kTagModel, m_model);
+    sink.AttributeIfSet(word::kTagQpkVersion, m_qpkVersion);
+    sink.AttributeIfSet(word::kTagAgentInstallPath, m_agentInstallPath);
+    sink.AttributeIfSet(word::kTagDaemonInstallPath, m_daemonInstallPath);
+    if (m_agentStatus != kStatusNotSet) WriteStatus(sink, word::kTagAgentStatus, m_agentStatus);
+    sink.AttributeIfSet(word::kTagLastQpkPath, m_lastQpkPath);
     if (m_qpkStatus != kStatusNotSet) {
-        sink.Ascii(" ").Wide(kTagQpkStatus).Ascii("='");
+        sink.Ascii(" ").Name(word::kTagQpkStatus).Ascii("='");
         WriteSignedDecimal(sink, static_cast<int32_t>(m_qpkStatus));
         sink.Ascii("'");
     }
-    sink.AttributeIfSet(kTagQpkStatusDescription, m_qpkStatusDescription);
-    sink.AttributeIfSet(kTagGroupnameHint, m_groupnameHint);
-    WriteFlagIfTrue(sink, kTagUseLocalSettings, m_useLocalSettings);
-    if (!m_sendNewSchemas) sink.Attribute(kTagSendNewSchemas, kTagFalse);
-    sink.AttributeIfSet(kTagRegisterAgent, m_registerAgent);
+    sink.AttributeIfSet(word::kTagQpkStatusDescription, m_qpkStatusDescription);
+    sink.AttributeIfSet(word::kTagGroupnameHint, m_groupnameHint);
+    WriteFlagIfTrue(sink, word::kTagUseLocalSettings, m_useLocalSettings);
+    if (!m_sendNewSchemas) sink.Attribute(word::kTagSendNewSchemas, word::kTagFalse);
+    sink.AttributeIfSet(word::kTagRegisterAgent, m_registerAgent);
 }
 
 template <typename CharT>
 void CAgentInfoContent::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
     m_hostInfo.Serialize(stream, level);
-    WriteList(stream, level, kTagSchemaList, m_schemas);
-    WriteList(stream, level, kTagContentDateList, m_contentDates);
-    WriteList(stream, level, kTagModuleList, m_modules);
-    WriteList(stream, level, kTagUpdateList, m_updates);
+    WriteList(stream, level, word::kTagSchemaList, m_schemas);
+    WriteList(stream, level, word::kTagContentDateList, m_contentDates);
+    WriteList(stream, level, word::kTagModuleList, m_modules);
+    WriteList(stream, level, word::kTagUpdateList, m_updates);
     if (GetPolicyCount() != 0) {
         SerializePolicies(stream, level);
     } else {
-        WriteList(stream, level, kTagAgentParameters, m_params);
+        WriteList(stream, level, word::kTagAgentParameters, m_params);
     }
-    WriteList(stream, level, kTagTaskList, m_tasks);
+    WriteList(stream, level, word::kTagTaskList, m_tasks);
 }
 
 void CAgentInfoContent::SerializeAttributes(std::ostream& stream) const { SerializeAttributesImpl(stream); }

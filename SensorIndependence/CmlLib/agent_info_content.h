@@ -16,6 +16,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SensorIndependence/CmlLib/cml_namespace.h"
@@ -24,48 +25,46 @@
 #include "SensorIndependence/CmlLib/message_base.h"
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/policy_list.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
 
 namespace zel::cml {
 
 template <typename CharT>
 class XmlSink;
 
+// A vocabulary word that element objects share instead of copying it: the string their getters
+// return, and the word itself, which the writer copies as it is.
+struct SharedWord {
+    explicit SharedWord(const Word& word) : word(word), text(word.wide) {}
+    Word word;
+    std::u16string text;
+};
+
 // A tag-name or namespace-URI field of an element class. It nearly always holds one of a few
-// vocabulary texts, which it then refers to instead of copying: a heartbeat builds element
+// vocabulary words, which it then refers to instead of copying: a heartbeat builds element
 // objects by the hundred. Any other text it keeps as a copy of its own.
 class CTagText {
 public:
-    // Refers to `fixed`, which outlives every object (the library keeps such texts for good).
-    explicit CTagText(const std::u16string& fixed) noexcept : m_text(&fixed) {}
-    CTagText(const CTagText& other) : m_own(other.m_own), m_text(other.Owns() ? &m_own : other.m_text) {}
-    CTagText(CTagText&& other) noexcept : m_own(std::move(other.m_own)), m_text(other.Owns() ? &m_own : other.m_text) {}
-    CTagText& operator=(const CTagText& other) {
-        if (this != &other) other.Owns() ? Set(other.m_own) : Refer(*other.m_text);
-        return *this;
-    }
-    CTagText& operator=(CTagText&& other) noexcept {
-        if (this != &other) other.Owns() ? Set(std::move(other.m_own)) : Refer(*other.m_text);
-        return *this;
-    }
-    ~CTagText() = default;
+    // Refers to `shared`, which outlives every object (the library keeps such words for good).
+    explicit CTagText(const SharedWord& shared) noexcept : m_shared(&shared) {}
 
-    const std::u16string& Get() const noexcept { return *m_text; }
+    const std::u16string& Get() const noexcept { return m_shared ? m_shared->text : m_own; }
+    // The word referred to; null when the field keeps a text of its own.
+    const SharedWord* Shared() const noexcept { return m_shared; }
     // Keeps a copy of `text`.
     void Set(std::u16string text) noexcept {
         m_own = std::move(text);
-        m_text = &m_own;
+        m_shared = nullptr;
     }
-    // Refers to `fixed` (which outlives the object) and drops any text of its own.
-    void Refer(const std::u16string& fixed) noexcept {
+    // Refers to `shared` (which outlives the object) and drops any text of its own.
+    void Refer(const SharedWord& shared) noexcept {
         m_own.clear();
-        m_text = &fixed;
+        m_shared = &shared;
     }
 
 private:
-    bool Owns() const noexcept { return m_text == &m_own; }
-
     std::u16string m_own;
-    const std::u16string* m_text;
+    const SharedWord* m_shared;
 };
 
 // The host the agent runs on: the "host-info" element.

@@ -87,16 +87,16 @@ void CAgentStatusContent::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CAgentStatusContent::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     if (m_status == ZEL_I_CML_NOT_SPECIFIED) return;
-    XmlSink<CharT>(stream).Ascii(" ").Wide(kTagStatus).Ascii("='0x").Hex(m_status).Ascii("'");
+    XmlSink<CharT>(stream).Ascii(" ").Name(word::kTagStatus).Ascii("='0x").Hex(m_status).Ascii("'");
 }
 
 template <typename CharT>
 void CAgentStatusContent::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
-    WriteList(stream, level, kTagModuleList, m_modules);
+    WriteList(stream, level, word::kTagModuleList, m_modules);
     if (GetPolicyCount() != 0) {
         SerializePolicies(stream, level);
     } else {
-        WriteList(stream, level, kTagAgentParameters, m_params);
+        WriteList(stream, level, word::kTagAgentParameters, m_params);
     }
 }
 
@@ -160,7 +160,7 @@ template <typename CharT>
 void CGetAgentStatusRequest::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
     for (const std::u16string& name : m_modules) {
         XmlSink<CharT> sink(stream);
-        sink.Indent(level).Ascii("<").Wide(kTagModule).Attribute(kTagName, name).Ascii("/>").EndLine();
+        sink.Indent(level).Ascii("<").Name(word::kTagModule).Attribute(word::kTagName, name).Ascii("/>").EndLine();
     }
 }
 
@@ -208,8 +208,8 @@ void CTextResponse::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CTextResponse::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(kTagText).Ascii(">").Escaped(m_body, kEscapeText);
-    sink.Ascii("</").Wide(kTagText).Ascii(">").EndLine();
+    sink.Indent(level).Ascii("<").Name(word::kTagText).Ascii(">").Escaped(m_body, kEscapeText);
+    sink.Ascii("</").Name(word::kTagText).Ascii(">").EndLine();
 }
 
 void CTextResponse::SerializeContent(std::ostream& stream, int level) const { SerializeContentImpl(stream, level); }

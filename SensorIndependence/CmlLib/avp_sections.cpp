@@ -90,9 +90,9 @@ void CAvpSection::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CAvpSection::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName).Attribute(kTagXmlns, m_namespaceURI);
-    sink.AttributeIfSet(kTagName, m_name);
-    if (m_ordinal != kNoAvpOrdinal) sink.Ascii(" ").Wide(kTagOrdinal).Ascii("='").Decimal(m_ordinal).Ascii("'");
+    sink.Indent(level).Ascii("<").Wide(m_tagName).Attribute(word::kTagXmlns, m_namespaceURI);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    if (m_ordinal != kNoAvpOrdinal) sink.Ascii(" ").Name(word::kTagOrdinal).Ascii("='").Decimal(m_ordinal).Ascii("'");
     if (m_pairs.empty()) {
         sink.Ascii("/>").EndLine();
         return;

@@ -32,8 +32,8 @@ bool IsElement(const CCmlDOM_Node& node) {
 // Writes indentation, `open`, the element name, ">" and a line end: "<request>",
 // "</message-body>" and the like.
 template <typename CharT>
-void WriteTagLine(std::basic_ostream<CharT>& stream, int level, const char* open, const char16_t* name) {
-    XmlSink<CharT>(stream).Indent(level).Ascii(open).Wide(name).Ascii(">").EndLine();
+void WriteTagLine(std::basic_ostream<CharT>& stream, int level, const char* open, const Word& name) {
+    XmlSink<CharT>(stream).Indent(level).Ascii(open).Name(name).Ascii(">").EndLine();
 }
 
 // Walks the children of every wrapper element of `wrappers` ("request" or "response") and
@@ -191,29 +191,29 @@ void CCmlMessage::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
     XmlSink<CharT>(stream)
         .Indent(level)
         .Ascii("<")
-        .Wide(kTagMessageEnvelope)
-        .Attribute(kTagBroadcast, m_broadcast ? kTagTrue : kTagFalse)
-        .Attribute(kTagMessageId, m_messageId)
-        .AttributeIfSet(kTagResponseTo, m_responseTo)
+        .Name(word::kTagMessageEnvelope)
+        .Attribute(word::kTagBroadcast, m_broadcast ? kTagTrue : kTagFalse)
+        .Attribute(word::kTagMessageId, m_messageId)
+        .AttributeIfSet(word::kTagResponseTo, m_responseTo)
         .Ascii(">")
         .EndLine();
 
     m_source.Serialize(stream, level + 1);
     for (const CAgentInfo& destination : m_destinations) destination.Serialize(stream, level + 1);
 
-    WriteTagLine(stream, level + 1, "<", kTagMessageBody);
+    WriteTagLine(stream, level + 1, "<", word::kTagMessageBody);
     if (!m_requests.empty()) {
-        WriteTagLine(stream, level + 2, "<", kTagRequest);
+        WriteTagLine(stream, level + 2, "<", word::kTagRequest);
         for (const auto& request : m_requests) request->Serialize(stream, level + 3);
-        WriteTagLine(stream, level + 2, "</", kTagRequest);
+        WriteTagLine(stream, level + 2, "</", word::kTagRequest);
     }
     if (!m_responses.empty()) {
-        WriteTagLine(stream, level + 2, "<", kTagResponse);
+        WriteTagLine(stream, level + 2, "<", word::kTagResponse);
         for (const auto& response : m_responses) response->Serialize(stream, level + 3);
-        WriteTagLine(stream, level + 2, "</", kTagResponse);
+        WriteTagLine(stream, level + 2, "</", word::kTagResponse);
     }
-    WriteTagLine(stream, level + 1, "</", kTagMessageBody);
-    WriteTagLine(stream, level, "</", kTagMessageEnvelope);
+    WriteTagLine(stream, level + 1, "</", word::kTagMessageBody);
+    WriteTagLine(stream, level, "</", word::kTagMessageEnvelope);
 }
 
 template <typename CharT>
@@ -227,23 +227,23 @@ void CCmlMessage::SerializeDocumentImpl(std::basic_ostream<CharT>& stream) const
     // The attributes begin with a blank, so this line is indented by four.
     XmlSink<CharT>(stream)
         .Ascii("   ")
-        .Attribute(kTagXmlns, kCmlBaseURI)
-        .Attribute(kTagSchemaVersion, kRootSchemaVersion)
+        .Attribute(word::kTagXmlns, word::kCmlBaseURI)
+        .Attribute(word::kTagSchemaVersion, word::kRootSchemaVersion)
         .Ascii(">")
         .EndLine();
     XmlSink<CharT>(stream)
         .Indent(1)
         .Ascii("<")
-        .Wide(kTagCml)
-        .Attribute(kTagXmlns, kCmlNamespaceURI)
-        .Attribute(kTagSchemaVersion, kCmlSchemaVersion)
+        .Name(word::kTagCml)
+        .Attribute(word::kTagXmlns, word::kCmlNamespaceURI)
+        .Attribute(word::kTagSchemaVersion, word::kCmlSchemaVersion)
         .Ascii(">")
         .EndLine();
 
     Serialize(stream, 2);
 
-    WriteTagLine(stream, 1, "</", kTagCml);
-    WriteTagLine(stream, 0, "</", kTagZel);
+    WriteTagLine(stream, 1, "</", word::kTagCml);
+    WriteTagLine(stream, 0, "</", word::kTagZel);
 }
 
 void CCmlMessage::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }

@@ -77,11 +77,11 @@ void ReadList(const CCmlDOM_Element& list, const char16_t* namespaceURI, const c
 
 // "<list>", each entry one level deeper, "</list>"; nothing for an empty list.
 template <typename CharT, typename Vector>
-void WriteList(std::basic_ostream<CharT>& stream, int level, const char16_t* listTag, const Vector& entries) {
+void WriteList(std::basic_ostream<CharT>& stream, int level, const Word& listTag, const Vector& entries) {
     if (entries.empty()) return;
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(listTag).Ascii(">").EndLine();
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Name(listTag).Ascii(">").EndLine();
     for (const auto& entry : entries) entry.Serialize(stream, level + 1);
-    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(listTag).Ascii(">").EndLine();
+    XmlSink<CharT>(stream).Indent(level).Ascii("</").Name(listTag).Ascii(">").EndLine();
 }
 
 // ---- Owned polymorphic children ----

@@ -134,9 +134,9 @@ void CMessageBase::SerializeDocumentImpl(std::basic_ostream<CharT>& stream) cons
 template <typename CharT>
 void CMessageBase::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT>(stream)
-        .Attribute(kTagXmlns, m_namespaceURI)
-        .Attribute(kTagRequestId, m_requestId)
-        .Attribute(kTagSchemaVersion, m_schemaVersion);
+        .Attribute(word::kTagXmlns, m_namespaceURI)
+        .Attribute(word::kTagRequestId, m_requestId)
+        .Attribute(word::kTagSchemaVersion, m_schemaVersion);
 }
 
 void CMessageBase::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -183,7 +183,7 @@ void CCmlRequest::Deserialize(const CCmlDOM_Element& element) {
 template <typename CharT>
 void CCmlRequest::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     CMessageBase::SerializeAttributes(stream);
-    if (!m_needReply) XmlSink<CharT>(stream).Attribute(kTagNeedReply, kTagFalse);
+    if (!m_needReply) XmlSink<CharT>(stream).Attribute(word::kTagNeedReply, word::kTagFalse);
 }
 
 void CCmlRequest::SerializeAttributes(std::ostream& stream) const { SerializeAttributesImpl(stream); }
@@ -226,8 +226,8 @@ template <typename CharT>
 void CCmlResponse::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     CMessageBase::SerializeAttributes(stream);
     XmlSink<CharT> sink(stream);
-    if (m_code != 0) sink.Ascii(" ").Wide(kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
-    if (!m_text.empty()) sink.Attribute(kTagText, m_text);
+    if (m_code != 0) sink.Ascii(" ").Name(word::kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
+    if (!m_text.empty()) sink.Attribute(word::kTagText, m_text);
 }
 
 void CCmlResponse::SerializeAttributes(std::ostream& stream) const { SerializeAttributesImpl(stream); }

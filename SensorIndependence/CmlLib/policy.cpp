@@ -184,12 +184,12 @@ void CCmlPolicy::SerializeEndTagImpl(std::basic_ostream<CharT>& stream, int leve
 template <typename CharT>
 void CCmlPolicy::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagXmlns, m_namespaceURI);
-    sink.AttributeIfSet(kTagName, m_name);
-    sink.AttributeIfSet(kTagVersion, m_version);
-    if (m_overwrite) sink.Attribute(kTagOverwrite, kTagTrue);
-    sink.Attribute(kTagSchemaVersion, GetSchemaVersion());
-    if (!m_valid) sink.Attribute(kTagValid, kTagFalse);
+    sink.Attribute(word::kTagXmlns, m_namespaceURI);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    sink.AttributeIfSet(word::kTagVersion, m_version);
+    if (m_overwrite) sink.Attribute(word::kTagOverwrite, word::kTagTrue);
+    sink.Attribute(word::kTagSchemaVersion, GetSchemaVersion());
+    if (!m_valid) sink.Attribute(word::kTagValid, word::kTagFalse);
 }
 
 void CCmlPolicy::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -313,10 +313,10 @@ template <typename CharT>
 void CPolicyReference::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
     XmlSink<CharT> sink(stream);
     sink.Indent(level).Ascii("<").Wide(m_tagName);
-    sink.Attribute(kTagXmlns, m_namespaceURI);
-    sink.Attribute(kTagName, m_name);
-    sink.Attribute(kTagNamespace, m_policyNamespace);
-    sink.AttributeIfSet(kTagVersion, m_version);
+    sink.Attribute(word::kTagXmlns, m_namespaceURI);
+    sink.Attribute(word::kTagName, m_name);
+    sink.Attribute(word::kTagNamespace, m_policyNamespace);
+    sink.AttributeIfSet(word::kTagVersion, m_version);
     sink.Ascii("/>").EndLine();
 }
 
@@ -394,14 +394,14 @@ void CPolicyItem::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
 template <typename CharT>
 void CPolicyItem::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.AttributeIfSet(kTagName, m_name);
-    sink.AttributeIfSet(kTagNamespace, m_namespace);
-    sink.AttributeIfSet(kTagVersion, m_version);
-    sink.AttributeIfSet(kTagSchemaVersion, m_schemaVersion);
-    sink.AttributeIfSet(kTagTag, m_tag);
-    if (m_code != 0) sink.Ascii(" ").Wide(kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
-    sink.AttributeIfSet(kTagText, m_text);
-    sink.AttributeIfSet(kTagToken, m_token);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    sink.AttributeIfSet(word::kTagNamespace, m_namespace);
+    sink.AttributeIfSet(word::kTagVersion, m_version);
+    sink.AttributeIfSet(word::kTagSchemaVersion, m_schemaVersion);
+    sink.AttributeIfSet(word::kTagTag, m_tag);
+    if (m_code != 0) sink.Ascii(" ").Name(word::kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
+    sink.AttributeIfSet(word::kTagText, m_text);
+    sink.AttributeIfSet(word::kTagToken, m_token);
 }
 
 void CPolicyItem::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }

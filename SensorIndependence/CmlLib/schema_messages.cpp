@@ -74,12 +74,12 @@ auto& ItemAt(Items& items, std::size_t index, const char16_t* operation) {
 template <typename CharT>
 void SerializeItemWithDocument(const CSchemaInfo& info, const CSchemaSource& schema,
                                std::basic_ostream<CharT>& stream, int level) {
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(kTagSchemaInfo);
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Name(word::kTagSchemaInfo);
     info.SerializeAttributes(stream);
     XmlSink<CharT>(stream).Ascii(">").EndLine();
     schema.Serialize(stream, 0);
     XmlSink<CharT>(stream).EndLine();
-    XmlSink<CharT>(stream).Indent(level).Ascii("</").Wide(kTagSchemaInfo).Ascii(">").EndLine();
+    XmlSink<CharT>(stream).Indent(level).Ascii("</").Name(word::kTagSchemaInfo).Ascii(">").EndLine();
 }
 }  // namespace
 
@@ -162,13 +162,13 @@ void CSchemaInfoResponseData::SetText(const char16_t* text) { m_text = Text(text
 template <typename CharT>
 void CSchemaInfoResponseData::SerializeResultAttributes(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    if (m_code != 0) sink.Ascii(" ").Wide(kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
-    if (!m_text.empty()) sink.Attribute(kTagText, m_text);
+    if (m_code != 0) sink.Ascii(" ").Name(word::kTagCode).Ascii("='0x").Hex(m_code).Ascii("'");
+    if (!m_text.empty()) sink.Attribute(word::kTagText, m_text);
 }
 
 template <typename CharT>
 void CSchemaInfoResponseData::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(kTagSchemaInfo);
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Name(word::kTagSchemaInfo);
     SerializeAttributes(stream);
     SerializeResultAttributes(stream);
     XmlSink<CharT>(stream).Ascii("/>").EndLine();

@@ -86,8 +86,8 @@ std::unique_ptr<CTaskSource> CloneTask(const CTaskSource& task) {
 
 // " name='0x<hex>'".
 template <typename CharT>
-void WriteHexAttribute(XmlSink<CharT>& sink, const char16_t* name, uint32_t value) {
-    sink.Ascii(" ").Wide(name).Ascii("='0x").Hex(value).Ascii("'");
+void WriteHexAttribute(XmlSink<CharT>& sink, const Word& name, uint32_t value) {
+    sink.Ascii(" ").Name(name).Ascii("='0x").Hex(value).Ascii("'");
 }
 }  // namespace
 
@@ -149,10 +149,10 @@ void CSchedule::SerializeImpl(std::basic_ostream<CharT>& stream, int level) cons
     if (!HasContent()) return;
     const std::streamsize precision = stream.precision();
     XmlSink<CharT> sink(stream);
-    sink.Indent(level).Ascii("<").Wide(m_tagName).Attribute(kTagXmlns, m_namespaceURI);
-    sink.Attribute(kTagTime, m_time.ToText(precision));
-    sink.Attribute(kTagDuration, m_duration.ToText(precision));
-    sink.Attribute(kTagFrequency, m_frequency.ToText(precision));
+    sink.Indent(level).Ascii("<").Wide(m_tagName).Attribute(word::kTagXmlns, m_namespaceURI);
+    sink.Attribute(word::kTagTime, m_time.ToText(precision));
+    sink.Attribute(word::kTagDuration, m_duration.ToText(precision));
+    sink.Attribute(word::kTagFrequency, m_frequency.ToText(precision));
     sink.Ascii("/>").EndLine();
 }
 
@@ -228,9 +228,9 @@ void CTaskDescriptor::SerializeImpl(std::basic_ostream<CharT>& stream, int level
 template <typename CharT>
 void CTaskDescriptor::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.Attribute(kTagXmlns, m_namespaceURI);
-    sink.AttributeIfSet(kTagName, m_name);
-    sink.AttributeIfSet(kTagDescription, m_description);
+    sink.Attribute(word::kTagXmlns, m_namespaceURI);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    sink.AttributeIfSet(word::kTagDescription, m_description);
 }
 
 template <typename CharT>
@@ -304,7 +304,7 @@ void CTaskStatus::Deserialize(const CCmlDOM_Element& element) {
 
 template <typename CharT>
 void CTaskStatus::SerializeImpl(std::basic_ostream<CharT>& stream, int level) const {
-    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(m_tagName).Attribute(kTagXmlns, m_namespaceURI);
+    XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(m_tagName).Attribute(word::kTagXmlns, m_namespaceURI);
     SerializeAttributes(stream);
     XmlSink<CharT>(stream).Ascii("/>").EndLine();
 }
@@ -312,16 +312,16 @@ void CTaskStatus::SerializeImpl(std::basic_ostream<CharT>& stream, int level) co
 template <typename CharT>
 void CTaskStatus::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const {
     XmlSink<CharT> sink(stream);
-    sink.AttributeIfSet(kTagName, m_name);
-    sink.AttributeIfSet(kTagTaskId, m_taskId);
+    sink.AttributeIfSet(word::kTagName, m_name);
+    sink.AttributeIfSet(word::kTagTaskId, m_taskId);
     if (m_status == 0) {
         // Written as a stream with the base prefix writes it: zero has no prefix.
-        sink.Attribute(kTagStatus, kZero);
+        sink.Attribute(word::kTagStatus, word::kZero);
     } else if (m_status != ZEL_I_CML_NOT_SPECIFIED) {
-        WriteHexAttribute(sink, kTagStatus, m_status);
+        WriteHexAttribute(sink, word::kTagStatus, m_status);
     }
-    if (m_code != ZEL_I_CML_NOT_SPECIFIED) WriteHexAttribute(sink, kTagCode, m_code);
-    sink.AttributeIfSet(kTagText, m_text);
+    if (m_code != ZEL_I_CML_NOT_SPECIFIED) WriteHexAttribute(sink, word::kTagCode, m_code);
+    sink.AttributeIfSet(word::kTagText, m_text);
 }
 
 void CTaskStatus::Serialize(std::ostream& stream, int level) const { SerializeImpl(stream, level); }
@@ -449,12 +449,12 @@ template <typename CharT>
 void CTaskRequest::SerializeContentImpl(std::basic_ostream<CharT>& stream, int level) const {
     for (const std::u16string& taskId : m_taskIds) {
         XmlSink<CharT> sink(stream);
-        sink.Indent(level).Ascii("<").Wide(kTagTaskId).Attribute(kTagValue, taskId).Ascii("/>").EndLine();
+        sink.Indent(level).Ascii("<").Name(word::kTagTaskId).Attribute(word::kTagValue, taskId).Ascii("/>").EndLine();
     }
     for (uint32_t status : m_statuses) {
         XmlSink<CharT> sink(stream);
-        sink.Indent(level).Ascii("<").Wide(kTagStatus);
-        WriteHexAttribute(sink, kTagValue, status);
+        sink.Indent(level).Ascii("<").Name(word::kTagStatus);
+        WriteHexAttribute(sink, word::kTagValue, status);
         sink.Ascii("/>").EndLine();
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <iterator>
+#include <string_view>
 
 // The CML base URI. Every CML namespace URI is this text followed by a path; it is spelled
 // nowhere else.
@@ -41,13 +42,70 @@ static_assert(kVocabularyCount == 255, "vocabulary.inc changed: update the expec
 #include "SensorIndependence/CmlLib/vocabulary.inc"
 #undef ZEL_CML_WORD
 
-// The entity replacements once more as 8-bit strings, for the writer's narrow output.
-inline constexpr const char* kNarrowEntityApos = "&apos;";
-inline constexpr const char* kNarrowEntityQuot = "&quot;";
-inline constexpr const char* kNarrowEntityAmp = "&amp;";
-inline constexpr const char* kNarrowEntityGt = "&gt;";
-inline constexpr const char* kNarrowEntityLt = "&lt;";
-inline constexpr const char* kNarrowEntityLineFeed = "&#xa;";
+// A vocabulary entry as the writer puts it on its two kinds of stream: the UTF-16 text and the
+// same in ASCII, lengths known, and whether it needs no escaping as a text or attribute value
+// (printable ASCII without & < > " '). Writing one is a single copy: the ASCII form's storage
+// is padded with zeros to whole blocks of kWordBlock bytes, which the writer copies block by
+// block. Words are made only here, one per entry of the table.
+struct Word {
+    static constexpr std::size_t kWordBlock = 16;
+
+    std::u16string_view wide;
+    std::string_view ascii;
+    bool plain;
+};
+
+namespace vocabulary_detail {
+
+constexpr std::size_t Padded(std::size_t size) {
+    return (size + Word::kWordBlock - 1) / Word::kWordBlock * Word::kWordBlock;
+}
+
+template <std::size_t N>
+struct AsciiText {
+    char text[Padded(N)];
+};
+
+// The ASCII twin of an entry (every entry is ASCII, checked below).
+template <std::size_t N>
+constexpr AsciiText<N> AsciiOf(const char16_t (&text)[N]) {
+    AsciiText<N> ascii{};
+    for (std::size_t i = 0; i < N; ++i) ascii.text[i] = static_cast<char>(text[i]);
+    return ascii;
+}
+
+constexpr bool IsPlain(std::u16string_view text) {
+    for (char16_t c : text) {
+        if (c < u' ' || c > u'~' || c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'') return false;
+    }
+    return true;
+}
+
+constexpr bool EveryEntryIsAscii() {
+    for (const char16_t* text : kVocabulary) {
+        for (; *text != 0; ++text) {
+            if (*text > 0x7F) return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryEntryIsAscii(), "the writer copies vocabulary entries as ASCII");
+
+#define ZEL_CML_WORD(name, literal) inline constexpr auto name = AsciiOf(literal);
+#include "SensorIndependence/CmlLib/vocabulary.inc"
+#undef ZEL_CML_WORD
+
+}  // namespace vocabulary_detail
+
+// One Word per entry under the entry's name, e.g. word::kTagName for "name".
+namespace word {
+#define ZEL_CML_WORD(name, literal)                                                                    \
+    inline constexpr Word name{std::u16string_view(literal, std::size(literal) - 1),                  \
+                               std::string_view(vocabulary_detail::name.text, std::size(literal) - 1), \
+                               vocabulary_detail::IsPlain(literal)};
+#include "SensorIndependence/CmlLib/vocabulary.inc"
+#undef ZEL_CML_WORD
+}  // namespace word
 
 // The XML declarations, indexed by XmlDeclaration. The UCS4 forms are never chosen.
 enum XmlDeclaration : std::size_t {

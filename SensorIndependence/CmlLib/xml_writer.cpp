@@ -99,30 +99,23 @@ bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // The replacement of `unit`: an entity for the characters the modes replace, U+FFFD for a
-// character XML cannot carry. The 8-bit copies for narrow output, the table's wide strings
-// for wide output.
+// character XML cannot carry, in the form of the output's character type.
 template <typename CharT>
 std::basic_string_view<CharT> Replacement(char16_t unit) {
+    const Word* entity = nullptr;
+    switch (unit) {
+        case u'&': entity = &word::kEntityAmp; break;
+        case u'<': entity = &word::kEntityLt; break;
+        case u'>': entity = &word::kEntityGt; break;
+        case u'"': entity = &word::kEntityQuot; break;
+        case u'\'': entity = &word::kEntityApos; break;
+        case u'\n': entity = &word::kEntityLineFeed; break;
+        default: break;
+    }
     if constexpr (std::is_same_v<CharT, char>) {
-        switch (unit) {
-            case u'&': return kNarrowEntityAmp;
-            case u'<': return kNarrowEntityLt;
-            case u'>': return kNarrowEntityGt;
-            case u'"': return kNarrowEntityQuot;
-            case u'\'': return kNarrowEntityApos;
-            case u'\n': return kNarrowEntityLineFeed;
-            default: return "\xEF\xBF\xBD";
-        }
+        return entity ? entity->ascii : "\xEF\xBF\xBD";
     } else {
-        switch (unit) {
-            case u'&': return kEntityAmp;
-            case u'<': return kEntityLt;
-            case u'>': return kEntityGt;
-            case u'"': return kEntityQuot;
-            case u'\'': return kEntityApos;
-            case u'\n': return kEntityLineFeed;
-            default: return u"\uFFFD";
-        }
+        return entity ? entity->wide : u"\uFFFD";
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@
 #include <xercesc/dom/DOMNode.hpp>
 
 #include "SensorIndependence/CmlLib/cml_namespace.h"
+#include "SensorIndependence/CmlLib/vocabulary.h"
 
 namespace zel::cml {
 
@@ -37,12 +39,14 @@ enum EscapeMode : unsigned {
 // Collects the pieces of a line and hands them to the stream in one call, so that a line
 // costs a few stream calls rather than one per piece. All writing operations below go
 // through it; Serialize code may also use it directly:
-//     XmlSink<CharT>(stream).Indent(level).Ascii("<").Wide(tag).Attribute(name, value).Ascii("/>").EndLine();
-// Wide() is for names and other text known to need no escaping; values go through
-// Attribute() and Escaped(). Wide text is converted for narrow streams (ASCII by narrowing, other characters through
-// the runtime's replacing converter). Whatever is collected reaches the stream at Flush,
-// EndLine or destruction, also when an exception leaves the writing code early. Writes go
-// straight into the stream buffer; a stream in a failed state takes nothing more.
+//     XmlSink<CharT>(stream).Indent(level).Ascii("<").Name(word::kTagParam).Attribute(word::kTagName, name)
+//         .Ascii("/>").EndLine();
+// Name() copies a vocabulary word, Wide() writes other names and text known to need no
+// escaping; values go through Attribute() and Escaped(). Wide text is converted for narrow
+// streams (ASCII by narrowing, other characters through the runtime's replacing converter).
+// Whatever is collected reaches the stream at Flush, EndLine or destruction, also when an
+// exception leaves the writing code early. Writes go straight into the stream buffer; a
+// stream in a failed state takes nothing more.
 template <typename CharT>
 class XmlSink {
 public:
@@ -77,14 +81,44 @@ public:
         }
         return *this;
     }
+    // A vocabulary word as it is (a name, or a value that needs no escaping): one copy.
+    XmlSink& Name(const Word& word) {
+        if constexpr (std::is_same_v<CharT, char>) {
+            if (word.ascii.size() + Word::kWordBlock <= kCapacity - m_used) {
+                m_used += CopyWord(word, m_buffer + m_used);
+            } else {
+                Append(word.ascii.data(), word.ascii.size());
+            }
+        } else {
+            Append(word.wide.data(), word.wide.size());
+        }
+        return *this;
+    }
     // Wide text escaped in `mode`.
     XmlSink& Escaped(std::u16string_view text, EscapeMode mode);
     // The indentation of `level`: 4 x level blanks, none for level 0 or below.
     XmlSink& Indent(int level);
-    // " name='value'" with the value escaped in attribute mode.
+    // " name='value'" with the value escaped in attribute mode (a vocabulary name is copied).
     XmlSink& Attribute(std::u16string_view name, std::u16string_view value);
+    XmlSink& Attribute(const Word& name, std::u16string_view value) {
+        AttributeStart(name);
+        Escaped(value, kEscapeAttribute);
+        Unit(CharT('\''));
+        return *this;
+    }
     // The same, but nothing for an empty value.
     XmlSink& AttributeIfSet(std::u16string_view name, std::u16string_view value);
+    XmlSink& AttributeIfSet(const Word& name, std::u16string_view value) {
+        return value.empty() ? *this : Attribute(name, value);
+    }
+    // A vocabulary value, copied as it is unless it needs escaping.
+    XmlSink& Attribute(const Word& name, const Word& value) {
+        if (!value.plain) return Attribute(name, value.wide);
+        AttributeStart(name);
+        Name(value);
+        Unit(CharT('\''));
+        return *this;
+    }
     // A number in decimal digits.
     XmlSink& Decimal(uint64_t value);
     // A number in lower-case hexadecimal digits, without prefix or leading zeros.
@@ -108,6 +142,32 @@ private:
         }
     }
     void AppendLong(const CharT* text, std::size_t length);
+    // " name='" in one pass when it fits the buffer.
+    void AttributeStart(const Word& name) {
+        const std::size_t length = name.wide.size();
+        if (length + 3 + Word::kWordBlock > kCapacity - m_used) {
+            Ascii(" ").Name(name).Ascii("='");
+            return;
+        }
+        CharT* out = m_buffer + m_used;
+        out[0] = CharT(' ');
+        if constexpr (std::is_same_v<CharT, char>) {
+            CopyWord(name, out + 1);
+        } else {
+            std::char_traits<char16_t>::copy(out + 1, name.wide.data(), length);
+        }
+        out[1 + length] = CharT('=');
+        out[2 + length] = CharT('\'');
+        m_used += length + 3;
+    }
+    // Copies the ASCII form of `word` to `out` in whole blocks (room for its length rounded up
+    // to a block is needed); returns its length.
+    static std::size_t CopyWord(const Word& word, char* out) {
+        for (std::size_t i = 0; i < word.ascii.size(); i += Word::kWordBlock) {
+            std::memcpy(out + i, word.ascii.data() + i, Word::kWordBlock);
+        }
+        return word.ascii.size();
+    }
     // Copies the leading ASCII of `text` to `out` as CharT units; returns how many it copied.
     static std::size_t CopyAscii(std::u16string_view text, CharT* out) {
         std::size_t k = 0;

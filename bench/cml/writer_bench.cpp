@@ -58,7 +58,7 @@ void WriteWithWriter(std::ostream& out, const Model& model) {
     AddNamespace(set, kCmlNamespaceURI, kCmlSchemaVersion, u"bench");
     WriteDocumentHead(out, kTagZel, set);
     WriteLineEnd(out);
-    Line(out).Indent(1).Ascii("xmlns='").Wide(kCmlBaseURI).Ascii("' schema-version='1.0.0'>").EndLine();
+    Line(out).Indent(1).Ascii("xmlns='").Name(word::kCmlBaseURI).Ascii("' schema-version='1.0.0'>").EndLine();
     Line(out)
         .Indent(2)
         .Ascii("<message-envelope broadcast='false' message-id='6f1c2a44-0a0b-4c1d-9e8f-112233445566'>")
@@ -69,24 +69,24 @@ void WriteWithWriter(std::ostream& out, const Model& model) {
         Line(out)
             .Indent(5)
             .Ascii("<")
-            .Wide(kTagAgentStartupAnnouncement)
-            .Attribute(kTagXmlns, kCmlNamespaceURI)
-            .Attribute(kTagRequestId, u"")
-            .Attribute(kTagSchemaVersion, kCmlSchemaVersion)
+            .Name(word::kTagAgentStartupAnnouncement)
+            .Attribute(word::kTagXmlns, word::kCmlNamespaceURI)
+            .Attribute(word::kTagRequestId, u"")
+            .Attribute(word::kTagSchemaVersion, word::kCmlSchemaVersion)
             .Ascii(">")
             .EndLine();
         for (const Module& module : modules) {
             Line(out)
                 .Indent(6)
                 .Ascii("<")
-                .Wide(kTagModule)
-                .Attribute(kTagName, module.name)
-                .Attribute(kTagVersion, module.version)
-                .Attribute(kTagDescription, module.description)
+                .Name(word::kTagModule)
+                .Attribute(word::kTagName, module.name)
+                .Attribute(word::kTagVersion, module.version)
+                .Attribute(word::kTagDescription, module.description)
                 .Ascii("/>")
                 .EndLine();
         }
-        Line(out).Indent(5).Ascii("</").Wide(kTagAgentStartupAnnouncement).Ascii(">").EndLine();
+        Line(out).Indent(5).Ascii("</").Name(word::kTagAgentStartupAnnouncement).Ascii(">").EndLine();
     }
     Line(out).Indent(4).Ascii("</request>").EndLine();
     Line(out).Indent(3).Ascii("</message-body>").EndLine();

@@ -73,10 +73,25 @@ TEST(Vocabulary, EveryNameOnceAndEntitiesAlikeInBothForms) {
     for (std::size_t i = vocabulary_index::kTagRequest; i <= vocabulary_index::kTagAltDnsname; ++i)
         EXPECT_TRUE(names.insert(kVocabulary[i]).second) << i;
     EXPECT_EQ(names.size(), 210u);
-    const char* narrow[] = {kNarrowEntityApos, kNarrowEntityQuot, kNarrowEntityAmp,
-                            kNarrowEntityGt, kNarrowEntityLt, kNarrowEntityLineFeed};
-    const char16_t* wide[] = {kEntityApos, kEntityQuot, kEntityAmp, kEntityGt, kEntityLt, kEntityLineFeed};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(ToUtf8(wide[i]), narrow[i]);
+}
+
+// Each entry's Word: both forms of the entry, the plain flag, and zeros up to the end of its
+// last block (the writer copies whole blocks).
+void ExpectWordOf(const Word& word, const char16_t* entry, const char* name) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(word.wide, entry);
+    EXPECT_EQ(std::string(word.ascii), ToUtf8(entry));
+    EXPECT_EQ(word.plain, word.wide.find_first_of(u"&<>\"'\n") == std::u16string_view::npos);
+    const std::size_t end = (word.ascii.size() / Word::kWordBlock + 1) * Word::kWordBlock;
+    for (std::size_t i = word.ascii.size(); i < end; ++i) EXPECT_EQ(word.ascii.data()[i], '\0') << i;
+}
+
+TEST(Vocabulary, EveryWordHoldsItsEntryInBothFormsPaddedToWholeBlocks) {
+#define ZEL_CML_WORD(name, literal) ExpectWordOf(word::name, name, #name);
+#include "SensorIndependence/CmlLib/vocabulary.inc"
+#undef ZEL_CML_WORD
+    EXPECT_FALSE(word::kEntityAmp.plain);
+    EXPECT_TRUE(word::kCommonNamespaceURI.plain);
 }
 
 TEST(Namespace, ConflictThrowsNamingNewPairFirstAndOrderIgnoresVersion) {

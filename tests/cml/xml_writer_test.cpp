@@ -122,6 +122,25 @@ TYPED_TEST(XmlWriterTest, EveryCharacterIsEscapedAtEveryPositionOfABlock) {
     }
 }
 
+TYPED_TEST(XmlWriterTest, VocabularyWordsAreCopiedWholeAtEveryPositionNearTheBufferEnd) {
+    // Words are copied a block at a time into the sink's buffer: near its end the sink must
+    // hand the buffer on first. A word that needs escaping as a value is still escaped.
+    const std::u16string uri = kCommonNamespaceURI;
+    for (std::size_t prefix = 440; prefix <= 520; ++prefix) {
+        std::basic_ostringstream<TypeParam> out;
+        XmlSink<TypeParam>(out)
+            .Ascii(std::string(prefix, '-'))
+            .Name(word::kCommonNamespaceURI)
+            .Attribute(word::kTagXmlns, word::kCommonNamespaceURI)
+            .Attribute(word::kTagValue, word::kEntityAmp)
+            .Attribute(word::kTagName, u"a<b")
+            .AttributeIfSet(word::kTagVersion, u"");
+        const std::u16string expected = std::u16string(prefix, u'-') + uri + u" xmlns='" + uri +
+                                        u"' value='&amp;amp;' name='a&lt;b'";
+        ASSERT_EQ(out.str(), Expected<TypeParam>(expected)) << prefix;
+    }
+}
+
 TYPED_TEST(XmlWriterTest, IndentationNumbersAttributesAndFailedStreams) {
     std::basic_ostringstream<TypeParam> out;
     for (int level : {0, 3, 20}) WriteIndent(out, level), WriteAscii(out, "|");  // 20: more than one chunk of blanks
