@@ -163,10 +163,11 @@ private:
     // Copies the ASCII form of `word` to `out` in whole blocks (room for its length rounded up
     // to a block is needed); returns its length.
     static std::size_t CopyWord(const Word& word, char* out) {
-        for (std::size_t i = 0; i < word.ascii.size(); i += Word::kWordBlock) {
-            std::memcpy(out + i, word.ascii.data() + i, Word::kWordBlock);
-        }
-        return word.ascii.size();
+        // Locals: the stores through `out` could otherwise alias the word's own fields.
+        const char* const ascii = word.ascii.data();
+        const std::size_t length = word.ascii.size();
+        for (std::size_t i = 0; i < length; i += Word::kWordBlock) std::memcpy(out + i, ascii + i, Word::kWordBlock);
+        return length;
     }
     // Copies the leading ASCII of `text` to `out` as CharT units; returns how many it copied.
     static std::size_t CopyAscii(std::u16string_view text, CharT* out) {
