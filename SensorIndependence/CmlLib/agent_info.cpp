@@ -76,7 +76,7 @@ void CAgentInfo::Deserialize(const CCmlDOM_Element& element) {
         for (CCmlDOM_Node child = element.GetFirstChild(); !child.IsNull(); child = child.GetNextSibling()) {
             if (child.GetNodeType() != xercesc::DOMNode::ELEMENT_NODE) continue;
             const CCmlDOM_Element group(child);
-            if (group.GetNamespaceURI() == kPropertyNamespaceURI && group.GetNodeName() == kTagAgentGroup) {
+            if (group.NamespaceURIView() == kPropertyNamespaceURI && group.NodeNameView() == kTagAgentGroup) {
                 m_groups.insert(group.GetAttribute(kTagName));
             }
         }

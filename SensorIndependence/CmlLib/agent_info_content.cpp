@@ -364,8 +364,8 @@ void CContentDate::SetDate(const char16_t* date) { m_date = Text(date); }
 
 void CContentDate::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.GetNodeName(), FixedContentDateTag());
-        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), FixedContentDateTag());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
         m_identity = element.GetAttribute(kTagIdentity);
         m_date = element.GetAttribute(kTagDate);
     } catch (const xercesc::DOMException& e) {
@@ -440,8 +440,8 @@ void CNameValuePair::SetOrdinal(int32_t ordinal) { m_ordinal = ordinal; }
 
 void CNameValuePair::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.GetNodeName(), FixedParamTag());
-        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCommonNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), FixedParamTag());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCommonNamespace());
         m_name = element.GetAttribute(kTagName);
         m_value = element.GetAttribute(kTagValue);
         m_ordinal = static_cast<int32_t>(
@@ -543,8 +543,8 @@ void CModuleInfo::Deserialize(const CCmlDOM_Element& element) {
     m_params.clear();
     ClearPolicies();
     try {
-        AssignTagText(m_tagName, element.GetNodeName(), FixedModuleTag());
-        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), FixedModuleTag());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
         m_name = element.GetAttribute(kTagName);
         m_version = element.GetAttribute(kTagVersion);
         m_status = ReadStatus(element, kTagStatus);
@@ -646,8 +646,8 @@ void CUpdateInfo::SetVersion(const char16_t* version) { m_version = Text(version
 
 void CUpdateInfo::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.GetNodeName(), FixedUpdateTag());
-        AssignTagText(m_namespaceURI, element.GetNamespaceURI(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), FixedUpdateTag());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
         m_module = element.GetAttribute(kTagModule);
         m_type = element.GetAttribute(kTagType);
         m_version = element.GetAttribute(kTagVersion);

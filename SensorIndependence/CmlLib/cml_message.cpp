@@ -46,7 +46,7 @@ void ForEachMessageElement(const CCmlDOM_NodeList& wrappers, Add add) {
         const CCmlDOM_Node wrapper = wrappers.Item(i);
         if (wrapper.IsNull()) break;
         for (CCmlDOM_Node child = wrapper.GetFirstChild(); !child.IsNull(); child = child.GetNextSibling()) {
-            if (!IsElement(child) || child.GetNamespaceURI() != kCmlNamespaceURI) continue;
+            if (!IsElement(child) || child.NamespaceURIView() != kCmlNamespaceURI) continue;
             add(CCmlDOM_Element(child));
         }
     }
@@ -150,7 +150,7 @@ void CCmlMessage::Deserialize(const CCmlDOM_Element& element) {
     m_responseTo = element.GetAttribute(kTagResponseTo);
     for (CCmlDOM_Node child = element.GetFirstChild(); !child.IsNull(); child = child.GetNextSibling()) {
         if (!IsElement(child)) continue;
-        const std::u16string name = child.GetNodeName();
+        const std::u16string_view name = child.NodeNameView();
         if (name == kTagSource) {
             m_source.Deserialize(CCmlDOM_Element(child));
         } else if (name == kTagDestination) {
@@ -169,7 +169,7 @@ void CCmlMessage::ParseRequests(const CCmlDOM_NodeList& requests) {
         // The default object is stored first and read in place: a request that fails half-way
         // stays in the envelope as far as it was read.
         ForEachMessageElement(requests, [this](const CCmlDOM_Element& element) {
-            AddRequest(CreateRequest(element.GetNodeName()))->Deserialize(element);
+            AddRequest(CreateRequest(element.NodeNameView()))->Deserialize(element);
         });
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpParseRequests, Text(e.getMessage()), static_cast<uint32_t>(e.code));
@@ -179,7 +179,7 @@ void CCmlMessage::ParseRequests(const CCmlDOM_NodeList& requests) {
 void CCmlMessage::ParseResponses(const CCmlDOM_NodeList& responses) {
     try {
         ForEachMessageElement(responses, [this](const CCmlDOM_Element& element) {
-            AddResponse(CreateResponse(element.GetNodeName()))->Deserialize(element);
+            AddResponse(CreateResponse(element.NodeNameView()))->Deserialize(element);
         });
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpParseResponses, Text(e.getMessage()), static_cast<uint32_t>(e.code));

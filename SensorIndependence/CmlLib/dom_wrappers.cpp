@@ -45,6 +45,10 @@ unsigned CCmlDOM_Node::GetNodeType() const { return m_node ? static_cast<unsigne
 
 std::u16string CCmlDOM_Node::GetNodeName() const { return m_node ? Copy(m_node->getNodeName()) : std::u16string(); }
 
+std::u16string_view CCmlDOM_Node::NodeNameView() const { return m_node ? View(m_node->getNodeName()) : u""; }
+
+std::u16string_view CCmlDOM_Node::NamespaceURIView() const { return m_node ? View(m_node->getNamespaceURI()) : u""; }
+
 std::u16string CCmlDOM_Node::GetNodeValue() const { return m_node ? Copy(m_node->getNodeValue()) : std::u16string(); }
 
 std::u16string CCmlDOM_Node::GetNamespaceURI() const {
@@ -84,6 +88,10 @@ std::u16string CCmlDOM_Element::GetTagName() const {
 std::u16string CCmlDOM_Element::GetAttribute(const char16_t* name) const {
     // Xerces gives an empty string, never null, for an absent attribute.
     return m_node ? Copy(GetElement()->getAttribute(name)) : std::u16string();
+}
+
+std::u16string_view CCmlDOM_Element::AttributeView(const char16_t* name) const {
+    return m_node ? View(GetElement()->getAttribute(name)) : u"";
 }
 
 bool CCmlDOM_Element::GetAttribute(const char16_t* name, bool keepOnMissing, const std::u16string& defaultValue,

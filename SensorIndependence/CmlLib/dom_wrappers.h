@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -62,6 +63,10 @@ public:
     std::u16string GetNodeValue() const;
     // The namespace URI; empty when none.
     std::u16string GetNamespaceURI() const;
+    // The node name and the namespace URI as views into the document, valid while it lives
+    // (empty for a null node or none): for reading without a copy.
+    std::u16string_view NodeNameView() const;
+    std::u16string_view NamespaceURIView() const;
     // The namespace prefix; empty when none.
     std::u16string GetPrefix() const;
     // The local name; empty when none.
@@ -98,6 +103,8 @@ public:
     std::u16string GetTagName() const;
     // The attribute's value; empty when absent.
     std::u16string GetAttribute(const char16_t* name) const;
+    // The same as a view into the document, valid while it lives.
+    std::u16string_view AttributeView(const char16_t* name) const;
     // Stores a non-empty attribute value in `out` and returns true; otherwise stores
     // `defaultValue` unless `keepOnMissing` and returns false. Never throws: any failure
     // while reading returns false.

@@ -29,15 +29,21 @@ T* CopyOnHeap(const T& object, const char16_t* operation) {
     return CloneOrThrow(object, operation).release();
 }
 
+// Stores `text` in `field`, reusing its storage; nothing happens when the two are equal (a
+// message read from a document mostly has the namespace and name it was made with).
+void Assign(std::u16string& field, std::u16string_view text) {
+    if (field != text) field.assign(text);
+}
+
 const std::u16string& EmptyText() {
     static const std::u16string empty;
     return empty;
 }
 }  // namespace
 
-uint32_t ReadAutoBaseNumber(const std::u16string& text) { return ReadAutoBaseNumber(text, 0); }
+uint32_t ReadAutoBaseNumber(std::u16string_view text) { return ReadAutoBaseNumber(text, 0); }
 
-uint32_t ReadAutoBaseNumber(const std::u16string& text, uint32_t unreadable) {
+uint32_t ReadAutoBaseNumber(std::u16string_view text, uint32_t unreadable) {
     std::string narrow;
     narrow.reserve(text.size());
     // A non-ASCII character can be part of no number: it ends the digits like any other.
@@ -94,10 +100,10 @@ const std::u16string& CMessageBase::GetText() const { return EmptyText(); }
 void CMessageBase::Deserialize(const CCmlDOM_Element& element) {
     if (element.IsNull()) throw CCmlException(kOpDeserialize, kTextNullElement, ZEL_E_CML_NULL_ELEMENT);
     try {
-        m_namespaceURI = element.GetNamespaceURI();
-        m_tagName = element.GetNodeName();
-        m_documentSchemaVersion = element.GetAttribute(kTagSchemaVersion);
-        m_requestId = element.GetAttribute(kTagRequestId);
+        Assign(m_namespaceURI, element.NamespaceURIView());
+        Assign(m_tagName, element.NodeNameView());
+        Assign(m_documentSchemaVersion, element.AttributeView(kTagSchemaVersion));
+        Assign(m_requestId, element.AttributeView(kTagRequestId));
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpDeserializeDom, Text(e.getMessage()), static_cast<uint32_t>(e.code));
     }
@@ -174,7 +180,7 @@ void CCmlRequest::SetNeedReply(const bool& needReply) { m_needReply = needReply;
 void CCmlRequest::Deserialize(const CCmlDOM_Element& element) {
     CMessageBase::Deserialize(element);
     try {
-        m_needReply = element.GetAttribute(kTagNeedReply) != kTagFalse;
+        m_needReply = element.AttributeView(kTagNeedReply) != kTagFalse;
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpDeserializeDom, Text(e.getMessage()), static_cast<uint32_t>(e.code));
     }
@@ -215,8 +221,8 @@ void CCmlResponse::SetText(const char16_t* text) { m_text = Text(text); }
 void CCmlResponse::Deserialize(const CCmlDOM_Element& element) {
     CMessageBase::Deserialize(element);
     try {
-        m_code = ReadAutoBaseNumber(element.GetAttribute(kTagCode));
-        m_text = element.GetAttribute(kTagText);
+        m_code = ReadAutoBaseNumber(element.AttributeView(kTagCode));
+        Assign(m_text, element.AttributeView(kTagText));
     } catch (const xercesc::DOMException& e) {
         throw CCmlException(kOpDeserializeDom, Text(e.getMessage()), static_cast<uint32_t>(e.code));
     }

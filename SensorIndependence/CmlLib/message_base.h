@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "SensorIndependence/CmlLib/cml_namespace.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
@@ -14,9 +15,9 @@ namespace zel::cml {
 
 // Reads `text` as an integer with automatic base ("0x" hexadecimal, a leading "0" octal, else
 // decimal), as the C library does; empty or unreadable text gives 0. The value wraps to 32 bits.
-uint32_t ReadAutoBaseNumber(const std::u16string& text);
+uint32_t ReadAutoBaseNumber(std::u16string_view text);
 // The same, but `unreadable` when the text holds no number at all (empty text included).
-uint32_t ReadAutoBaseNumber(const std::u16string& text, uint32_t unreadable);
+uint32_t ReadAutoBaseNumber(std::u16string_view text, uint32_t unreadable);
 
 // A CML message element: namespace, request id, tag name and the two schema versions.
 class CMessageBase {

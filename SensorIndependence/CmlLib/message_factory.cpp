@@ -20,12 +20,12 @@ using RequestCreator = std::unique_ptr<CCmlRequest> (*)(const char16_t* tagName)
 using ResponseCreator = std::unique_ptr<CCmlResponse> (*)(const char16_t* tagName);
 
 struct RequestRow {
-    const char16_t* tagName;
+    const Word& tagName;
     RequestCreator create;
 };
 
 struct ResponseRow {
-    const char16_t* tagName;
+    const Word& tagName;
     ResponseCreator create;
 };
 
@@ -59,59 +59,60 @@ std::unique_ptr<CCmlResponse> NamedResponse(const char16_t* tagName) {
 
 // Every request element with a class of its own.
 const RequestRow kRequestTable[] = {
-    {kTagAgentStartupAnnouncement, Request<CAgentStartupAnnouncement>},
-    {kTagGetSchemaInfoRequest, NamedRequest<CSchemaRequest>},
-    {kTagGetSchemaRequest, NamedRequest<CSchemaRequest>},
-    {kTagSetSchemaRequest, Request<CSetSchemaRequest>},
-    {kTagGetPolicyRequest, Request<CGetPolicyRequest>},
-    {kTagSetPolicyRequest, Request<CSetPolicyRequest>},
-    {kTagGetTaskStatusRequest, NamedRequest<CTaskRequest>},
-    {kTagPauseTaskRequest, NamedRequest<CTaskRequest>},
-    {kTagResumeTaskRequest, NamedRequest<CTaskRequest>},
-    {kTagStopTaskRequest, NamedRequest<CTaskRequest>},
-    {kTagDeleteTaskDataRequest, NamedRequest<CTaskRequest>},
-    {kTagConfigureTaskRequest, Request<CConfigureTaskRequest>},
-    {kTagGetAgentStatusRequest, Request<CGetAgentStatusRequest>},
-    {kTagAgentStatusAnnouncement, Request<CAgentStatusAnnouncement>},
+    {word::kTagAgentStartupAnnouncement, Request<CAgentStartupAnnouncement>},
+    {word::kTagGetSchemaInfoRequest, NamedRequest<CSchemaRequest>},
+    {word::kTagGetSchemaRequest, NamedRequest<CSchemaRequest>},
+    {word::kTagSetSchemaRequest, Request<CSetSchemaRequest>},
+    {word::kTagGetPolicyRequest, Request<CGetPolicyRequest>},
+    {word::kTagSetPolicyRequest, Request<CSetPolicyRequest>},
+    {word::kTagGetTaskStatusRequest, NamedRequest<CTaskRequest>},
+    {word::kTagPauseTaskRequest, NamedRequest<CTaskRequest>},
+    {word::kTagResumeTaskRequest, NamedRequest<CTaskRequest>},
+    {word::kTagStopTaskRequest, NamedRequest<CTaskRequest>},
+    {word::kTagDeleteTaskDataRequest, NamedRequest<CTaskRequest>},
+    {word::kTagConfigureTaskRequest, Request<CConfigureTaskRequest>},
+    {word::kTagGetAgentStatusRequest, Request<CGetAgentStatusRequest>},
+    {word::kTagAgentStatusAnnouncement, Request<CAgentStatusAnnouncement>},
 };
 
 // Every response element with a class of its own.
 const ResponseRow kResponseTable[] = {
-    {kTagGetAgentInfoResponse, Response<CAgentInfoResponse>},
-    {kTagGetSchemaInfoResponse, NamedResponse<CSchemaResponse>},
-    {kTagSetSchemaResponse, NamedResponse<CSchemaResponse>},
-    {kTagGetSchemaResponse, Response<CGetSchemaResponse>},
-    {kTagGetPolicyResponse, Response<CGetPolicyResponse>},
-    {kTagSetPolicyResponse, Response<CSetPolicyResponse>},
-    {kTagGetPatentInfoResponse, NamedResponse<CTextResponse>},
-    {kTagGetCopyrightInfoResponse, NamedResponse<CTextResponse>},
-    {kTagSchemaNotSupportedResponse, Response<CSchemaNotSupportedResponse>},
-    {kTagGetTaskStatusResponse, NamedResponse<CTaskResponse>},
-    {kTagConfigureTaskResponse, NamedResponse<CTaskResponse>},
-    {kTagPauseTaskResponse, NamedResponse<CTaskResponse>},
-    {kTagResumeTaskResponse, NamedResponse<CTaskResponse>},
-    {kTagStopTaskResponse, NamedResponse<CTaskResponse>},
-    {kTagDeleteTaskDataResponse, NamedResponse<CTaskResponse>},
-    {kTagGetAgentStatusResponse, Response<CGetAgentStatusResponse>},
+    {word::kTagGetAgentInfoResponse, Response<CAgentInfoResponse>},
+    {word::kTagGetSchemaInfoResponse, NamedResponse<CSchemaResponse>},
+    {word::kTagSetSchemaResponse, NamedResponse<CSchemaResponse>},
+    {word::kTagGetSchemaResponse, Response<CGetSchemaResponse>},
+    {word::kTagGetPolicyResponse, Response<CGetPolicyResponse>},
+    {word::kTagSetPolicyResponse, Response<CSetPolicyResponse>},
+    {word::kTagGetPatentInfoResponse, NamedResponse<CTextResponse>},
+    {word::kTagGetCopyrightInfoResponse, NamedResponse<CTextResponse>},
+    {word::kTagSchemaNotSupportedResponse, Response<CSchemaNotSupportedResponse>},
+    {word::kTagGetTaskStatusResponse, NamedResponse<CTaskResponse>},
+    {word::kTagConfigureTaskResponse, NamedResponse<CTaskResponse>},
+    {word::kTagPauseTaskResponse, NamedResponse<CTaskResponse>},
+    {word::kTagResumeTaskResponse, NamedResponse<CTaskResponse>},
+    {word::kTagStopTaskResponse, NamedResponse<CTaskResponse>},
+    {word::kTagDeleteTaskDataResponse, NamedResponse<CTaskResponse>},
+    {word::kTagGetAgentStatusResponse, Response<CGetAgentStatusResponse>},
 };
 
 template <typename Row, std::size_t N>
-const Row* FindRow(const Row (&table)[N], const std::u16string& tagName) {
+const Row* FindRow(const Row (&table)[N], std::u16string_view tagName) {
     const Row* end = table + N;
-    const Row* row = std::find_if(table, end, [&](const Row& r) { return tagName == r.tagName; });
+    const Row* row = std::find_if(table, end, [&](const Row& r) { return tagName == r.tagName.wide; });
     return row == end ? nullptr : row;
 }
 
 }  // namespace
 
-std::unique_ptr<CCmlRequest> CreateRequest(const std::u16string& tagName) {
+// A Word's text views the vocabulary's literal, so its data is terminated.
+std::unique_ptr<CCmlRequest> CreateRequest(std::u16string_view tagName) {
     const RequestRow* row = FindRow(kRequestTable, tagName);
-    return row ? row->create(row->tagName) : GenericRequest();
+    return row ? row->create(row->tagName.wide.data()) : GenericRequest();
 }
 
-std::unique_ptr<CCmlResponse> CreateResponse(const std::u16string& tagName) {
+std::unique_ptr<CCmlResponse> CreateResponse(std::u16string_view tagName) {
     const ResponseRow* row = FindRow(kResponseTable, tagName);
-    return row ? row->create(row->tagName) : GenericResponse();
+    return row ? row->create(row->tagName.wide.data()) : GenericResponse();
 }
 
 }  // namespace zel::cml

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <memory>
-#include <string>
+#include <string_view>
 
 #include "SensorIndependence/CmlLib/message_base.h"
 
@@ -12,9 +12,9 @@ namespace zel::cml {
 
 // A default-constructed object of the class that reads the request element `tagName`; a
 // generic CCmlRequest (which keeps the name it reads) for a name without a class of its own.
-std::unique_ptr<CCmlRequest> CreateRequest(const std::u16string& tagName);
+std::unique_ptr<CCmlRequest> CreateRequest(std::u16string_view tagName);
 
 // The same for response elements; a generic CCmlResponse for other names.
-std::unique_ptr<CCmlResponse> CreateResponse(const std::u16string& tagName);
+std::unique_ptr<CCmlResponse> CreateResponse(std::u16string_view tagName);
 
 }  // namespace zel::cml
