@@ -42,29 +42,46 @@ struct SharedWord {
 
 // A tag-name or namespace-URI field of an element class. It nearly always holds one of a few
 // vocabulary words, which it then refers to instead of copying: a heartbeat builds element
-// objects by the hundred. Any other text it keeps as a copy of its own.
+// objects by the hundred, and the field stays two pointers wide. Any other text it keeps as a
+// copy of its own.
 class CTagText {
 public:
     // Refers to `shared`, which outlives every object (the library keeps such words for good).
     explicit CTagText(const SharedWord& shared) noexcept : m_shared(&shared) {}
+    CTagText(const CTagText& other)
+        : m_shared(other.m_shared), m_own(other.m_own ? std::make_unique<std::u16string>(*other.m_own) : nullptr) {}
+    CTagText(CTagText&&) noexcept = default;
+    CTagText& operator=(const CTagText& other) {
+        if (this != &other) *this = CTagText(other);
+        return *this;
+    }
+    CTagText& operator=(CTagText&&) noexcept = default;
+    ~CTagText() = default;
 
-    const std::u16string& Get() const noexcept { return m_shared ? m_shared->text : m_own; }
+    // The text; empty for a field whose own text was moved away.
+    const std::u16string& Get() const noexcept {
+        if (m_shared) return m_shared->text;
+        if (m_own) return *m_own;
+        static const std::u16string empty;
+        return empty;
+    }
     // The word referred to; null when the field keeps a text of its own.
     const SharedWord* Shared() const noexcept { return m_shared; }
     // Keeps a copy of `text`.
-    void Set(std::u16string text) noexcept {
-        m_own = std::move(text);
+    void Set(std::u16string text) {
+        m_own = std::make_unique<std::u16string>(std::move(text));
         m_shared = nullptr;
     }
     // Refers to `shared` (which outlives the object) and drops any text of its own.
     void Refer(const SharedWord& shared) noexcept {
-        m_own.clear();
+        m_own.reset();
         m_shared = &shared;
     }
 
 private:
-    std::u16string m_own;
+    // At most one of the two is set (neither after the field's own text was moved away).
     const SharedWord* m_shared;
+    std::unique_ptr<std::u16string> m_own;
 };
 
 // The host the agent runs on: the "host-info" element.

@@ -329,6 +329,8 @@ TEST(AgentInfoElements, OwnTagTextsSurviveCopiesAndMoves) {
             pairs.push_back(assigned);
             moveAssigned = std::move(assigned);
             pairs.push_back(moveAssigned);
+            // What is left behind still reads (as an empty text or the old one).
+            EXPECT_LE(assigned.GetTagName().size() + custom.GetNamespaceURI().size(), 64u);
         }
         for (int i = 0; i < 20; ++i) pairs.emplace_back();  // reallocation moves every entry
         for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(Narrow(pairs[i], 0), expected) << i;
