@@ -79,7 +79,7 @@ std::u16string HandlerDescription(const char16_t* kind, const xercesc::SAXParseE
 }
 
 std::u16string Attribute(const xercesc::DOMElement* element, const char16_t* name) {
-    return Text(element->getAttribute(name));
+    return Text(AttributeValue(element, name));
 }
 
 void SplitVersion(const std::u16string& version, std::u16string& major, std::u16string& minor,

@@ -87,18 +87,18 @@ std::u16string CCmlDOM_Element::GetTagName() const {
 
 std::u16string CCmlDOM_Element::GetAttribute(const char16_t* name) const {
     // Xerces gives an empty string, never null, for an absent attribute.
-    return m_node ? Copy(GetElement()->getAttribute(name)) : std::u16string();
+    return m_node ? Copy(AttributeValue(GetElement(), name)) : std::u16string();
 }
 
 std::u16string_view CCmlDOM_Element::AttributeView(const char16_t* name) const {
-    return m_node ? View(GetElement()->getAttribute(name)) : u"";
+    return m_node ? View(AttributeValue(GetElement(), name)) : u"";
 }
 
 bool CCmlDOM_Element::GetAttribute(const char16_t* name, bool keepOnMissing, const std::u16string& defaultValue,
                                    std::u16string& out) const {
     try {
         if (m_node == nullptr || name == nullptr) return false;
-        const XMLCh* value = GetElement()->getAttribute(name);
+        const XMLCh* value = AttributeValue(GetElement(), name);
         if (value != nullptr && value[0] != 0) {
             out = value;
             return true;
@@ -115,7 +115,7 @@ bool CCmlDOM_Element::GetAttribute(const char* name, bool keepOnMissing, const s
     try {
         if (m_node == nullptr || name == nullptr) return false;
         const std::u16string wideName = ToUtf16(name);
-        const XMLCh* value = GetElement()->getAttribute(wideName.c_str());
+        const XMLCh* value = AttributeValue(GetElement(), wideName.c_str());
         if (value != nullptr && value[0] != 0) {
             out = ToUtf8(value);
             return true;
@@ -139,6 +139,20 @@ CCmlDOM_NodeList CCmlDOM_Element::GetElementsByTagNameNS(const char16_t* namespa
 CCmlDOM_Element CCmlDOM_Element::GetFirstElementByTagNameNS(const char16_t* namespaceURI,
                                                             const char16_t* localName) const {
     return CCmlDOM_Element(FirstDescendantElement(m_node, namespaceURI, localName));
+}
+
+const XMLCh* AttributeValue(const xercesc::DOMElement* element, const char16_t* name) {
+    const xercesc::DOMAttr* attribute = element->getAttributeNode(name);
+    return attribute ? AttributeValue(attribute) : u"";
+}
+
+const XMLCh* AttributeValue(const xercesc::DOMAttr* attribute) {
+    // A parsed attribute holds its value as a single text node; anything else (a value built
+    // from several nodes through the DOM) takes the general path.
+    const xercesc::DOMNode* text = attribute->getFirstChild();
+    if (text && text->getNodeType() == xercesc::DOMNode::TEXT_NODE && !text->getNextSibling())
+        return text->getNodeValue();
+    return attribute->getValue();
 }
 
 xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
@@ -180,7 +194,7 @@ CCmlDOM_Attr::~CCmlDOM_Attr() = default;
 
 std::u16string CCmlDOM_Attr::GetName() const { return m_node ? Copy(GetAttr()->getName()) : std::u16string(); }
 
-std::u16string CCmlDOM_Attr::GetValue() const { return m_node ? Copy(GetAttr()->getValue()) : std::u16string(); }
+std::u16string CCmlDOM_Attr::GetValue() const { return m_node ? Copy(AttributeValue(GetAttr())) : std::u16string(); }
 
 bool CCmlDOM_Attr::GetSpecified() const { return m_node != nullptr && GetAttr()->getSpecified(); }
 

@@ -121,6 +121,13 @@ public:
     CCmlDOM_Element GetFirstElementByTagNameNS(const char16_t* namespaceURI, const char16_t* localName) const;
 };
 
+// The value of `element`'s attribute `name`; "" when absent. The same text as
+// element->getAttribute(name), read without DOMAttr::getValue(): that asks the value's text
+// node for its next sibling through a dynamic_cast, which costs more than the lookup itself.
+const XMLCh* AttributeValue(const xercesc::DOMElement* element, const char16_t* name);
+// The same for an attribute node.
+const XMLCh* AttributeValue(const xercesc::DOMAttr* attribute);
+
 // The first element below `root` in document order (`root` itself excluded) in namespace
 // `namespaceURI` (null: none) with local name `localName`, or null. The same element as the
 // first item of root->getElementsByTagNameNS, found by walking the tree instead of through a

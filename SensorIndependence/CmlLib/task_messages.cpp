@@ -381,7 +381,7 @@ void CTaskNode::SerializeAttributesImpl(std::basic_ostream<CharT>& stream) const
     const XMLSize_t count = attributes ? attributes->getLength() : 0;
     for (XMLSize_t i = 0; i < count; ++i) {
         const auto* attribute = static_cast<const xercesc::DOMAttr*>(attributes->item(i));
-        if (attribute->getSpecified()) sink.Attribute(attribute->getName(), attribute->getValue());
+        if (attribute->getSpecified()) sink.Attribute(attribute->getName(), AttributeValue(attribute));
     }
 }
 

@@ -14,6 +14,7 @@
 #include <xercesc/dom/DOMText.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/dom_wrappers.h"
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "runtime/unicode.h"
@@ -206,7 +207,7 @@ void WriteStartTagTo(XmlSink<CharT>& sink, const xercesc::DOMElement* element) {
             const auto* attribute = static_cast<const xercesc::DOMAttr*>(attributes->item(i));
             if (!attribute->getSpecified()) continue;  // supplied by a schema default only
             sink.Ascii(" ").Escaped(View(attribute->getName()), kEscapeText);
-            sink.Ascii("='").Escaped(View(attribute->getValue()), kEscapeAttribute).Ascii("'");
+            sink.Ascii("='").Escaped(View(AttributeValue(attribute)), kEscapeAttribute).Ascii("'");
         }
     }
     sink.Ascii(element->hasChildNodes() ? ">" : "/>");

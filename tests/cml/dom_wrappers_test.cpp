@@ -93,6 +93,19 @@ TEST(DomWrappers, GetAttributeWithDefaults) {
     EXPECT_EQ(CCmlDOM_Element().GetAttribute(u"id"), u"");
 }
 
+// The direct read of an attribute's text node gives what getAttribute gives, also for values
+// made of references and for a value the DOM holds as several nodes.
+TEST(DomWrappers, AttributeValueReadsWhatGetAttributeReads) {
+    ParsedXml xml("<r a='x &amp; &#x3C;y&gt;' e='' n='1'/>");
+    xercesc::DOMElement* root = xml.Root();
+    root->getAttributeNode(u"n")->appendChild(xml.Document()->createTextNode(u"2"));
+    root->setAttribute(u"s", u"set");
+    for (const char16_t* name : {u"a", u"e", u"n", u"s", u"absent"}) {
+        EXPECT_EQ(std::u16string(AttributeValue(root, name)), std::u16string(root->getAttribute(name)));
+    }
+    EXPECT_EQ(CCmlDOM_Element(root).GetAttribute(u"a") + CCmlDOM_Element(root).GetAttribute(u"n"), u"x & <y>12");
+}
+
 TEST(DomWrappers, EqualsIsExact) {
     const struct {
         const char16_t* value;
