@@ -65,29 +65,11 @@ void AssignTagText(CTagText& field, std::u16string_view text, const SharedWord& 
 
 std::u16string_view View(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
 
-// The words that element objects refer to by default instead of copying them (CTagText).
-const SharedWord& FixedCmlNamespace() {
-    static const SharedWord shared(word::kCmlNamespaceURI);
-    return shared;
-}
-const SharedWord& FixedCommonNamespace() {
-    static const SharedWord shared(word::kCommonNamespaceURI);
-    return shared;
-}
-const SharedWord& FixedParamTag() {
-    static const SharedWord shared(word::kTagParam);
-    return shared;
-}
-const SharedWord& FixedModuleTag() {
-    static const SharedWord shared(word::kTagModule);
-    return shared;
-}
-const SharedWord& FixedContentDateTag() {
-    static const SharedWord shared(word::kTagContentDate);
-    return shared;
-}
-const SharedWord& FixedUpdateTag() {
-    static const SharedWord shared(word::kTagUpdate);
+// A word that element objects refer to by default instead of copying it (CTagText); made once,
+// on first use, and kept for good.
+template <const Word& kWord>
+const SharedWord& Fixed() {
+    static const SharedWord shared(kWord);
     return shared;
 }
 
@@ -333,7 +315,8 @@ void CSchemaInfo::Serialize(std::basic_ostream<char16_t>& stream, int level) con
 
 // ---- CContentDate ----
 
-CContentDate::CContentDate() : m_tagName(FixedContentDateTag()), m_namespaceURI(FixedCmlNamespace()) {}
+CContentDate::CContentDate()
+    : m_tagName(Fixed<word::kTagContentDate>()), m_namespaceURI(Fixed<word::kCmlNamespaceURI>()) {}
 
 CContentDate::~CContentDate() = default;
 
@@ -354,18 +337,18 @@ const std::u16string& CContentDate::GetNamespaceURI() const { return m_namespace
 const std::u16string& CContentDate::GetIdentity() const { return m_identity; }
 const std::u16string& CContentDate::GetDate() const { return m_date; }
 void CContentDate::SetTagName(const char16_t* tagName) {
-    AssignTagText(m_tagName, View(tagName), FixedContentDateTag());
+    AssignTagText(m_tagName, View(tagName), Fixed<word::kTagContentDate>());
 }
 void CContentDate::SetNamespaceURI(const char16_t* namespaceURI) {
-    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+    AssignTagText(m_namespaceURI, View(namespaceURI), Fixed<word::kCmlNamespaceURI>());
 }
 void CContentDate::SetIdentity(const char16_t* identity) { m_identity = Text(identity); }
 void CContentDate::SetDate(const char16_t* date) { m_date = Text(date); }
 
 void CContentDate::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.NodeNameView(), FixedContentDateTag());
-        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), Fixed<word::kTagContentDate>());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), Fixed<word::kCmlNamespaceURI>());
         m_identity = element.GetAttribute(kTagIdentity);
         m_date = element.GetAttribute(kTagDate);
     } catch (const xercesc::DOMException& e) {
@@ -404,8 +387,8 @@ void CContentDate::SerializeAttributes(std::basic_ostream<char16_t>& stream) con
 CNameValuePair::CNameValuePair() : CNameValuePair(nullptr, nullptr) {}
 
 CNameValuePair::CNameValuePair(const char16_t* name, const char16_t* value)
-    : m_tagName(FixedParamTag()),
-      m_namespaceURI(FixedCommonNamespace()),
+    : m_tagName(Fixed<word::kTagParam>()),
+      m_namespaceURI(Fixed<word::kCommonNamespaceURI>()),
       m_name(Text(name)),
       m_value(Text(value)),
       m_ordinal(kNoOrdinal) {}
@@ -430,9 +413,11 @@ const std::u16string& CNameValuePair::GetNamespaceURI() const { return m_namespa
 const std::u16string& CNameValuePair::GetName() const { return m_name; }
 const std::u16string& CNameValuePair::GetValue() const { return m_value; }
 int32_t CNameValuePair::GetOrdinal() const { return m_ordinal; }
-void CNameValuePair::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedParamTag()); }
+void CNameValuePair::SetTagName(const char16_t* tagName) {
+    AssignTagText(m_tagName, View(tagName), Fixed<word::kTagParam>());
+}
 void CNameValuePair::SetNamespaceURI(const char16_t* namespaceURI) {
-    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCommonNamespace());
+    AssignTagText(m_namespaceURI, View(namespaceURI), Fixed<word::kCommonNamespaceURI>());
 }
 void CNameValuePair::SetName(const char16_t* name) { m_name = Text(name); }
 void CNameValuePair::SetValue(const char16_t* value) { m_value = Text(value); }
@@ -440,8 +425,8 @@ void CNameValuePair::SetOrdinal(int32_t ordinal) { m_ordinal = ordinal; }
 
 void CNameValuePair::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.NodeNameView(), FixedParamTag());
-        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCommonNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), Fixed<word::kTagParam>());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), Fixed<word::kCommonNamespaceURI>());
         m_name = element.GetAttribute(kTagName);
         m_value = element.GetAttribute(kTagValue);
         m_ordinal = static_cast<int32_t>(
@@ -486,8 +471,8 @@ void CNameValuePair::SerializeAttributes(std::basic_ostream<char16_t>& stream) c
 
 CModuleInfo::CModuleInfo()
     : CPolicyList(kModulePolicyTexts),
-      m_tagName(FixedModuleTag()),
-      m_namespaceURI(FixedCmlNamespace()),
+      m_tagName(Fixed<word::kTagModule>()),
+      m_namespaceURI(Fixed<word::kCmlNamespaceURI>()),
       m_status(kStatusNotSet) {}
 
 CModuleInfo::CModuleInfo(const CModuleInfo& other) = default;
@@ -513,9 +498,11 @@ const std::u16string& CModuleInfo::GetNamespaceURI() const { return m_namespaceU
 const std::u16string& CModuleInfo::GetName() const { return m_name; }
 const std::u16string& CModuleInfo::GetVersion() const { return m_version; }
 uint32_t CModuleInfo::GetStatus() const { return m_status; }
-void CModuleInfo::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedModuleTag()); }
+void CModuleInfo::SetTagName(const char16_t* tagName) {
+    AssignTagText(m_tagName, View(tagName), Fixed<word::kTagModule>());
+}
 void CModuleInfo::SetNamespaceURI(const char16_t* namespaceURI) {
-    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+    AssignTagText(m_namespaceURI, View(namespaceURI), Fixed<word::kCmlNamespaceURI>());
 }
 void CModuleInfo::SetName(const char16_t* name) { m_name = Text(name); }
 void CModuleInfo::SetVersion(const char16_t* version) { m_version = Text(version); }
@@ -543,8 +530,8 @@ void CModuleInfo::Deserialize(const CCmlDOM_Element& element) {
     m_params.clear();
     ClearPolicies();
     try {
-        AssignTagText(m_tagName, element.NodeNameView(), FixedModuleTag());
-        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), Fixed<word::kTagModule>());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), Fixed<word::kCmlNamespaceURI>());
         m_name = element.GetAttribute(kTagName);
         m_version = element.GetAttribute(kTagVersion);
         m_status = ReadStatus(element, kTagStatus);
@@ -614,7 +601,7 @@ void CModuleInfo::SerializeContent(std::basic_ostream<char16_t>& stream, int lev
 
 // ---- CUpdateInfo ----
 
-CUpdateInfo::CUpdateInfo() : m_tagName(FixedUpdateTag()), m_namespaceURI(FixedCmlNamespace()) {}
+CUpdateInfo::CUpdateInfo() : m_tagName(Fixed<word::kTagUpdate>()), m_namespaceURI(Fixed<word::kCmlNamespaceURI>()) {}
 
 CUpdateInfo::~CUpdateInfo() = default;
 
@@ -636,9 +623,11 @@ const std::u16string& CUpdateInfo::GetNamespaceURI() const { return m_namespaceU
 const std::u16string& CUpdateInfo::GetModule() const { return m_module; }
 const std::u16string& CUpdateInfo::GetType() const { return m_type; }
 const std::u16string& CUpdateInfo::GetVersion() const { return m_version; }
-void CUpdateInfo::SetTagName(const char16_t* tagName) { AssignTagText(m_tagName, View(tagName), FixedUpdateTag()); }
+void CUpdateInfo::SetTagName(const char16_t* tagName) {
+    AssignTagText(m_tagName, View(tagName), Fixed<word::kTagUpdate>());
+}
 void CUpdateInfo::SetNamespaceURI(const char16_t* namespaceURI) {
-    AssignTagText(m_namespaceURI, View(namespaceURI), FixedCmlNamespace());
+    AssignTagText(m_namespaceURI, View(namespaceURI), Fixed<word::kCmlNamespaceURI>());
 }
 void CUpdateInfo::SetModule(const char16_t* module) { m_module = Text(module); }
 void CUpdateInfo::SetType(const char16_t* type) { m_type = Text(type); }
@@ -646,8 +635,8 @@ void CUpdateInfo::SetVersion(const char16_t* version) { m_version = Text(version
 
 void CUpdateInfo::Deserialize(const CCmlDOM_Element& element) {
     try {
-        AssignTagText(m_tagName, element.NodeNameView(), FixedUpdateTag());
-        AssignTagText(m_namespaceURI, element.NamespaceURIView(), FixedCmlNamespace());
+        AssignTagText(m_tagName, element.NodeNameView(), Fixed<word::kTagUpdate>());
+        AssignTagText(m_namespaceURI, element.NamespaceURIView(), Fixed<word::kCmlNamespaceURI>());
         m_module = element.GetAttribute(kTagModule);
         m_type = element.GetAttribute(kTagType);
         m_version = element.GetAttribute(kTagVersion);
@@ -992,7 +981,7 @@ CModuleInfo& CAgentInfoContent::AddModuleInfo(CModuleInfo&& module) {
     m_modules.push_back(std::move(module));
     CModuleInfo& stored = m_modules.back();
     // A module made here refers to the fixed namespace text already: no need to compare.
-    if (&stored.GetNamespaceURI() != &FixedCmlNamespace().text) stored.SetNamespaceURI(kCmlNamespaceURI);
+    if (&stored.GetNamespaceURI() != &Fixed<word::kCmlNamespaceURI>().text) stored.SetNamespaceURI(kCmlNamespaceURI);
     return stored;
 }
 
