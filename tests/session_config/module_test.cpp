@@ -1,5 +1,5 @@
-// The module through its real entry points, loaded with dlopen: life cycle, exports, the C
-// boundary, bad input, callbacks, posts to HTTP(S) servers on 127.0.0.1 and concurrent use.
+// The module through its real entry points, loaded with dlopen: life cycle, exports, the C boundary, allocation, bad
+// input, settings-changed callbacks, posts to HTTP(S) servers on 127.0.0.1 and concurrent use.
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -17,22 +17,18 @@ extern "C" int ScsPlainCCheck(const char* modulePath);
 namespace zel::scs::test {
 namespace {
 
-// Life cycle, exports, the C boundary, controller fields, allocation, bad input and the
-// settings-changed callbacks of the module, through its real entry points.
 using namespace std::chrono_literals;
 
-constexpr uint32_t kBad = 0xC7590008;
-constexpr uint32_t kNotInit = 0xC7590001;
-constexpr uint32_t kNotImpl = 0xC721003C;
+constexpr uint32_t kBad = 0xC7590008, kNotInit = 0xC7590001, kNotImpl = 0xC721003C;
 
-// Polls condition for up to limit; true as soon as it holds.
+// Polls `condition` for up to 5 s; true as soon as it holds.
 bool Eventually(const std::function<bool()>& condition) {
     for (const auto end = std::chrono::steady_clock::now() + 5s; !condition(); std::this_thread::sleep_for(5ms))
         if (std::chrono::steady_clock::now() > end) return false;
     return true;
 }
 
-// One call that must give expected; text and response must stay null.
+// One call that must give `expected` and leave g_text and g_response null.
 struct Call { const char* name; std::function<uint32_t()> call; uint32_t expected; };
 #define CALL(expression, expected) Call{#expression, [&] { return expression; }, expected}
 
@@ -50,7 +46,7 @@ uint32_t PostRaw(int32_t id, const char* path, const char* mime, const char* bod
                  bool withResponse = true, bool withLength = true) {
     uint32_t responseLength = 0;
     return SCS(PostData)(0, id, path, 0, mime, body, length, nullptr, withResponse ? &g_response : nullptr,
-                              withLength ? &responseLength : nullptr);
+                         withLength ? &responseLength : nullptr);
 }
 
 uint32_t Add(const char* name, const char* host, const char* port, const char* proxyHost = nullptr,
@@ -59,9 +55,9 @@ uint32_t Add(const char* name, const char* host, const char* port, const char* p
 }
 
 TEST(ScsLifecycle, ExportsServesPlainCRefusesCallsBeforeInitAndStartsOnceWhenConcurrent) {
+    // Every exported name is called (and so found) by the tests here; nothing else is exported.
     FILE* pipe = ::popen("nm -D --defined-only '" ZEL_SCS_MODULE_PATH "'", "r");
     ASSERT_NE(nullptr, pipe);
-    // Every one of them is called (and so found) by the tests here; nothing else is exported.
     std::set<std::string> exported;
     char line[512], address[64], kind[8], name[400];
     while (std::fgets(line, sizeof line, pipe))
@@ -97,9 +93,8 @@ TEST(ScsLifecycle, ExportsServesPlainCRefusesCallsBeforeInitAndStartsOnceWhenCon
                 already += status == 0x47590002u;
             });
         for (auto& thread : threads) thread.join();
-        EXPECT_EQ(1, started.load());
-        EXPECT_EQ(7, already.load());
-        uint32_t count = 99;
+        EXPECT_EQ(std::make_pair(1, 7), std::make_pair(started.load(), already.load())) << "started, already";
+        count = 99;
         ASSERT_EQ(0u, SCS(GetControllerCount)(&count));
         EXPECT_EQ(0u, count) << "round " << round;
         ASSERT_EQ(0u, Add("a", "h.example", "80"));
@@ -107,26 +102,19 @@ TEST(ScsLifecycle, ExportsServesPlainCRefusesCallsBeforeInitAndStartsOnceWhenCon
     }
 }
 
-// Allocation and the group name hint (controller fields: see the group settings tests).
-TEST_F(ModuleTest, AllocationAndGroupNameHint) {
+// Allocation and the group name hint, then bad input: the controller fields' checks shared with group settings
+// documents are tested on the malformed documents. The entry points outside the module's job are not implemented.
+TEST_F(ModuleTest, AllocatesZeroedBlocksRefusesBadInputAndLeavesOtherEntryPointsUnimplemented) {
     void* block = nullptr;
     ASSERT_EQ(0u, SCS(Allocate)(64, &block));
     ASSERT_NE(nullptr, block);
     const unsigned char zeros[64] = {};
     EXPECT_EQ(0, std::memcmp(zeros, block, sizeof zeros));
     EXPECT_EQ(0u, SCS(Free)(block));
-    EXPECT_EQ(kBad, SCS(Allocate)(0, &block));
-    EXPECT_EQ(nullptr, block);
-    EXPECT_EQ(kBad, SCS(Allocate)(8, nullptr));
     ASSERT_EQ(0u, SCS(SetGroupnameHint)("Default Group"));
     EXPECT_EQ("1.0.0|Default Group", Info());
     ASSERT_EQ(0u, SCS(SetGroupnameHint)(nullptr));
     EXPECT_EQ("1.0.0|<null>", Info());
-}
-
-// The controller fields' checks shared with group settings documents: see the malformed
-// documents. The entry points outside the module's job are not implemented.
-TEST_F(ModuleTest, BadInputIsRefusedAndOtherEntryPointsAreNotImplemented) {
     const std::string huge(1 << 20, 'h');
     const std::string hugePath = "/" + std::string(8000, 'p');
     uint32_t length = 5;
@@ -137,6 +125,7 @@ TEST_F(ModuleTest, BadInputIsRefusedAndOtherEntryPointsAreNotImplemented) {
     const int32_t id = AddController("127.0.0.1", "1");
     ExpectCalls({
         CALL(SCS(PostDataFile)(0, 1, "/", 0, "a/b", "f", timeouts, &g_response, &length), kNotImpl),
+        CALL(SCS(Allocate)(0, &block), kBad), CALL(SCS(Allocate)(8, nullptr), kBad),
         CALL(SCS(S_Init)("3.0", kAgentId, 0, nullptr, nullptr), kNotImpl), CALL(SCS(S_ShutDown)(), kNotImpl),
         CALL(SCS(LoadServerSettings)("x"), kNotImpl), CALL(SCS(S_RegisterOnPostData)(nullptr), kNotImpl),
         CALL(SCS(S_StartServer)(), kNotImpl), CALL(SCS(S_StopServer)(), kNotImpl),
@@ -169,6 +158,7 @@ TEST_F(ModuleTest, BadInputIsRefusedAndOtherEntryPointsAreNotImplemented) {
         CALL(PostRaw(id, "/", "a/b", "x", 1, false), kBad), CALL(PostRaw(id, "/", "a/b", "x", 1, true, false), kBad),
         CALL(PostRaw(id + 1000, "/", "a/b", "x", 1), 0xC7590007), CALL(PostRaw(-1, "/", "a/b", "x", 1), 0xC7590007),
     });
+    EXPECT_EQ(nullptr, block);
     EXPECT_EQ(0u, length);
     EXPECT_EQ(nullptr, none.p);
     EXPECT_EQ(std::vector<int32_t>{id}, Destinations()) << "no bad controller was added";
@@ -203,27 +193,27 @@ TEST_F(ModuleTest, CalledOnTheNotifierThreadAfterChangesAndReloadsUntilUnregiste
     const std::string path = Write("agent.properties", "[session_config]\nwatchInterval = 1\n[s]\nr = 1\n");
     ASSERT_EQ(0u, SCS(LoadLocalProperties)(path.c_str()));
     ASSERT_TRUE(Eventually([] { return g_calls >= 1; }));
-    int afterLoad = g_calls;
+    int before = g_calls;
     // The watched file is reloaded when it changes.
     WriteFile(path, "[session_config]\nwatchInterval = 1\n[s]\nr = 22\n");
-    ASSERT_TRUE(Eventually([&] { return g_calls > afterLoad; }));
+    ASSERT_TRUE(Eventually([&] { return g_calls > before; }));
     EXPECT_EQ("22", Retrieve("s", "r"));
-    afterLoad = g_calls;
+    before = g_calls;
     AddController("a.example", "80");
-    ASSERT_TRUE(Eventually([&] { return g_calls > afterLoad; }));
-    const int afterAdd = g_calls;
+    ASSERT_TRUE(Eventually([&] { return g_calls > before; }));
+    before = g_calls;
     ASSERT_EQ(0u, SCS(DeleteController)(0));
-    ASSERT_TRUE(Eventually([&] { return g_calls > afterAdd && g_countSeen == 0; }));
+    ASSERT_TRUE(Eventually([&] { return g_calls > before && g_countSeen == 0; }));
     EXPECT_FALSE(g_onCallerThread);
     // A failed load is no change.
-    const int beforeFailure = g_calls;
+    before = g_calls;
     EXPECT_EQ(0xC7590005u, SCS(LoadLocalProperties)(m_dir.File("missing").c_str()));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(beforeFailure, g_calls);
+    EXPECT_EQ(before, g_calls);
     EXPECT_EQ(0u, SCS(UnregisterSettingsChanged)(&CountingCallback));
     AddController("b.example", "80");
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(beforeFailure, g_calls) << "no call after unregistering";
+    EXPECT_EQ(before, g_calls) << "no call after unregistering";
 }
 
 TEST_F(ModuleTest, UnregisterAndShutDownWaitForTheCallInProgress) {
@@ -237,50 +227,43 @@ TEST_F(ModuleTest, UnregisterAndShutDownWaitForTheCallInProgress) {
     }
 }
 
-// SCS_PostData against real HTTP and HTTPS servers on 127.0.0.1: the status of every reply,
-// redirects never followed, refused, silent, oversize and endless replies, connection
-// reuse and certificate checks. Credentials and proxies: see the group settings tests.
-// Binary-safe: a zero byte and a byte above 0x7F inside the body.
+// SCS_PostData against real HTTP and HTTPS servers on 127.0.0.1 (credentials and proxies: see the group settings
+// tests). The body is binary: a zero byte and a byte above 0x7F inside.
 const std::string kRequestBody("<cml>\0\xff</cml>", 14);
 
-// One row per outcome: the server's canned reply and the status the post must give; only a
-// success hands out the body, when there is one.
-struct Outcome { const char* name; int httpCode; const char* replyBody; uint32_t expectedStatus; };
-
-const Outcome kOutcomes[] = {
-    {"Ok", 200, "<reply/>", 0x00000000}, {"OkWithoutBody", 200, "", 0x00000000}, {"Accepted", 202, "later", 0x4759001F},
-    {"Found", 302, "", 0x8759000C}, {"NotModified", 304, "", 0x8759000D},
-    {"UseProxy", 305, "", 0xC759000E}, {"BadRequest", 400, "bad", 0xC7590018}, {"Unauthorized", 401, "", 0xC759000F},
-    {"Forbidden", 403, "", 0xC7590010}, {"NotFound", 404, "", 0xC7590011}, {"InternalError", 500, "oops", 0xC759001A},
-    {"Busy", 503, "", 0xC7590013}, {"Teapot", 418, "", 0xC759000B}, {"Created", 201, "made", 0xC7590012},
-};
-
-class PostOutcomeTest : public ModuleTest, public ::testing::WithParamInterface<Outcome> {};
-
-TEST_P(PostOutcomeTest, GivesTheStatusOfTheRowAndSendsTheExactRequest) {
-    const Outcome& row = GetParam();
-    TestServer& server = StartServer([&](const httplib::Request&, httplib::Response& response) {
-        response.status = row.httpCode;
-        if (row.httpCode >= 300 && row.httpCode < 400) response.set_header("Location", "/elsewhere");
-        if (*row.replyBody) response.set_content(row.replyBody, "text/plain");
-    });
-    const PostResult result = Post(AddController("127.0.0.1", server.port), kRequestBody);
-    EXPECT_EQ(row.expectedStatus, result.status);
-    EXPECT_EQ(row.expectedStatus == 0 && *row.replyBody, result.hasBody);
-    EXPECT_EQ(row.expectedStatus == 0 ? row.replyBody : "", result.body);
-    // Exactly one request: a redirect is never followed.
-    const auto requests = server.Requests();
-    ASSERT_EQ(1u, requests.size());
-    const httplib::Request& r = requests[0];
-    EXPECT_EQ("POST " + std::string(kPath) + " " + kMimeType + " " + kRequestBody,
-              r.method + " " + r.path + " " + r.get_header_value("Content-Type") + " " + r.body);
-    EXPECT_FALSE(r.has_header("Expect") || r.has_header("Authorization"));
+// Each reply gives its status; only a success hands out the body, when there is one. Exactly one request of the
+// exact bytes goes out: a redirect is never followed.
+TEST_F(ModuleTest, PostGivesTheStatusOfEachReplyAndSendsTheExactRequest) {
+    const struct { const char* name; int httpCode; const char* replyBody; uint32_t expectedStatus; } outcomes[] = {
+        {"Ok", 200, "<reply/>", 0}, {"OkWithoutBody", 200, "", 0}, {"Accepted", 202, "later", 0x4759001F},
+        {"Found", 302, "", 0x8759000C}, {"NotModified", 304, "", 0x8759000D}, {"UseProxy", 305, "", 0xC759000E},
+        {"BadRequest", 400, "bad", 0xC7590018}, {"Unauthorized", 401, "", 0xC759000F},
+        {"Forbidden", 403, "", 0xC7590010}, {"NotFound", 404, "", 0xC7590011}, {"Busy", 503, "", 0xC7590013},
+        {"InternalError", 500, "oops", 0xC759001A}, {"Teapot", 418, "", 0xC759000B},
+        {"Created", 201, "made", 0xC7590012},
+    };
+    for (const auto& row : outcomes) {
+        SCOPED_TRACE(row.name);
+        TestServer& server = StartServer([&row](const httplib::Request&, httplib::Response& response) {
+            response.status = row.httpCode;
+            if (row.httpCode >= 300 && row.httpCode < 400) response.set_header("Location", "/elsewhere");
+            if (*row.replyBody) response.set_content(row.replyBody, "text/plain");
+        });
+        const PostResult result = Post(AddController("127.0.0.1", server.port), kRequestBody);
+        EXPECT_EQ(row.expectedStatus, result.status);
+        EXPECT_EQ(row.expectedStatus == 0 && *row.replyBody, result.hasBody);
+        EXPECT_EQ(row.expectedStatus == 0 ? row.replyBody : "", result.body);
+        const auto requests = server.Requests();
+        ASSERT_EQ(1u, requests.size());
+        const httplib::Request& r = requests[0];
+        EXPECT_EQ("POST " + std::string(kPath) + " " + kMimeType + " " + kRequestBody,
+                  r.method + " " + r.path + " " + r.get_header_value("Content-Type") + " " + r.body);
+        EXPECT_FALSE(r.has_header("Expect") || r.has_header("Authorization"));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PostOutcomeTest, ::testing::ValuesIn(kOutcomes), RowName);
-
-// A port on 127.0.0.1 bound for the test's life: connections to it are refused, or, when it
-// listens, accepted by the system and never answered.
+// A port on 127.0.0.1 bound for the test's life: connections to it are refused, or, when it listens, accepted by
+// the system and never answered.
 struct RawPort {
     explicit RawPort(bool listening) {
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -302,10 +285,12 @@ TEST_F(ModuleTest, RefusedAndNeverAnsweredConnectionsAreCommunicationFailures) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", silent.port), kRequestBody, timeouts).status);
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(250));
-    EXPECT_LT(elapsed, std::chrono::seconds(5)) << "ends at the transfer timeout";
+    EXPECT_GE(elapsed, 250ms);
+    EXPECT_LT(elapsed, 5s) << "ends at the transfer timeout";
 }
 
+// The connection is kept and follows the controller's settings; a reply over the limit is refused, and an endless
+// one is cut off while it is received.
 TEST_F(ModuleTest, PostsReuseTheConnectionAndRefuseResponsesLargerThanTheLimit) {
     LoadModuleProperties("maxResponseBytes = 1000\n");
     auto reply = std::make_shared<std::string>(1000, 'y');
@@ -316,12 +301,8 @@ TEST_F(ModuleTest, PostsReuseTheConnectionAndRefuseResponsesLargerThanTheLimit) 
         EXPECT_EQ(0u, atLimit.status);
         EXPECT_EQ(*reply, atLimit.body);
     }
-    const auto requests = server.Requests();
-    ASSERT_EQ(3u, requests.size());
-    EXPECT_EQ(requests[0].remote_port, requests[1].remote_port);
-    EXPECT_EQ(requests[0].remote_port, requests[2].remote_port);
-    // The same controller listed again with credentials: the kept connection now carries them,
-    // then a post of another MIME type its header, then the credentials are gone again.
+    // The same controller listed again with credentials: the kept connection now carries them, then a post of
+    // another MIME type its header, then the credentials are gone again.
     ASSERT_EQ(0u, SCS(AddController)("again", "127.0.0.1", server.port.c_str(), nullptr, nullptr, nullptr, "agent",
                                      "secret", nullptr, nullptr));
     EXPECT_EQ(0u, Post(id, kRequestBody).status);
@@ -330,47 +311,34 @@ TEST_F(ModuleTest, PostsReuseTheConnectionAndRefuseResponsesLargerThanTheLimit) 
     g_response = nullptr;
     ASSERT_EQ(0u, SCS(DeleteController)(1));
     EXPECT_EQ(0u, Post(id, kRequestBody).status);
-    const auto later = server.Requests();
-    ASSERT_EQ(6u, later.size());
-    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", later[3].get_header_value("Authorization"));
-    EXPECT_EQ("text/x-other", later[4].get_header_value("Content-Type"));
-    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", later[4].get_header_value("Authorization"));
-    EXPECT_FALSE(later[5].has_header("Authorization"));
-    EXPECT_EQ(kMimeType, later[5].get_header_value("Content-Type"));
-    for (const auto& request : later) EXPECT_EQ(requests[0].remote_port, request.remote_port);
+    const auto requests = server.Requests();
+    ASSERT_EQ(6u, requests.size());
+    for (const auto& request : requests) EXPECT_EQ(requests[0].remote_port, request.remote_port);
+    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", requests[3].get_header_value("Authorization"));
+    EXPECT_EQ("text/x-other", requests[4].get_header_value("Content-Type"));
+    EXPECT_EQ("Basic YWdlbnQ6c2VjcmV0", requests[4].get_header_value("Authorization"));
+    EXPECT_FALSE(requests[5].has_header("Authorization"));
+    EXPECT_EQ(kMimeType, requests[5].get_header_value("Content-Type"));
     reply->assign(1001, 'x');
     EXPECT_EQ(0xC7590009u, Post(id, kRequestBody).status);
     ASSERT_EQ(0u, SCS(DeleteController)(0));
     EXPECT_EQ(0xC7590007u, Post(id, kRequestBody).status);
-}
-
-TEST_F(ModuleTest, EndlessChunkedResponseIsCutOffWhileReceiving) {
-#if defined(__SANITIZE_THREAD__)
-    // Under the ThreadSanitizer runtime of GCC 12 this case intermittently ends with a
-    // corrupted frame pointer in the main thread after the aborted transfer; the normal
-    // and AddressSanitizer builds run it.
-    GTEST_SKIP() << "not run under ThreadSanitizer";
-#endif
-    LoadModuleProperties("maxResponseBytes = 65536\n");
-    // Shared with the server's thread, which may still be writing after the test body ends.
+#if !defined(__SANITIZE_THREAD__)
+    // Left out under ThreadSanitizer: with the runtime of GCC 12 the main thread intermittently ends with a
+    // corrupted frame pointer after the aborted transfer. Shared with the server's thread, which may still be
+    // writing after the test body ends; it ends on its own only after 64 MiB.
     auto sent = std::make_shared<std::atomic<std::size_t>>(0);
-    TestServer& server = StartServer([sent](const httplib::Request&, httplib::Response& response) {
+    TestServer& endless = StartServer([sent](const httplib::Request&, httplib::Response& response) {
         response.set_chunked_content_provider("text/plain", [sent](size_t, httplib::DataSink& sink) {
-            // Ends on its own only after 64 MiB; the client must stop long before.
             if (*sent >= 64u << 20) return sink.done(), true;
             *sent += 16384;
             return sink.write(std::string(16384, 'z').data(), 16384);
         });
     });
-    EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", server.port), kRequestBody).status);
+    EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", endless.port), kRequestBody).status);
     EXPECT_LT(sent->load(), 16u << 20);
+#endif
 }
-
-// HTTPS against a server with a certificate made for this test: one row per setting.
-struct TlsRow { const char* name; const char* properties; bool caFile; bool tlsServer; uint32_t expected; };
-
-
-class HttpsPostTest : public ModuleTest, public ::testing::WithParamInterface<TlsRow> {};
 
 // A directory with a self-signed certificate for 127.0.0.1 (crt) and its key (key), made once.
 const TempDir& Certificate() {
@@ -382,45 +350,41 @@ const TempDir& Certificate() {
     return dir;
 }
 
-TEST_P(HttpsPostTest, ChecksTheCertificate) {
-    const TlsRow& row = GetParam();
-    const std::string crt = Certificate().File("crt");
-    LoadModuleProperties(row.properties + (row.caFile ? "caFile = " + crt : std::string()));
-    TestServer& server = StartReplying("secret", row.tlsServer ? crt : "", Certificate().File("key"));
-    const PostResult result = Post(AddController("127.0.0.1", server.port, "https"), kRequestBody);
-    EXPECT_EQ(row.expected, result.status);
-    EXPECT_EQ(row.expected == 0, result.hasBody);
-    EXPECT_EQ(row.expected == 0 ? "secret" : "", result.body);
-    EXPECT_EQ(row.expected == 0 ? 1u : 0u, server.Requests().size()) << "nothing reaches an unchecked server";
-}
-
-const TlsRow kTlsRows[] = {
-    {"SelfSignedRefusedWithoutTheCaFile", "", false, true, 0xC7590014},
-    {"SelfSignedAcceptedWithTheCaFile", "", true, true, 0},
-    {"VerificationTurnedOff", "verifyPeer = 0\n", false, true, 0},
-    {"PlainHttpServerBehindAnHttpsController", "", false, false, 0xC7590014},
-};
-
-INSTANTIATE_TEST_SUITE_P(Table, HttpsPostTest, ::testing::ValuesIn(kTlsRows), RowName);
-
-// The kept handle of a controller is set up again when the settings change under it.
-TEST_F(ModuleTest, VerificationTurnedBackOnReachesTheKeptHandle) {
+// HTTPS against a server with the certificate made for the test, one row per setting; nothing reaches a server that
+// is not trusted. The kept handle of a controller is set up again when the settings change under it.
+TEST_F(ModuleTest, HttpsChecksTheCertificateAsTheSettingsSay) {
+    const std::string crt = Certificate().File("crt"), key = Certificate().File("key");
+    const struct { const char* name; const char* properties; bool caFile, tlsServer; uint32_t expected; } rows[] = {
+        {"SelfSignedRefusedWithoutTheCaFile", "", false, true, 0xC7590014},
+        {"SelfSignedAcceptedWithTheCaFile", "", true, true, 0},
+        {"VerificationTurnedOff", "verifyPeer = 0\n", false, true, 0},
+        {"PlainHttpServerBehindAnHttpsController", "", false, false, 0xC7590014},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LoadModuleProperties(row.properties + (row.caFile ? "caFile = " + crt : std::string()));
+        TestServer& server = StartReplying("secret", row.tlsServer ? crt : "", key);
+        const PostResult result = Post(AddController("127.0.0.1", server.port, "https"), kRequestBody);
+        EXPECT_EQ(row.expected, result.status);
+        EXPECT_EQ(row.expected == 0, result.hasBody);
+        EXPECT_EQ(row.expected == 0 ? "secret" : "", result.body);
+        EXPECT_EQ(row.expected == 0 ? 1u : 0u, server.Requests().size());
+    }
     LoadModuleProperties("verifyPeer = 0\n");
-    TestServer& server = StartReplying("secret", Certificate().File("crt"), Certificate().File("key"));
+    TestServer& server = StartReplying("secret", crt, key);
     const int32_t id = AddController("127.0.0.1", server.port, "https");
     EXPECT_EQ(0u, Post(id, kRequestBody).status);
     LoadModuleProperties("");
-    EXPECT_EQ(0xC7590014u, Post(id, kRequestBody).status);
+    EXPECT_EQ(0xC7590014u, Post(id, kRequestBody).status) << "verification turned back on reaches the kept handle";
     EXPECT_EQ(1u, server.Requests().size());
 }
 
-// Concurrent use of the module: posts from several threads while other threads reload and
-// rewrite the property file and the group settings file and change the controller list.
-// Run under ASan and TSan builds.
+// Posts from several threads while others reload and rewrite the property and group settings files and change the
+// controller list (run under ASan and TSan too).
 class ScsConcurrency : public ModuleTest {
 protected:
-    // posters threads post postsEach posts each to id while changers threads call change(n)
-    // for n = 0, 1, ... until the posts are done; every post must come back and every change succeed.
+    // `posters` threads post `postsEach` posts each to `id` while `changers` threads call change(n) for n = 0, 1, ...
+    // until the posts are done; every post must come back and every change succeed.
     void Run(int posters, int postsEach, int32_t id, int changers, const std::function<bool(int)>& change) {
         std::atomic<bool> stop{false};
         std::atomic<int> failures{0}, rounds{0};
@@ -451,9 +415,9 @@ TEST_F(ScsConcurrency, PostsWhileSettingsAndControllersChange) {
     ASSERT_EQ(0u, SCS(LoadLocalProperties)(path.c_str()));
     const int32_t id = AddController("127.0.0.1", m_echo.port);
     int last = 0;
+    // The posters' controller stays first; the added one goes again.
     Run(4, 200, id, 1, [&](int n) {
         last = n;
-        // The posters' controller stays first; the added one goes again.
         return SCS(LoadLocalProperties)(path.c_str()) == 0 &&
                SCS(SetAgentId)(("agent-" + std::to_string(n)).c_str()) == 0 &&
                Add("x", ("other" + std::to_string(n % 5) + ".example").c_str(), "80") == 0 &&
@@ -464,8 +428,8 @@ TEST_F(ScsConcurrency, PostsWhileSettingsAndControllersChange) {
     EXPECT_EQ(std::vector<std::string>{"agent.properties"}, m_dir.Entries());
 }
 
-// Two threads load and save the group settings file in turn (each parse on its own
-// thread, each save replacing the file another thread may be reading) while posts go on.
+// Two threads load and save the group settings file in turn (each parse on its own thread, each save replacing the
+// file another thread may be reading) while posts go on.
 TEST_F(ScsConcurrency, PostsWhileGroupSettingsAreLoadedAndSaved) {
     const std::string path = Write(
         "group.xml", "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' name='G'><controller-list>"
