@@ -86,7 +86,7 @@ std::u16string CCmlDOM_Element::GetTagName() const {
 }
 
 std::u16string CCmlDOM_Element::GetAttribute(const char16_t* name) const {
-    // Xerces gives an empty string, never null, for an absent attribute.
+    // AttributeValue gives an empty string, never null, for an absent attribute.
     return m_node ? Copy(AttributeValue(GetElement(), name)) : std::u16string();
 }
 
