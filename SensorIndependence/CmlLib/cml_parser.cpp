@@ -5,6 +5,12 @@
 #include <string>
 
 #include <xercesc/dom/DOMException.hpp>
+#include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
+#include <xercesc/framework/XMLBufferMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/dom/DOMNodeList.hpp>
 #include <xercesc/sax/Locator.hpp>
@@ -15,6 +21,7 @@
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include "SensorIndependence/CmlLib/dom_tree_links.h"
 #include "SensorIndependence/CmlLib/message_base.h"
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
@@ -198,6 +205,7 @@ void CCmlDOMParser::SelectScanner(bool validating) {
 
 void CCmlDOMParser::startDocument() {
     m_depth = 0;
+    m_linkDirectly = !m_validatingScanner && getDoNamespaces() && !getCreateSchemaInfo() && !getDoXInclude();
     XercesDOMParser::startDocument();
 }
 
@@ -213,13 +221,105 @@ void CCmlDOMParser::startElement(const xercesc::XMLElementDecl& elemDecl, unsign
                                                kTextTooDeep + Number(kMaxElementDepth) + kTextLevels),
                             ZEL_E_CML_PARSE_FATAL);
     }
-    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (!m_linkDirectly || !BuildElement(elemDecl, urlId, elemPrefix, attrList, attrCount)) {
+        XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+        return;
+    }
+    if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
+}
+
+bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId,
+                                 const XMLCh* elemPrefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList,
+                                 XMLSize_t attrCount) {
+    const bool isRoot = fCurrentParent == fDocument;
+    if (elemDecl.hasAttDefs() || (!isRoot && fCurrentParent->getNodeType() != xercesc::DOMNode::ELEMENT_NODE))
+        return false;
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+        if (attrList.elementAt(i)->getType() == xercesc::XMLAttDef::ID) return false;
+    }
+    const unsigned emptyNamespace = fScanner->getEmptyNamespaceId();
+    const XMLCh* const localName = elemDecl.getBaseName();
+    xercesc::DOMElement* element = nullptr;
+    if (urlId == emptyNamespace) {
+        element = createElementNS(nullptr, nullptr, localName, localName);
+    } else if (elemPrefix && *elemPrefix) {
+        xercesc::XMLBufBid qualifiedName(&fBufMgr);
+        qualifiedName.set(elemPrefix);
+        qualifiedName.append(xercesc::chColon);
+        qualifiedName.append(localName);
+        element = createElementNS(fScanner->getURIText(urlId), elemPrefix, localName, qualifiedName.getRawBuffer());
+    } else {
+        element = createElementNS(fScanner->getURIText(urlId), nullptr, localName, localName);
+    }
+    auto* const elementImpl = static_cast<xercesc::DOMElementImpl*>(element);
+
+    if (attrCount > 0) {
+        const unsigned xmlnsNamespace = fScanner->getXMLNSNamespaceId();
+        xercesc::DOMAttrMapImpl* const attributes = elementImpl->fAttributes;
+        attributes->reserve(attrCount);
+        for (XMLSize_t i = 0; i < attrCount; ++i) {
+            const xercesc::XMLAttr* const source = attrList.elementAt(i);
+            const XMLCh* const prefix = source->getPrefix();
+            const XMLCh* const name = source->getName();
+            // A default namespace declaration belongs to the xmlns namespace.
+            const bool declaresDefault =
+                (!prefix || !*prefix) && xercesc::XMLString::equals(name, xercesc::XMLUni::fgXMLNSString);
+            const unsigned uriId = declaresDefault ? xmlnsNamespace : source->getURIId();
+            const XMLCh* const uri = uriId != emptyNamespace ? fScanner->getURIText(uriId) : nullptr;
+            auto* const attribute =
+                static_cast<xercesc::DOMAttrImpl*>(createAttrNS(uri, prefix, name, source->getQName()));
+            attributes->setNamedItemNSFast(attribute);
+            if (const XMLCh* const value = source->getValue()) {
+                auto* const text = static_cast<xercesc::DOMTextImpl*>(fDocument->createTextNode(value));
+                dom_links::AppendChild(attribute->fParent, text, text->fNode, text->fChild);
+            }
+            attribute->setSpecified(source->getSpecified());
+        }
+    }
+
+    if (isRoot) {
+        // The document checks what it may hold and records its root element.
+        fDocument->appendChild(element);
+    } else {
+        auto* const parent = static_cast<xercesc::DOMElementImpl*>(fCurrentParent);
+        dom_links::AppendChild(parent->fParent, element, elementImpl->fNode, elementImpl->fChild);
+    }
+    fCurrentParent = element;
+    fCurrentNode = element;
+    fWithinElement = true;
+    return true;
 }
 
 void CCmlDOMParser::endElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, bool isRoot,
                                const XMLCh* elemPrefix) {
     --m_depth;
-    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    if (!m_linkDirectly || fCurrentParent->getNodeType() != xercesc::DOMNode::ELEMENT_NODE) {
+        XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+        return;
+    }
+    // The element's parent, read from its node data instead of through getParentNode().
+    const xercesc::DOMNodeImpl& element = static_cast<xercesc::DOMElementImpl*>(fCurrentParent)->fNode;
+    fCurrentNode = fCurrentParent;
+    fCurrentParent = element.isOwned() ? element.fOwnerNode : nullptr;
+    if (fCurrentParent == nullptr) {
+        fCurrentNode = fDocument->getDocumentElement();
+        fCurrentParent = fCurrentNode;
+    }
+    if (fCurrentParent == fDocument) fWithinElement = false;
+}
+
+void CCmlDOMParser::docCharacters(const XMLCh* chars, XMLSize_t length, bool cdataSection) {
+    // Text that continues a text node, CDATA and text outside the root go through Xerces.
+    if (!m_linkDirectly || cdataSection || !fWithinElement ||
+        fCurrentNode->getNodeType() == xercesc::DOMNode::TEXT_NODE ||
+        fCurrentParent->getNodeType() != xercesc::DOMNode::ELEMENT_NODE) {
+        XercesDOMParser::docCharacters(chars, length, cdataSection);
+        return;
+    }
+    auto* const text = static_cast<xercesc::DOMTextImpl*>(createText(chars, length));
+    auto* const parent = static_cast<xercesc::DOMElementImpl*>(fCurrentParent);
+    dom_links::AppendChild(parent->fParent, text, text->fNode, text->fChild);
+    fCurrentNode = text;
 }
 
 xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIdentifier* resource) {

@@ -102,6 +102,7 @@ public:
                       bool isRoot) override;
     void endElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, bool isRoot,
                     const XMLCh* elemPrefix) override;
+    void docCharacters(const XMLCh* chars, XMLSize_t length, bool cdataSection) override;
 
     // Chooses the scanner for the next parse: Xerces's general scanner to validate, its
     // lighter well-formedness scanner otherwise, each with the untrusted-input settings.
@@ -111,11 +112,20 @@ public:
 private:
     // The untrusted-input settings, for the current scanner.
     void ApplyInputSettings();
+    // Builds the element of a start tag and makes it the current node, as XercesDOMParser
+    // does, but links it, its attributes and their values without Xerces's casts. False,
+    // having done nothing, for what only Xerces handles (attributes declared by a grammar,
+    // ID attributes).
+    bool BuildElement(const xercesc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, XMLSize_t attrCount);
 
     xercesc::XMLEntityResolver* const m_resolver;
     xercesc::SecurityManager* const m_securityManager;
     unsigned m_depth = 0;
     bool m_validatingScanner = true;
+    // Whether this parse builds its tree through BuildElement and the direct links: only the
+    // well-formedness scanner's, with namespaces on and no schema types or XInclude.
+    bool m_linkDirectly = false;
 };
 
 // Resolves the external resources a document asks for: only schema grammars of a namespace

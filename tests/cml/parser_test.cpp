@@ -12,6 +12,8 @@
 #include "SensorIndependence/CmlLib/cml_parser_pool.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "cml/cml_test_support.h"
+#include "cml/dom_test_support.h"
+#include "support/dom_tree_compare.h"
 #include "support/temp_dir.h"
 #include "zel/status_codes.h"
 
@@ -365,6 +367,42 @@ TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
     } catch (const CCmlException&) {
     }
     EXPECT_EQ(pool.IdleCount(), 0u);
+}
+
+TEST(CmlParser, BuildsTheSameTreeAsXerces) {
+    std::ostringstream reply;
+    CCmlMessage message;
+    message.SetMessageId(u"m-1");
+    message.AddResponse(CCmlResponse(kTagGetPolicyResponse, 0x47560006u, u"No <policy> & 'none'", kCmlNamespaceURI));
+    message.AddRequest(CCmlRequest(u"r-1", kTagGetSchemaRequest, false, kCmlNamespaceURI));
+    message.SerializeDocument(reply);
+    std::string deep;
+    for (int i = 0; i < 200; ++i) deep += "<e" + std::to_string(i % 3) + " n='" + std::to_string(i) + "'>t";
+    for (int i = 199; i >= 0; --i) deep += "</e" + std::to_string(i % 3) + ">";
+    const std::string documents[] = {
+        reply.str(),
+        "<a xmlns='urn:u' xmlns:p='urn:v' p:x='1' y='' z='&lt;&amp;&#10;&apos;'><p:b p:z='2'/><c>text &amp; more"
+        "<![CDATA[raw <x>]]>tail<!-- note --><?pi data?>&#65;</c>\n  <d/><p:e xmlns:p='urn:w'>q</p:e></a>",
+        "<?xml version='1.0' encoding='UTF-8'?><!--before--><?p d?><r>\n</r><!--after--><?q?>",
+        "<r/>",
+        "<r \xC3\xA9='\xC3\xBC' b='x' a='y'>\xE6\x97\xA5\xE6\x9C\xAC<s/><s/>x<s>\n</s></r>",
+        "<x:r xmlns:x='urn:x'><x:s x:a='1' a='2'/>text<!--c-->more</x:r>",
+        deep,
+    };
+    for (const std::string& text : documents) {
+        CCmlParser parser;
+        ParseInto(parser, text);
+        const test::ParsedXml plain(text);
+        EXPECT_EQ(zel::test::FirstTreeDifference(parser.GetDocument().GetDocument(), plain.Document()), "")
+            << text.substr(0, 40);
+        EXPECT_TRUE(parser.GetDocument().GetDocument()->isEqualNode(plain.Document())) << text.substr(0, 40);
+        // The tree stays editable through Xerces's own operations.
+        xercesc::DOMElement* root = parser.GetDocument().GetDocument()->getDocumentElement();
+        xercesc::DOMNode* copy = root->cloneNode(true);
+        EXPECT_TRUE(copy->isEqualNode(root));
+        while (xercesc::DOMNode* first = root->getFirstChild()) copy->appendChild(root->removeChild(first));
+        EXPECT_EQ(root->getLastChild(), nullptr);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// Linking freshly parsed nodes into a Xerces DOM tree without Xerces's dynamic_casts.
+//
+// Xerces reaches the parts of a node (its node data, its child links, its parent links)
+// through dynamic_casts to cross-cast interfaces; building the tree of a parsed document
+// costs four to six of them per node, each several hundred instructions, which is most of
+// what a parse costs. The parser knows the concrete type of every node it creates, so it
+// links them here directly, exactly as DOMParentNode::appendChildFast does.
+#pragma once
+
+#include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/dom/impl/DOMChildNode.hpp>
+#include <xercesc/dom/impl/DOMNodeImpl.hpp>
+#include <xercesc/dom/impl/DOMParentNode.hpp>
+
+namespace zel::cml::dom_links {
+
+// The sibling links of `node`, a node of a parsed document: read straight from the element
+// and text implementations, through Xerces's cast for every other kind of node.
+xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node);
+
+// Appends `child`, a new node without parent or siblings, whose node data is `childData`
+// and sibling links `childLinks`, as the last child of `parent`.
+void AppendChild(xercesc::DOMParentNode& parent, xercesc::DOMNode* child, xercesc::DOMNodeImpl& childData,
+                 xercesc::DOMChildNode& childLinks);
+
+}  // namespace zel::cml::dom_links
