@@ -1,18 +1,14 @@
-// What the parser benchmarks read: a ~50 KB reply envelope, and a bare Xerces DOM parser
-// with the settings CCmlParser uses for a non-validating parse.
+// What the parser benchmarks read: a ~50 KB reply envelope, and the bare Xerces DOM parser
+// they compare the CML parser with.
 #pragma once
 
 #include <sstream>
 #include <string>
 
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/util/XMLUni.hpp>
-
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
+#include "tests/support/bare_xerces_parser.h"
 
 namespace zel::cml::bench {
 
@@ -49,32 +45,6 @@ inline const std::string& ReplyDocument() {
     return text;
 }
 
-// Xerces alone with the settings CCmlParser uses for a non-validating parse: the
-// well-formedness scanner, which refuses a DOCTYPE, and so no entity expansion limit.
-class BareParser : public xercesc::XercesDOMParser {
-public:
-    BareParser() {
-        useScanner(xercesc::XMLUni::fgWFXMLScanner);
-        setDoNamespaces(true);
-        setCreateEntityReferenceNodes(false);
-        getScanner()->setDisallowDTD(true);
-        setLoadExternalDTD(false);
-        setDisableDefaultEntityResolution(true);
-        useCachedGrammarInParse(false);
-        cacheGrammarFromParse(false);
-        setLoadSchema(false);
-        setDoSchema(false);
-        setValidationScheme(Val_Never);
-    }
-
-    // Parses `text` after freeing the previous document, as a reused parser must.
-    xercesc::DOMDocument* Parse(const std::string& text) {
-        resetDocumentPool();
-        const xercesc::MemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
-                                               u"ZEL CML Stream");
-        parse(input);
-        return getDocument();
-    }
-};
+using BareParser = zel::test::BareXercesParser;
 
 }  // namespace zel::cml::bench
