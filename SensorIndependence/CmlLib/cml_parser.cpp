@@ -239,17 +239,16 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
     }
     const unsigned emptyNamespace = fScanner->getEmptyNamespaceId();
     const XMLCh* const localName = elemDecl.getBaseName();
+    const XMLCh* const namespaceURI = urlId != emptyNamespace ? fScanner->getURIText(urlId) : nullptr;
     xercesc::DOMElement* element = nullptr;
-    if (urlId == emptyNamespace) {
-        element = createElementNS(nullptr, nullptr, localName, localName);
-    } else if (elemPrefix && *elemPrefix) {
+    if (namespaceURI && elemPrefix && *elemPrefix) {
         xercesc::XMLBufBid qualifiedName(&fBufMgr);
         qualifiedName.set(elemPrefix);
         qualifiedName.append(xercesc::chColon);
         qualifiedName.append(localName);
-        element = createElementNS(fScanner->getURIText(urlId), elemPrefix, localName, qualifiedName.getRawBuffer());
+        element = createElementNS(namespaceURI, elemPrefix, localName, qualifiedName.getRawBuffer());
     } else {
-        element = createElementNS(fScanner->getURIText(urlId), nullptr, localName, localName);
+        element = createElementNS(namespaceURI, nullptr, localName, localName);
     }
     auto* const elementImpl = static_cast<xercesc::DOMElementImpl*>(element);
 
@@ -271,7 +270,7 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
             attributes->setNamedItemNSFast(attribute);
             if (const XMLCh* const value = source->getValue()) {
                 auto* const text = static_cast<xercesc::DOMTextImpl*>(fDocument->createTextNode(value));
-                dom_links::AppendChild(attribute->fParent, text, text->fNode, text->fChild);
+                dom_links::AppendChild(attribute->fParent, text);
             }
             attribute->setSpecified(source->getSpecified());
         }
@@ -282,7 +281,7 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
         fDocument->appendChild(element);
     } else {
         auto* const parent = static_cast<xercesc::DOMElementImpl*>(fCurrentParent);
-        dom_links::AppendChild(parent->fParent, element, elementImpl->fNode, elementImpl->fChild);
+        dom_links::AppendChild(parent->fParent, elementImpl);
     }
     fCurrentParent = element;
     fCurrentNode = element;
@@ -318,7 +317,7 @@ void CCmlDOMParser::docCharacters(const XMLCh* chars, XMLSize_t length, bool cda
     }
     auto* const text = static_cast<xercesc::DOMTextImpl*>(createText(chars, length));
     auto* const parent = static_cast<xercesc::DOMElementImpl*>(fCurrentParent);
-    dom_links::AppendChild(parent->fParent, text, text->fNode, text->fChild);
+    dom_links::AppendChild(parent->fParent, text);
     fCurrentNode = text;
 }
 

@@ -23,4 +23,11 @@ xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node);
 void AppendChild(xercesc::DOMParentNode& parent, xercesc::DOMNode* child, xercesc::DOMNodeImpl& childData,
                  xercesc::DOMChildNode& childLinks);
 
+// The same for a node of a concrete implementation type (element or text), which carries
+// its node data and sibling links as fNode and fChild.
+template <typename NodeImpl>
+void AppendChild(xercesc::DOMParentNode& parent, NodeImpl* child) {
+    AppendChild(parent, child, child->fNode, child->fChild);
+}
+
 }  // namespace zel::cml::dom_links

@@ -9,6 +9,7 @@
 #include "SensorIndependence/CmlLib/cml_parser.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "bench/cml/reply_document.h"
+#include "tests/support/bare_xerces_parser.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ BENCHMARK(BM_CmlParserEnvelope)->Unit(benchmark::kMicrosecond);
 void BM_BareXercesParse(benchmark::State& state) {
     XmlInit();
     const std::string& text = bench::ReplyDocument();
-    bench::BareParser parser;
+    zel::test::BareXercesParser parser;
     for (auto _ : state) {
         benchmark::DoNotOptimize(parser.Parse(text));
     }

@@ -16,6 +16,7 @@
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/cml_parser.h"
 #include "bench/cml/reply_document.h"
+#include "tests/support/bare_xerces_parser.h"
 
 namespace {
 
@@ -82,8 +83,8 @@ void BM_ResidentAfterParses(benchmark::State& state) {
             message.Deserialize(parser->GetEnvelopeElement());
             benchmark::DoNotOptimize(message.GetResponses().size());
         });
-        ParsingChild xercesChild([&text, parser = std::shared_ptr<bench::BareParser>()]() mutable {
-            if (!parser) parser = std::make_shared<bench::BareParser>();
+        ParsingChild xercesChild([&text, parser = std::shared_ptr<zel::test::BareXercesParser>()]() mutable {
+            if (!parser) parser = std::make_shared<zel::test::BareXercesParser>();
             benchmark::DoNotOptimize(parser->Parse(text));
         });
         cml = cmlChild.Result();

@@ -1,5 +1,4 @@
-// What the parser benchmarks read: a ~50 KB reply envelope, and the bare Xerces DOM parser
-// they compare the CML parser with.
+// What the parser benchmarks read: a ~50 KB reply envelope.
 #pragma once
 
 #include <sstream>
@@ -8,7 +7,6 @@
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
-#include "tests/support/bare_xerces_parser.h"
 
 namespace zel::cml::bench {
 
@@ -44,7 +42,5 @@ inline const std::string& ReplyDocument() {
     }();
     return text;
 }
-
-using BareParser = zel::test::BareXercesParser;
 
 }  // namespace zel::cml::bench
