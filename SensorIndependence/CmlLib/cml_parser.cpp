@@ -351,13 +351,16 @@ CCmlParser::CCmlParser(int validationMode, xercesc::MemoryManager* manager)
     : m_resolver(m_namespaces), m_validationMode(validationMode) {
     XmlInit();
     m_securityManager.setEntityExpansionLimit(kEntityExpansionLimit);
-    m_domParser = std::make_unique<CCmlDOMParser>(manager ? manager : xercesc::XMLPlatformUtils::fgMemoryManager,
-                                                  &m_resolver, &m_securityManager);
+    if (!manager) {
+        m_memory = std::make_shared<CRetainingMemoryManager>();
+        manager = m_memory.get();
+    }
+    m_domParser = std::make_unique<CCmlDOMParser>(manager, &m_resolver, &m_securityManager);
 }
 
 CCmlParser::~CCmlParser() {
     // The parser's share of the document goes first; content objects may still hold theirs,
-    // which is why the memory manager has to outlive them (see the constructor).
+    // and with it the parser's own memory manager (a caller's has to outlive them).
     ForgetDocument();
 }
 
@@ -498,7 +501,9 @@ void CCmlParser::BuildExternalSchemaLocation(std::u16string& out) const {
 }
 
 void CCmlParser::AdoptDocument() {
-    if (xercesc::DOMDocument* document = m_domParser->adoptDocument()) m_document = CDomDocumentRef::Adopt(document);
+    if (xercesc::DOMDocument* document = m_domParser->adoptDocument()) {
+        m_document = CDomDocumentRef::Adopt(document, m_memory);
+    }
 }
 
 void CCmlParser::ForgetDocument() {

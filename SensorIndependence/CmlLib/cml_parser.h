@@ -27,6 +27,7 @@
 #include "SensorIndependence/CmlLib/cml_namespace.h"
 #include "SensorIndependence/CmlLib/dom_document_ref.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
+#include "SensorIndependence/CmlLib/retaining_memory_manager.h"
 
 namespace zel::cml {
 
@@ -150,9 +151,9 @@ private:
 class CCmlParser {
 public:
     // `validationMode`: 1 or 3 lets kParseByMode validate (this system uses 3). `manager`:
-    // the memory manager every document of this parser is allocated from (null: the XML
-    // library's own, known only once the library is initialised); it must outlive every
-    // content object that keeps a document of this parser alive.
+    // the memory manager every document of this parser is allocated from, which must outlive
+    // every content object that keeps a document of this parser alive; null gives the parser
+    // a CRetainingMemoryManager of its own, shared with those objects.
     explicit CCmlParser(int validationMode = 3, xercesc::MemoryManager* manager = nullptr);
     CCmlParser(const CCmlParser&) = delete;
     CCmlParser& operator=(const CCmlParser&) = delete;
@@ -225,6 +226,9 @@ private:
     NamespaceSet m_namespaces;
     CCmlEntityResolver m_resolver;
     xercesc::SecurityManager m_securityManager;
+    // The parser's own memory manager (null when the caller gave one); declared before the
+    // XML library's parser, which allocates from it.
+    std::shared_ptr<CRetainingMemoryManager> m_memory;
     std::unique_ptr<CCmlDOMParser> m_domParser;
     CDomDocumentRef m_document;
     xercesc::DOMElement* m_cmlElement = nullptr;

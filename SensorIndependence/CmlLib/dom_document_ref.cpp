@@ -11,7 +11,8 @@ namespace zel::cml {
 // releases it, which cost more than the parse itself.
 class CDomDocumentRef::COwner {
 public:
-    explicit COwner(xercesc::DOMDocument* document) : m_document(document) {}
+    COwner(xercesc::DOMDocument* document, std::shared_ptr<void> memory)
+        : m_document(document), m_memory(std::move(memory)) {}
     COwner(const COwner&) = delete;
     COwner& operator=(const COwner&) = delete;
     ~COwner();
@@ -20,6 +21,7 @@ public:
 
 private:
     xercesc::DOMDocument* m_document;
+    std::shared_ptr<void> m_memory;  // released after the document
 };
 
 namespace {
@@ -65,13 +67,13 @@ CDomDocumentRef::CDomDocumentRef(std::shared_ptr<COwner> owner) : m_owner(std::m
 
 CDomDocumentRef::~CDomDocumentRef() = default;
 
-CDomDocumentRef CDomDocumentRef::Adopt(xercesc::DOMDocument* document) {
+CDomDocumentRef CDomDocumentRef::Adopt(xercesc::DOMDocument* document, std::shared_ptr<void> memory) {
     if (!document) return CDomDocumentRef();
     // A document that already has an owner keeps it: a second one would release it twice.
     if (std::shared_ptr<COwner> owner = COwnerRegistry::Instance().Find(document)) return CDomDocumentRef(owner);
     std::shared_ptr<COwner> owner;
     try {
-        owner = std::make_shared<COwner>(document);
+        owner = std::make_shared<COwner>(document, std::move(memory));
         COwnerRegistry::Instance().Add(document, owner);
     } catch (...) {
         // Nobody else holds the document yet; without an owner it would be lost.

@@ -27,8 +27,9 @@ public:
 
     // Takes ownership of `document` (released with DOMDocument::release when the last
     // reference goes) and records the owner in it; null gives an empty reference. The memory
-    // manager the document was allocated from must outlive every reference.
-    static CDomDocumentRef Adopt(xercesc::DOMDocument* document);
+    // manager the document was allocated from must outlive every reference: `memory`, when
+    // given, is that manager, kept alive until the document has been released.
+    static CDomDocumentRef Adopt(xercesc::DOMDocument* document, std::shared_ptr<void> memory = nullptr);
     // The reference that owns the document `node` belongs to (the node may be the document
     // itself); empty for a null node or a document that no CDomDocumentRef owns (one built
     // elsewhere, whose owner then has to keep it alive).

@@ -1,16 +1,20 @@
 // The CML parser: schema versions and their compatibility, the namespaces it knows, locating the
 // document frame, fatal errors and their position, validation against local schemas, memory and
-// resident size over many parses, the parser pool used from many threads, and the tree it
-// builds, against the one plain Xerces builds.
+// resident size over many parses, the memory its documents are built on, the parser pool used
+// from many threads, and the tree it builds, against the one plain Xerces builds.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include <xercesc/util/OutOfMemoryException.hpp>
+
 #include "SensorIndependence/CmlLib/cml_parser_pool.h"
+#include "SensorIndependence/CmlLib/retaining_memory_manager.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
 #include "cml/cml_test_support.h"
 #include "cml/dom_test_support.h"
@@ -368,6 +372,71 @@ TEST(CmlParser, APooledParserComesBackEmptyAndOnlyAfterACompleteUse) {
     } catch (const CCmlException&) {
     }
     EXPECT_EQ(pool.IdleCount(), 0u);
+}
+
+TEST(RetainingMemoryManager, KeepsBigBlocksWithinItsBoundForTheNextOfTheSameSize) {
+    XmlInit();
+    constexpr std::size_t kBig = 64 * 1024, kBound = CRetainingMemoryManager::kRetainedAtMost;
+    CRetainingMemoryManager memory;
+    memory.deallocate(memory.allocate(1024));
+    EXPECT_EQ(memory.RetainedBytes(), 0u) << "small blocks go back to the heap";
+    void* first = memory.allocate(kBig);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % alignof(std::max_align_t), 0u);
+    std::memset(first, 0xA5, kBig);
+    memory.deallocate(first);
+    void* half = memory.allocate(kBig / 2);
+    void* again = memory.allocate(kBig);
+    EXPECT_TRUE(again == first && half != first && memory.RetainedBytes() == 0u);
+    memory.deallocate(half);
+    memory.deallocate(again);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 100; ++i) blocks.push_back(memory.allocate(kBig));
+    for (void* block : blocks) memory.deallocate(block);
+    EXPECT_EQ(memory.RetainedBytes(), kBound) << "the oldest blocks make room";
+    void* newest = memory.allocate(kBig);
+    EXPECT_EQ(newest, blocks.back());
+    memory.deallocate(newest);
+    memory.deallocate(memory.allocate(kBound + 1));
+    EXPECT_EQ(memory.RetainedBytes(), kBound) << "a block above the bound is never kept";
+    EXPECT_THROW(memory.allocate(SIZE_MAX), xercesc::OutOfMemoryException);
+}
+
+TEST(RetainingMemoryManager, TheNextDocumentReusesTheBlocksAndKeptDocumentsOutliveTheirParser) {
+    std::string body = "<source name='s'/><message-body><response>";
+    for (int i = 0; i < 400; ++i) body += "<get-policy-response>" + std::to_string(i) + "</get-policy-response>";
+    const std::string text = Document("1.0.0", "2.4.2", body + "</response></message-body>");
+    CRetainingMemoryManager memory;
+    {
+        CCmlParser parser(3, &memory);
+        ParseInto(parser, text);
+        parser.ReleaseDocument();
+        const std::size_t kept = memory.RetainedBytes();
+        EXPECT_GT(kept, 2 * CRetainingMemoryManager::kRetainedFrom);
+        ParseInto(parser, text);
+        EXPECT_LT(memory.RetainedBytes(), kept) << "the next document is built on the kept blocks";
+    }
+    // Documents of the parser's own manager stay readable after the parser, and are released
+    // on other threads.
+    std::vector<CDomDocumentRef> documents;
+    {
+        CCmlParser parser;
+        for (int i = 0; i < 16; ++i) {
+            ParseInto(parser, text);
+            documents.push_back(CDomDocumentRef::Of(parser.GetEnvelopeElement().GetElement()));
+        }
+    }
+    std::atomic<int> read{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&documents, &read, t] {
+            for (int i = t; i < 16; i += 4) {
+                if (documents[i].Get()->getDocumentElement()->getChildElementCount() == 1) ++read;
+                documents[i].Reset();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(read.load(), 16);
 }
 
 TEST(CmlParser, BuildsTheSameTreeAsXerces) {
