@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +22,7 @@
 #include "SensorIndependence/CmlLib/cml_parser.h"
 #include "bench/cml/reply_document.h"
 #include "tests/support/bare_xerces_parser.h"
+#include "tests/support/resident_size.h"
 
 namespace {
 
@@ -32,15 +32,6 @@ constexpr int kParses = 100000;
 // Free memory glibc keeps at the top of its heap, and the smallest block it maps on its own:
 // the largest it accepts for the latter, far above the blocks a 50 KB document needs.
 constexpr int kKeptHeapBytes = 32 * 1024 * 1024;
-
-// The resident set of this process in KiB.
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
 
 // A child process that runs `parse` kParses times and then writes its resident set into a
 // pipe; the parent reads it with Result().
@@ -55,7 +46,7 @@ public:
             mallopt(M_TRIM_THRESHOLD, kKeptHeapBytes);
             mallopt(M_MMAP_THRESHOLD, kKeptHeapBytes);
             for (int i = 0; i < kParses; ++i) parse();
-            const long resident = ResidentKiB();
+            const long resident = zel::test::ResidentKilobytes();
             _exit(write(ends[1], &resident, sizeof resident) == sizeof resident ? 0 : 1);
         }
         close(ends[1]);

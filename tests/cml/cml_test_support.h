@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -24,6 +23,7 @@
 #include "SensorIndependence/CmlLib/policy.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "runtime/unicode.h"
+#include "support/resident_size.h"
 
 namespace zel::cml::test {
 
@@ -164,14 +164,6 @@ private:
     long long m_live = 0;
 };
 
-// The resident set size of this process in kB, -1 when unknown.
-inline long ResidentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+using zel::test::ResidentKilobytes;
 
 }  // namespace zel::cml::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iterator>
 
 #include "SensorIndependence/CmlLib/message_factory.h"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include <xercesc/dom/DOMDocument.hpp>
