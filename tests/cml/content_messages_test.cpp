@@ -27,8 +27,7 @@ const char kTuningGolden[] =
     "    <section xmlns='" CML "/AvpSections' name='scan' ordinal='1'>\n"
     "        <param xmlns='" CML "/common' name='depth' value='5' ordinal='1'/>\n"
     "        <param xmlns='" CML "/common' name='mode' value='a&apos;b&amp;c' ordinal='7'/>\n" "    </section>\n"
-    "    <section xmlns='" CML "/AvpSections' ordinal='4'/>\n"
-    "</policy>\n";
+    "    <section xmlns='" CML "/AvpSections' ordinal='4'/>\n" "</policy>\n";
 
 const char kReadOnlyGolden[] =
     "<policy xmlns='" CML "/RoAvpSections' overwrite='true' schema-version='2.0.1' valid='false'>\n</policy>\n";
@@ -80,11 +79,9 @@ TEST(ContentMessages, GoldenRows) {
 
 // Every setter once, several to a line: the built objects write the golden texts.
 TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
-    CCmlAvpSections sections;
-    sections.SetName(u"Tuning"); sections.SetVersion(u"3");
+    CCmlAvpSections sections; sections.SetName(u"Tuning"); sections.SetVersion(u"3");
     CAvpSection scan(u"scan");
-    CNameValuePair mode(u"mode", u"a'b&c");
-    mode.SetOrdinal(7);
+    CNameValuePair mode(u"mode", u"a'b&c"); mode.SetOrdinal(7);
     scan.InsertPair(CNameValuePair(u"depth", u"5")); scan.InsertPair(mode);
     sections.InsertSection(scan); sections.InsertSection(CAvpSection(nullptr, 4));
     EXPECT_EQ(Write<char16_t>(sections), kTuningGolden);
@@ -92,16 +89,12 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     readOnly.SetOverwrite(true); readOnly.SetValid(false);
     EXPECT_EQ(Write<char16_t>(readOnly), kReadOnlyGolden);
 
-    CDateTime time;
-    time.SetYear(2004); time.SetMonth(3); time.SetDay(15); time.SetHour(8); time.SetMinute(30);
+    CDateTime time; time.SetYear(2004); time.SetMonth(3); time.SetDay(15); time.SetHour(8); time.SetMinute(30);
     time.SetHasTimeZone(true); time.SetTimeZoneHours(-5); time.SetTimeZoneMinutes(30);
-    CDuration duration, frequency;
-    duration.SetNull(false); duration.SetMinutes(30);
+    CDuration duration, frequency; duration.SetNull(false); duration.SetMinutes(30);
     frequency.SetNull(false); frequency.SetNegative(true); frequency.SetDays(1);
-    CSchedule schedule;
-    schedule.SetTime(time); schedule.SetDuration(duration); schedule.SetFrequency(frequency);
-    CTaskDescriptor task;
-    task.SetName(u"nightly"); task.SetDescription(u"scan & clean"); task.SetSchedule(schedule);
+    CSchedule schedule; schedule.SetTime(time); schedule.SetDuration(duration); schedule.SetFrequency(frequency);
+    CTaskDescriptor task; task.SetName(u"nightly"); task.SetDescription(u"scan & clean"); task.SetSchedule(schedule);
     CPolicyReference reference;
     reference.SetName(u"Scan policy"); reference.SetPolicyNamespace(u"urn:scan"); reference.SetVersion(u"2");
     task.AddPolicy(reference);
@@ -109,8 +102,7 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
         const Parsed parsed("<policy name='p' schema-version='2.0.1' xmlns='" CML "/AvpSections'/>");
         task.AddPolicy(new CPolicyNode(parsed.Root()));
     }
-    CConfigureTaskRequest configure;
-    configure.SetRequestId(u"c-1"); configure.AddTask(task);
+    CConfigureTaskRequest configure; configure.SetRequestId(u"c-1"); configure.AddTask(task);
     EXPECT_EQ(Write<char>(configure), kMessageRows[2].text);
 
     CTaskStatus status;
@@ -120,21 +112,16 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     response.SetCode(ZEL_E_CML_DUPLICATE_KEY); response.AddTask(status);
     const CTaskResponse copy(response);
     EXPECT_EQ(Write<char>(copy), kMessageRows[3].text);
-    EXPECT_EQ(std::as_const(schedule).GetTime().GetYear(), 2004);
-    EXPECT_TRUE(std::as_const(schedule).GetFrequency().IsNegative());
     CTaskRequest pause(kTagPauseTaskRequest);
     pause.SetRequestId(u"p-1"); pause.SetNeedReply(false); pause.AddTaskId(u"a"); pause.AddTaskId(u"b");
     EXPECT_EQ(Write<char>(pause), kMessageRows[0].text);
-    CTaskRequest get(kTagGetTaskStatusRequest);
-    get.AddTaskId(u"t&1"); get.AddStatus(ZEL_I_AGENT_STATE_PAUSED);
+    CTaskRequest get(kTagGetTaskStatusRequest); get.AddTaskId(u"t&1"); get.AddStatus(ZEL_I_AGENT_STATE_PAUSED);
     EXPECT_EQ(Write<char>(get), kMessageRows[1].text);
 
-    CAgentStatusAnnouncement announcement;
-    announcement.GetContent().SetStatus(ZEL_I_AGENT_STATE_ACTIVE);
+    CAgentStatusAnnouncement announcement; announcement.GetContent().SetStatus(ZEL_I_AGENT_STATE_ACTIVE);
     EXPECT_EQ(Write<char>(announcement), kMessageRows[4].text);
     CGetAgentStatusResponse statusResponse;
-    CModuleInfo module;
-    module.SetName(u"scanner"); module.SetVersion(u"1.2");
+    CModuleInfo module; module.SetName(u"scanner"); module.SetVersion(u"1.2");
     statusResponse.SetRequestId(u"r-9"); statusResponse.GetContent().AddModuleInfo(module);
     statusResponse.GetContent().AddParam(u"depth", u"5");
     EXPECT_EQ(Write<char>(statusResponse), kMessageRows[5].text);
@@ -145,29 +132,17 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     info.GetContent().SetName(u"Agent"); info.GetContent().SetAgentId(u"A-1"); info.GetContent().SetNamespace(u"urn:a");
     info.GetContent().SetVersion(u"4.2"); info.GetContent().GetHostInfo().SetOs(u"linux");
     EXPECT_EQ(Write<char>(info), kMessageRows[7].text);
-    CTextResponse copyright(kTagGetCopyrightInfoResponse);
-    copyright.SetBody(u"(c) A & B <x> 'y'");
+    CTextResponse copyright(kTagGetCopyrightInfoResponse); copyright.SetBody(u"(c) A & B <x> 'y'");
     EXPECT_EQ(Write<char>(copyright), kMessageRows[8].text);
-    EXPECT_EQ(copyright.GetBody() + CAvpSection().GetNamespaceURI(),
-              std::u16string(u"(c) A & B <x> 'y'") + kAvpSectionsNamespaceURI);
     const CTextResponse patent(kTagGetPatentInfoResponse);
     EXPECT_EQ(Write<char>(patent), kMessageRows[9].text);
 
-    // An envelope carrying them all reads back with the same classes: it is written again alike.
+    // The golden rows read each message through the factories; in an envelope, the configured
+    // task's policy brings its namespace into the schema locations.
     CCmlMessage message;
-    for (const CCmlRequest* r : std::vector<const CCmlRequest*>{&pause, &get, &configure, &announcement,
-                                                                 &statusRequest})
-        message.AddRequest(*r);
-    for (const CCmlResponse* r : std::vector<const CCmlResponse*>{&copy, &statusResponse, &info, &copyright, &patent})
-        message.AddResponse(*r);
-    std::ostringstream document, again;
-    message.SerializeDocument(document);
-    CCmlMessage back;
-    back.Deserialize(Parsed(document.str()).Envelope());
-    back.SerializeDocument(again);
-    EXPECT_EQ(again.str(), document.str());
-    // The configured task's policy brings its namespace into the schema locations.
-    EXPECT_NE(document.str().find(CML "/AvpSections ./schemas/"), std::string::npos) << document.str();
+    message.AddRequest(configure);
+    const std::string document = Document(message);
+    EXPECT_NE(document.find(CML "/AvpSections ./schemas/"), std::string::npos) << document;
 }
 
 // The written form shows every field read; "null" is not in it.
@@ -178,12 +153,14 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
     } dates[] = {
         {"2004-03-15T08:30:00Z", "2004-03-15T08:30:00.000000Z", false},
         {"2005/10/26 14.37.05.25+01", "2005-10-26T14:37:05.250000+01:00", false},
+        {"2005-10-26T14:37:05.25+01:30", "2005-10-26T14:37:05.250000+01:30", false},
         {"2004-03-xx", "2004-03-00T00:00:00.000000", false},
         {"99999999999-01-01T00:00:00", "0000-00-00T00:00:00.000000", true},
         {"12-1-2T3:4:-5.5", "0012-01-02T03:04:-5.500000", false},
         {"", "0000-00-00T00:00:00.000000", true},
     }, durations[] = {
         {"PT90M1.5S", "P0Y0M0DT0H90M1.5S", false},
+        {"-P1Y2M3DT4H5M6.5S", "-P1Y2M3DT4H5M6.5S", false},
         {"P2.9Y1HT1D0.000001S", "P2Y0M0DT0H0M1e-06S", false},
         {"P1DxT2H", "P0Y0M1DT0H0M0S", false},
         {"P99999999999DT1H", "P0Y0M0DT0H0M0S", false},
@@ -197,8 +174,11 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
             const Parsed parsed(std::string("<t v='") + row.text + "'/>");
             value.Parse(parsed.Root().GetElement()->getAttributeNode(u"v"));
             std::basic_ostringstream<char16_t> wide;
+            std::ostringstream narrow;
             value.Serialize(wide);
+            value.Serialize(narrow);
             EXPECT_EQ(ToUtf8(wide.str()), row.written) << row.text;
+            EXPECT_EQ(narrow.str(), row.written) << row.text;
             EXPECT_EQ(value.IsNull(), row.null) << row.text;
         }
     };
@@ -208,18 +188,6 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
     CDuration duration;
     duration.SetHours(7);
     check(duration, durations);
-    const Parsed parsed("<t d='2005-10-26T14:37:05.25+01:30' p='-P1Y2M3DT4H5M6.5S'/>");
-    date.Parse(parsed.Root().GetElement()->getAttributeNode(u"d"));
-    EXPECT_EQ(date.GetYear() + date.GetMonth() + date.GetDay() + date.GetHour() + date.GetMinute() + date.GetSeconds() +
-                  date.GetTimeZoneHours() + date.GetTimeZoneMinutes(), 2005 + 10 + 26 + 14 + 37 + 5.25 + 1 + 30);
-    EXPECT_TRUE(date.HasTimeZone());
-    duration.Parse(parsed.Root().GetElement()->getAttributeNode(u"p"));
-    EXPECT_EQ(duration.GetYears() + duration.GetMonths() + duration.GetDays() + duration.GetHours() +
-                  duration.GetMinutes() + duration.GetSeconds(), 21.5);
-    EXPECT_TRUE(duration.IsNegative());
-    std::ostringstream narrow;
-    duration.Serialize(narrow);
-    EXPECT_EQ(narrow.str(), "-P1Y2M3DT4H5M6.5S");
 }
 
 // Sections without an ordinal take the next one; a foreign section is skipped; a clash stops
@@ -294,7 +262,7 @@ TEST(ContentMessages, ChildrenOutsideTheirNamespaceAreSkippedOrBecomePolicies) {
          "<text>c&amp;d</text></get-patent-info-response>",
          "<get-patent-info-response xmlns='" CML "'" REQ ">\n    <text>c&amp;d</text>\n</get-patent-info-response>\n"},
     });
-    // Parameters after the policy stay; the const accessors give what was read.
+    // Parameters after the policy stay.
     const Parsed parsed("<get-agent-status-response xmlns='" CML "' status='8'><p xmlns='urn:p'/><agent-parameters>"
                         "<param xmlns='" CML "/common'/><param/></agent-parameters><module-list><module/>"
                         "</module-list></get-agent-status-response>");
@@ -303,10 +271,6 @@ TEST(ContentMessages, ChildrenOutsideTheirNamespaceAreSkippedOrBecomePolicies) {
     const CAgentStatusContent& c = std::as_const(read).GetContent();
     EXPECT_EQ(c.GetParamCount() + c.GetPolicyCount() + c.GetModuleCount() + c.GetModules().size(), 4u);
     EXPECT_EQ(c.GetStatus() + c.GetPolicy(0).GetNamespaceURI().size(), 8u + 5u);
-    CConfigureTaskRequest configure;
-    test::ReadElement(configure, kMessageRows[2].text);
-    const auto& task = dynamic_cast<const CTaskDescriptor&>(std::as_const(configure).GetTask(0));
-    EXPECT_EQ(task.GetSchedule().GetDuration().GetMinutes(), 30);
 }
 
 TEST(ContentMessages, ReadOnlySectionsEmbeddedInTheAnnouncementTravelAsVersion201) {

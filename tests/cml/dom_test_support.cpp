@@ -11,8 +11,7 @@ namespace zel::cml::test {
 namespace {
 
 // Starts Xerces once for the whole test program.
-class XercesEnvironment : public ::testing::Environment {
-public:
+struct XercesEnvironment : ::testing::Environment {
     void SetUp() override { xercesc::XMLPlatformUtils::Initialize(); }
 };
 

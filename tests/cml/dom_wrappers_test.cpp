@@ -22,10 +22,7 @@ TEST(DomWrappers, CheckedConversionsRejectOtherNodeKinds) {
     ASSERT_EQ(text.GetNodeType(), 3u);
     CCmlDOM_Element kept(element);
     const std::u16string notElement = u"received object is not a DOM_Element";
-    const struct {
-        std::function<void()> convert;
-        std::u16string operation, description;
-    } cases[] = {
+    const struct { std::function<void()> convert; std::u16string operation, description; } cases[] = {
         {[&] { CCmlDOM_Element e(text); }, u"Constructing a DOM_Element with a DOM_Node", notElement},
         {[&] { kept = comment; }, u"Assigning a DOM_Node to a DOM_Element", notElement},
         {[&] { CCmlDOM_Text t(element); }, u"Constructing a DOM_Text with a DOM_Node",
@@ -33,41 +30,29 @@ TEST(DomWrappers, CheckedConversionsRejectOtherNodeKinds) {
         {[&] { CCmlDOM_Attr a(text); }, u"Constructing a DOM_Attr with a DOM_Node",
          u"received object is not an attribute node"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         test::ExpectCmlError(c.convert, c.operation, c.description, ZEL_E_CML_INVALID_CONVERSION);
-    }
     // A failed assignment leaves the target as it was.
     EXPECT_EQ(kept.GetNode(), xml.Root());
 
     // Null converts to null; matching kinds convert.
     const CCmlDOM_Node null;
     EXPECT_TRUE(CCmlDOM_Element(null).IsNull() && CCmlDOM_Text(null).IsNull() && CCmlDOM_Attr(null).IsNull());
-    CCmlDOM_Element assigned(element);
-    assigned = null;
-    EXPECT_TRUE(assigned.IsNull());
-    EXPECT_EQ(CCmlDOM_Text(text).GetData(), u"text");
+    kept = null;
+    EXPECT_TRUE(kept.IsNull());
     const CCmlDOM_Attr id(attribute);
-    EXPECT_EQ(id.GetName() + u"=" + id.GetValue(), u"id=r1");
-    EXPECT_TRUE(id.GetSpecified());
-    assigned = element;
-    EXPECT_EQ(assigned.GetTagName(), u"p:root");
+    EXPECT_EQ(CCmlDOM_Text(text).GetData() + id.GetName() + u"=" + id.GetValue(), u"textid=r1");
 }
 
 TEST(DomWrappers, GetAttributeWithDefaults) {
     ParsedXml xml(kDocument);
     const CCmlDOM_Element root(xml.Root());
-    struct Case {
-        const char16_t* name;
-        bool keepOnMissing;
-        bool found;
-        const char16_t* out;
-    };
-    const Case cases[] = {
+    const struct { const char16_t* name; bool keepOnMissing, found; const char16_t* out; } cases[] = {
         {u"id", false, true, u"r1"},        {u"id", true, true, u"r1"},
         {u"empty", false, false, u"dflt"},  {u"empty", true, false, u"before"},
         {u"absent", false, false, u"dflt"}, {u"absent", true, false, u"before"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::u16string out = u"before";
         EXPECT_EQ(root.GetAttribute(c.name, c.keepOnMissing, u"dflt", out), c.found);
         EXPECT_EQ(out, c.out);
@@ -100,17 +85,14 @@ TEST(DomWrappers, AttributeValueReadsWhatGetAttributeReads) {
     xercesc::DOMElement* root = xml.Root();
     root->getAttributeNode(u"n")->appendChild(xml.Document()->createTextNode(u"2"));
     root->setAttribute(u"s", u"set");
-    for (const char16_t* name : {u"a", u"e", u"n", u"s", u"absent"}) {
+    for (const char16_t* name : {u"a", u"e", u"n", u"s", u"absent"})
         EXPECT_EQ(std::u16string(AttributeValue(root, name)), std::u16string(root->getAttribute(name)));
-    }
     EXPECT_EQ(CCmlDOM_Element(root).GetAttribute(u"a") + CCmlDOM_Element(root).GetAttribute(u"n"), u"x & <y>12");
 }
 
 TEST(DomWrappers, EqualsIsExact) {
-    const struct {
-        const char16_t* value;
-        bool equal;
-    } cases[] = {{u"false", true}, {u"False", false}, {u"false ", false}, {u" false", false}, {u"", false}};
+    const struct { const char16_t* value; bool equal; } cases[] = {
+        {u"false", true}, {u"False", false}, {u"false ", false}, {u" false", false}, {u"", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(Equals(CCmlDOMString(c.value), u"false"), c.equal);
         EXPECT_EQ(Equals(c.value, u"false"), c.equal);
@@ -127,15 +109,13 @@ TEST(DomWrappers, ElementHelpersAndLists) {
     const CCmlDOM_Element root = document.GetDocumentElement();
     EXPECT_EQ(root.GetNodeName() + u"|" + root.GetTagName() + u"|" + root.GetLocalName() + u"|" + root.GetPrefix() +
                   u"|" + root.GetNamespaceURI(), u"p:root|p:root|root|p|urn:p");
-    EXPECT_EQ(root.GetAttributes().GetLength(), 4u);
+    EXPECT_TRUE(root.GetAttributes().GetLength() == 4 && root.GetAttributes().GetNamedItem(u"absent").IsNull());
     EXPECT_EQ(CCmlDOM_Attr(root.GetAttributes().GetNamedItem(u"id")).GetValue(), u"r1");
-    EXPECT_TRUE(root.GetAttributes().GetNamedItem(u"absent").IsNull());
 
     // Children in document order through first child / next sibling.
     std::u16string names;
-    for (CCmlDOM_Node child = root.GetFirstChild(); child; child = child.GetNextSibling()) {
+    for (CCmlDOM_Node child = root.GetFirstChild(); child; child = child.GetNextSibling())
         names += child.GetNodeName() + u",";
-    }
     EXPECT_EQ(names, u"#text,a,p:b,#comment,");
     EXPECT_EQ(root.GetChildNodes().GetLength(), 4u);
 
@@ -144,13 +124,13 @@ TEST(DomWrappers, ElementHelpersAndLists) {
     ASSERT_EQ(as.GetLength(), 2u);
     EXPECT_EQ(CCmlDOM_Element(as.Item(0)).GetAttribute(u"n") + CCmlDOM_Element(as.Item(1)).GetAttribute(u"n"), u"13");
     EXPECT_TRUE(as.Item(2).IsNull());
-    EXPECT_EQ(root.GetElementsByTagNameNS(u"urn:p", u"*").GetLength(), 1u);
-    EXPECT_EQ(document.GetElementsByTagNameNS(u"urn:p", u"*").GetLength(), 2u);
-    EXPECT_EQ(root.GetElementsByTagNameNS(u"urn:none", u"*").GetLength(), 0u);
+    EXPECT_EQ(root.GetElementsByTagNameNS(u"urn:p", u"*").GetLength() * 100 +
+                  document.GetElementsByTagNameNS(u"urn:p", u"*").GetLength() * 10 +
+                  root.GetElementsByTagNameNS(u"urn:none", u"*").GetLength(), 120u);  // root is not its own descendant
     const CCmlDOM_Element b(root.GetElementsByTagNameNS(u"urn:p", u"b").Item(0));
     EXPECT_EQ(b.GetParentNode().GetNode(), xml.Root());
-    EXPECT_EQ(CCmlDOM_Element(b.GetFirstChild()).GetNamespaceURI(), u"urn:d");
-    EXPECT_EQ(CCmlDOM_Element(b.GetFirstChild()).GetPrefix(), u"");
+    const CCmlDOM_Element inner(b.GetFirstChild());
+    EXPECT_EQ(inner.GetNamespaceURI() + u"|" + inner.GetPrefix(), u"urn:d|");
 
     // Null holders answer empty.
     const CCmlDOM_Node null;
@@ -164,7 +144,8 @@ TEST(DomWrappers, ElementHelpersAndLists) {
 TEST(DomWrappers, FirstDescendantIsTheFirstListedElement) {
     ParsedXml xml(kDocument);
     for (const auto& [uri, name] : {std::pair{u"urn:d", u"a"}, {u"urn:p", u"b"}, {u"urn:p", u"root"}, {u"urn:d", u"b"}})
-        EXPECT_EQ(FirstDescendantElement(xml.Root(), uri, name), xml.Root()->getElementsByTagNameNS(uri, name)->item(0));
+        EXPECT_EQ(FirstDescendantElement(xml.Root(), uri, name),
+                  xml.Root()->getElementsByTagNameNS(uri, name)->item(0));
     EXPECT_EQ(FirstDescendantElement(xml.Document(), u"urn:p", u"root"), xml.Root());
 }
 

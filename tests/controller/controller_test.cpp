@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -96,8 +95,9 @@ std::string Hex(uint32_t code) {
 
 // The registry shows what agents reported: the reply builder's report of an announcement, a settings token, a
 // policy set and each response of the controller's vocabulary. A later heartbeat keeps what it does not say again
-// and replaces a policy of the same namespace and name; texts are escaped, bytes that are not UTF-8 never go raw.
-TEST(AgentRegistry, JsonShowsWhatEachAgentReported) {
+// and replaces a policy of the same namespace and name; texts are escaped, bytes that are not UTF-8 never go raw. Of
+// the responses only the newest are kept.
+TEST(AgentRegistry, KeepsAndShowsWhatEachAgentReported) {
     const HeartbeatReply reply = BuildHeartbeatReply(
         Envelope("<agent-startup-announcement request-id='ann-9' name='Nine' agent-id='A-9' version='9.1'><module-list>"
                  "<module name='scanner' version='4.0.1'/><module name='updater' version='1.0'/></module-list>"
@@ -140,16 +140,12 @@ TEST(AgentRegistry, JsonShowsWhatEachAgentReported) {
               R"("code":"0x4721004b"}]},{"tag":"get-agent-status-response","request_id":"q-7","code":"0x00000000",)"
               R"("text":"","items":[{"name":"scanner","namespace":"http://schemas.zel.example/cml",)"
               R"("code":"0x47210049"}]}]}]})" "\n");
-}
-
-TEST(AgentRegistry, KeepsOnlyTheNewestResponses) {
     constexpr std::size_t kKept = CAgentRegistry::kMaxResponsesKept;
-    HeartbeatReport report;
+    HeartbeatReport report{"A-3", "", "m", false, "", {}, false, "", {}, {}};
     for (std::size_t i = 0; i < kKept + 5; ++i)
         report.responses.push_back({"error-response", std::to_string(i), 0, "", {}});
-    CAgentRegistry registry;
     registry.RecordHeartbeat(report, "t", "");
-    const auto kept = registry.Snapshot().at("").responses;
+    const auto kept = registry.Snapshot().at("A-3").responses;
     ASSERT_EQ(kept.size(), kKept);
     EXPECT_EQ(kept.front().requestId + " " + kept.back().requestId, "5 " + std::to_string(kKept + 4));
 }
@@ -371,7 +367,7 @@ TEST(ReplyBuilder, SetPolicyIsAnsweredPolicyByPolicy) {
 // unstored, nothing is found, and names are still checked.
 TEST(ReplyBuilder, GetAndSetSchemaAgainstTheDirectory) {
     TempDir root;
-    ASSERT_EQ(::mkdir(root.File("schemas").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(root.File("schemas")));
     const CSchemaDirectory schemas(root.File("schemas"));
     const std::string schema =
         "<schema xmlns='http://www.w3.org/2001/XMLSchema' version='3'><element name='c'/></schema>";
@@ -425,14 +421,9 @@ TEST(RequestQueue, HandsEachRequestOutOnceToItsAgentAndTakesItsAnswerOnce) {
     CRequestQueue queue;
     for (const auto& [agent, body] : queued) queue.Add(agent, PrepareQueuedRequest(body, body.substr(1, 3)).request);
     EXPECT_EQ(queue.Count("A-9"), 3u);
-    Lines askedFor;
-    const ReplyContext context{nullptr, nullptr, u"c", [&](const std::string& agentId) {
-                                   askedFor.push_back(agentId);
-                                   return queue.Take(agentId);
-                               }};
+    const ReplyContext context{nullptr, nullptr, u"c", [&](const std::string& agentId) { return queue.Take(agentId); }};
     const HeartbeatReply reply = BuildHeartbeatReply(Envelope(""), context);
     ASSERT_EQ(reply.status, 200) << reply.error;
-    EXPECT_EQ(askedFor, Lines{"A-9"});
     ASSERT_EQ(reply.requestsSent * 10 + reply.delivered.size(), 33u);
     EXPECT_EQ(reply.delivered[1].tag + " " + reply.delivered[1].requestId, "set-schema-request mine");
     const cml::CCmlMessage message = ParseReply(reply.body);
@@ -447,9 +438,7 @@ TEST(RequestQueue, HandsEachRequestOutOnceToItsAgentAndTakesItsAnswerOnce) {
                   unknown.GetTagName() + u" " + unknown.GetRequestId(),
               u"get x mine 5 frobnicate-request fro");
     EXPECT_FALSE(unknown.GetNeedReply());
-    const HeartbeatReply next = BuildHeartbeatReply(Envelope(""), context);
-    EXPECT_EQ(next.requestsSent, 0u);
-    EXPECT_TRUE(ParseReply(next.body).GetRequests().empty());
+    EXPECT_EQ(BuildHeartbeatReply(Envelope(""), context).requestsSent, 0u);
     EXPECT_EQ(queue.Count("A-other"), 1u);
     queue.Add("A-9", {"u", "4", "<u/>"});
     EXPECT_EQ(queue.Answered("A-9", "mine"), "set-schema-request");
@@ -509,7 +498,7 @@ CurlResult CurlPost(const std::string& url, const std::string& body, const std::
 // agents set and answered reaches their records, and each exchange is logged in order.
 TEST(ControllerServer, HeartbeatsQueuePingAndAgentsOverHttp) {
     TempDir root;
-    ASSERT_EQ(::mkdir(root.File("schemas").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(root.File("schemas")));
     Controller controller({"--group-settings-version", "5", "--schema-dir", root.File("schemas")});
     // For the queue's answers `piece` is the request id it gives ("": a new one).
     const std::string json = "application/json", text = "text/plain";
@@ -552,7 +541,6 @@ TEST(ControllerServer, HeartbeatsQueuePingAndAgentsOverHttp) {
     EXPECT_TRUE(std::filesystem::exists(root.File("schemas/kept.xsd")));
     auto agents = controller.Get("/admin/agents");
     ASSERT_TRUE(agents);
-    EXPECT_EQ(agents->status, 200);
     EXPECT_EQ(agents->get_header_value("Content-Type"), json);
     EXPECT_THAT(agents->body, HasSubstr(R"("group_settings_token":"0","group_settings_version":"5",)"));
     EXPECT_THAT(agents->body, HasSubstr(R"("policies_set":[{"name":"P","namespace":"urn:p","version":"2"}],)"

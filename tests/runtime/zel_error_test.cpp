@@ -44,15 +44,15 @@ TEST(ZELError, IdTextIsDecimalBelow0x10000AndHexadecimalAboveAndSetFacilityMoves
     }
 }
 
-// Texts without inserts: the table's, at each width rule (0: the text's own line breaks and
-// a final CR LF; 255 and up: no wrapping), plain or with the identifier.
-TEST(ZELErrorGetText, TableTextsWidthsFrom255AndPlatformTexts) {
+// The table's texts at each width rule (0: the text's own line breaks and a final CR LF;
+// 255 and up: no wrapping), plain or with the identifier, with and without inserts.
+TEST(ZELErrorGetText, TableTextsWidthsFrom255InsertsAndPlatformTexts) {
     const std::string reserved40 =
         "An attempt was made to encode one of the\r\nreserved UNICODE BMP values (0xFFFE,\r\n"
         "0xFFFF) into a UTF-8, UTF-16, or UTF-32\r\nstring. The reserved value was replaced\r\n"
         "with '?' and this error returned.";
-    const struct { uint32_t status; unsigned width; bool plain; std::string expected; } cases[] = {
-        {ZEL_E_INVALIDARG, 240, false, "The parameter is invalid. [ID=0xc7210003]"},
+    const struct { uint32_t status; unsigned width; bool plain; std::string expected; zel::ZELInserts inserts = {}; }
+    cases[] = {
         {ZEL_E_INVALIDARG, 0, false, "The parameter is invalid. [ID=0xc7210003]\r\n"},
         {ZEL_E_INVALIDARG, 0, true, "The parameter is invalid.\r\n"},
         {0xC7210014, 40, false, reserved40 + "\n[ID=0xc7210014]"}, {0xC7210014, 40, true, reserved40},
@@ -72,17 +72,26 @@ TEST(ZELErrorGetText, TableTextsWidthsFrom255AndPlatformTexts) {
          "The error code 0xffff was reported by a cryptographic provider that is not installed."},
         // An own-facility code without entry falls back, word-wrapped with plain line feeds.
         {0xC7210000, 240, true, "Status 42 retrieving message text. [ID=0xc7210000]"},
+        // Inserts: text; numbers, decimal for %1 and lower-case hexadecimal for %1!x!; a text
+        // is written as it is, never expanded again; an insert keeps its own line breaks at
+        // width 0 and is wrapped like the rest otherwise.
+        {0xC7210031, 240, false, "The file /tmp/a b exists, and could not be written. [ID=0xc7210031]", {"/tmp/a b"}},
+        {0xC0000001, 240, true, "4000000000", {4000000000u}},
+        {0xC721002E, 240, true, "OpenSSL or xmlsec error code (0xabcdef)", {0xABCDEFu}},
+        {0xC0000001, 240, true, "%1 is 100%", {"%1 is 100%"}},
+        {0x80000002, 240, true, "warning", {std::string("warning")}},
+        {0x40000003, 0, true, "one\r\ntwo\r\n", {"one\r\ntwo"}},
+        {0xC7210031, 20, true, "The file /tmp/x\r\nexists, and could\r\nnot be written.", {"/tmp/x"}},
     };
     for (const auto& c : cases) {
         zel::platform::SetLastError(0);
-        EXPECT_EQ(Text(c.status, c.width, {}, c.plain), c.expected) << std::hex << c.status << " " << c.width;
+        EXPECT_EQ(Text(c.status, c.width, c.inserts, c.plain), c.expected) << std::hex << c.status << " " << c.width;
         EXPECT_TRUE(c.expected.find("Status 42") != 0 || zel::platform::GetLastError() == uint32_t(kNoMessage));
     }
     // With no limit a text too long for the suffix still gets it on a line of its own.
-    const std::string unlimited = Text(0xC7210040, 255);
-    EXPECT_EQ(unlimited.find('\r'), std::string::npos);
-    const std::string end = "remote socket.\n[ID=0xc7210040]";
-    EXPECT_EQ(unlimited.rfind(end) + end.size(), unlimited.size());
+    const std::string unlimited = Text(0xC7210040, 255), end = "remote socket.\n[ID=0xc7210040]";
+    EXPECT_TRUE(unlimited.find('\r') == std::string::npos && unlimited.rfind(end) + end.size() == unlimited.size())
+        << unlimited;
     EXPECT_EQ(std::string(zel::StatusText(0xC7210040)), unlimited);  // at width 320
     // Each thread has its own StatusText buffer.
     const char* mine = zel::StatusText(ZEL_E_INVALIDARG);
@@ -102,25 +111,14 @@ TEST(ZELErrorGetText, TableTextsWidthsFrom255AndPlatformTexts) {
     zel::platform::SetLastError(0);
     ZELError socket(10054);
     EXPECT_STREQ(socket.GetText(240), "Status 42 retrieving message text. [ID=10054]");
-    EXPECT_EQ(socket.Status(), 10054u);  // looked up as 0xC7272746, but left as it was
-    EXPECT_EQ(zel::platform::GetLastError(), static_cast<uint32_t>(kNoMessage));
+    // Looked up as 0xC7272746, but left as it was.
+    EXPECT_TRUE(socket.Status() == 10054u && zel::platform::GetLastError() == static_cast<uint32_t>(kNoMessage));
     EXPECT_STREQ(socket.GetText(0), "Status 42 retrieving message text. [ID=10054]");
     // Each call replaces the text.
     EXPECT_STREQ(socket.GetText(20), "Status 42 retrieving\nmessage text.\n[ID=10054]");
 }
 
-TEST(ZELErrorGetText, InsertsCryptoProviderAndPackedTlsErrorsAndDescribe) {
-    EXPECT_EQ(Text(0xC7210031, 240, {"/tmp/a b"}),
-              "The file /tmp/a b exists, and could not be written. [ID=0xc7210031]");
-    // Numbers: decimal for %1, lower-case hexadecimal for %1!x!.
-    EXPECT_EQ(Text(0xC0000001, 240, {4000000000u}, true), "4000000000");
-    EXPECT_EQ(Text(0xC721002E, 240, {0xABCDEFu}, true), "OpenSSL or xmlsec error code (0xabcdef)");
-    // A text is written as it is, never expanded again.
-    EXPECT_EQ(Text(0xC0000001, 240, {"%1 is 100%"}, true), "%1 is 100%");
-    EXPECT_EQ(Text(0x80000002, 240, {std::string("warning")}, true), "warning");
-    // An insert keeps its own line breaks at width 0 and is wrapped like the rest otherwise.
-    EXPECT_EQ(Text(0x40000003, 0, {"one\r\ntwo"}, true), "one\r\ntwo\r\n");
-    EXPECT_EQ(Text(0xC7210031, 20, {"/tmp/x"}, true), "The file /tmp/x\r\nexists, and could\r\nnot be written.");
+TEST(ZELErrorGetText, CryptoProviderAndPackedTlsErrorsAndDescribe) {
     // Crypto-provider and packed TLS codes take the provider's number as their only insert.
     const struct { uint32_t status; const char* text; } cases[] = {
         {0xC72B1234, "The error code 0x1234 was reported by a cryptographic provider that is not installed. "
@@ -160,8 +158,7 @@ TEST(ZELErrorGetText, InsertsCryptoProviderAndPackedTlsErrorsAndDescribe) {
         EXPECT_STREQ(error.Describe(c.width), c.text);
         EXPECT_EQ(error.Status(), c.after);
     }
-    ZELError dir(0xC7210037);
-    EXPECT_STREQ(dir.Describe(240, {"/var/x"}), "The directory /var/x cannot be created.");
+    EXPECT_STREQ(ZELError(0xC7210037).Describe(240, {"/var/x"}), "The directory /var/x cannot be created.");
 }
 
 TEST(WordWrapAndMessageTable, CasesAndEveryCodeHasItsTextAndNoOtherCodeIsThere) {

@@ -13,6 +13,8 @@
 namespace zel::ss::test {
 namespace {
 
+using S = std::string;
+
 constexpr const char* kHandlerWhere = "CSensorServices::_GetPropertiesCallback()";
 constexpr const char* kReloadWhere = "CSensorServices::ReloadGroupSettings()";
 
@@ -39,10 +41,7 @@ CallRecord SettingsCall(const std::string& token, const std::string& document) {
 
 class GroupSettingsTest : public LibraryTest {
 protected:
-    void Start(const ReplyServer& server) {
-        LibraryTest::Start(server);
-        RegisterAll();
-    }
+    void Start(const ReplyServer& server) { LibraryTest::Start(server), RegisterAll(); }
     // Posts the next heartbeat; the group-settings token it asks with ("<none>": without one).
     std::string NextToken(const ReplyServer& server) {
         const std::size_t before = server.server.Posts().size();
@@ -130,8 +129,10 @@ TEST_F(GroupSettingsTest, AnswersThatCannotChangeTheSettingsKeepTheVersion) {
         const std::vector<TraceLine> lines = m_trace.Lines(kHandlerWhere);
         ASSERT_EQ(traced + !c.trace.empty(), lines.size());
         const std::string written = "Error writing out group settings. File: " + path + " OSSTAT: 0xc7210021 Err: ";
-        if (!c.trace.empty()) { EXPECT_EQ((c.obstacle ? written : "") + c.trace, lines.back().message); }
-        if (!c.trace.empty()) { EXPECT_EQ(c.traceLevel, lines.back().level); }
+        if (!c.trace.empty()) {
+            EXPECT_EQ(std::make_tuple(c.traceLevel, (c.obstacle ? written : "") + c.trace),
+                      std::make_tuple(lines.back().level, lines.back().message));
+        }
         // The next heartbeat asks again with the old version.
         EXPECT_EQ("0", NextToken(server));
         if (c.obstacle == 1) {
@@ -165,16 +166,15 @@ TEST(ReplaceFileContents, WritesExactlyTheBytesKeepsThePermissionsAndFollowsLink
     ASSERT_EQ(0, ::chmod(path.c_str(), 0604));
     const std::string bytes("new\0\xff\r\n", 7);
     int error = -1;
-    EXPECT_EQ(0u, ReplaceFileContents(path, bytes.data(), static_cast<uint32_t>(bytes.size()), error));
-    EXPECT_EQ(0, error);
-    EXPECT_EQ(bytes, ReadFile(path));
     const auto mode = [](const std::string& file) { return std::filesystem::status(file).permissions(); };
-    EXPECT_EQ(std::filesystem::perms(0604), mode(path));
+    EXPECT_EQ(0u, ReplaceFileContents(path, bytes.data(), static_cast<uint32_t>(bytes.size()), error));
+    EXPECT_EQ(std::make_tuple(0, bytes, std::filesystem::perms(0604)),
+              std::make_tuple(error, ReadFile(path), mode(path)));
     EXPECT_EQ((std::vector<std::string>{"settings.xml"}), dir.Entries());
     // A file that did not exist is created, for its owner only.
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("fresh.xml"), "abc", 3, error));
-    EXPECT_EQ("abc", ReadFile(dir.File("fresh.xml")));
-    EXPECT_EQ(std::filesystem::perms(0600), mode(dir.File("fresh.xml")));
+    EXPECT_EQ(std::make_tuple(S("abc"), std::filesystem::perms(0600)),
+              std::make_tuple(ReadFile(dir.File("fresh.xml")), mode(dir.File("fresh.xml"))));
     // A link is followed: its target changes and the link stays a link.
     std::filesystem::create_symlink(path, dir.File("link.xml"));
     EXPECT_EQ(0u, ReplaceFileContents(dir.File("link.xml"), "via link", 8, error));

@@ -35,8 +35,7 @@ using Heartbeat = std::unique_ptr<std::remove_pointer_t<SS_Heartbeat>, decltype(
 // The whole document of the heartbeat, as PostHeartbeat would serialise it.
 std::string Document(SS_Heartbeat handle) {
     std::ostringstream document;
-    MessageOf(handle)->SerializeDocument(document);
-    return document.str();
+    return MessageOf(handle)->SerializeDocument(document), document.str();
 }
 cml::CAgentInfoContent& Content(SS_Heartbeat handle) { return FindAnnouncement(*MessageOf(handle))->GetContent(); }
 // The body's responses tagged `tagName`, in order.
@@ -78,9 +77,7 @@ struct ExportCase {
 using H = SS_Heartbeat;
 using M = SS_Module;
 using A = const Args&;
-const char* const kId = "0a1b";
-const char* const kP = kParamsXml;
-const char* const kS = kSetPolicyXml;
+const char *const kId = "0a1b", *const kP = kParamsXml, *const kS = kSetPolicyXml;
 const std::vector<ExportCase> kExports = {
     {"SetBasicAgentInfo", 1, true, nullptr,
      [](H h, M, A a) { return SetBasicAgentInfo(a.Or(0, h), "1", "p", 0, "d", 0, "a", "b", a.Long("m"), "g", 1, 1); }},
@@ -143,7 +140,7 @@ protected:
         const int traced = m_trace.Count(SS_TRACE_ERROR, text, where);
         EXPECT_EQ(status, call());
         EXPECT_EQ(traced + 1, m_trace.Count(SS_TRACE_ERROR, text, where));
-        if (h) { EXPECT_EQ(before, Document(h)); }
+        EXPECT_EQ(before, h ? Document(h) : "");
     }
     SS_Module m_module = nullptr;
 };
@@ -200,9 +197,9 @@ TEST_F(HeartbeatBuilderTest, EveryExportRefusesBadArgumentsAndAttachesNothing) {
             const TraceLine line = m_trace.Lines(where.c_str()).back();
             EXPECT_EQ(SS_TRACE_ERROR, line.level);
             EXPECT_EQ(0u, line.message.find("parse failed with CML error. Exception: ")) << line.message;
-            for (const std::string piece : {" CML code: 0xc738000", " ERR code: 0xc738000", "ZEL-SensorServices-"})
+            const std::string document = std::string("ZEL-SensorServices-") + c.documentName;
+            for (const std::string piece : {" CML code: 0xc738000", " ERR code: 0xc738000", document.c_str()})
                 EXPECT_NE(std::string::npos, line.message.find(piece)) << line.message;
-            EXPECT_NE(std::string::npos, line.message.find(std::string("Services-") + c.documentName)) << line.message;
         }
     }
     // CreateHeartbeat checks its texts too; a module refused for its description leaves no handle.

@@ -175,8 +175,7 @@ TEST_F(PingTest, TheIdentifierBufferAndTheReadingOfReplies) {
         }
         ASSERT_TRUE(Eventually([&] { return m_trace.Lines(kProcessWhere).size() == traced + 1; }));
         const TraceLine line = m_trace.Lines(kProcessWhere).back();
-        EXPECT_EQ(1u, line.level);
-        EXPECT_EQ(0u, line.message.rfind(trace, 0)) << line.message;
+        EXPECT_EQ(std::make_tuple(1u, 0u), std::make_tuple(line.level, line.message.rfind(trace, 0))) << line.message;
         EXPECT_NE(std::string::npos, line.message.find(" ERR code: 0xc7560005 CML code: 0x")) << line.message;
         // The refusal is reported on the ping's channel.
         EXPECT_TRUE(Eventually([] { return !PingErrors().empty(); }));

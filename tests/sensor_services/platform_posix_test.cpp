@@ -38,20 +38,15 @@ TEST(PosixPlatformTest, AutomaticAndManualResetEvents) {
 }
 
 TEST(PosixPlatformTest, ADetachedThreadRunsAndCanBeWaitedFor) {
-    struct Work {
-        SS_Handle go = nullptr;
-        std::atomic<int> runs{0};
-    } work;
+    struct Work { SS_Handle go = nullptr; std::atomic<int> runs{0}; } work;
+    const auto body = [](void* argument) -> uint32_t {
+        auto* w = static_cast<Work*>(argument);
+        P().waitEvent(w->go, SS_INFINITE);
+        return ++w->runs, 0;
+    };
     SS_Handle thread = nullptr;
     ASSERT_EQ(0u, P().createEvent(0, 0, &work.go));
-    ASSERT_EQ(0u, P().createThread(
-                      [](void* argument) -> uint32_t {
-                          auto* w = static_cast<Work*>(argument);
-                          P().waitEvent(w->go, SS_INFINITE);
-                          ++w->runs;
-                          return 0;
-                      },
-                      &work, &thread));
+    ASSERT_EQ(0u, P().createThread(body, &work, &thread));
     EXPECT_EQ(kTimedOut, P().waitThread(thread, 20));
     EXPECT_EQ(0, work.runs.load());
     P().signalEvent(work.go);

@@ -235,7 +235,6 @@ const HostileCase kHostileCases[] = {
     {"NoDestination", Edited("      <destination name='Agent One' namespace='urn:agent' agent-id='" + S(kAgentId) +
                                  "'/>\n", "", true), kBadResponse, "no destination agents specified in response"},
     {"TenMegabytesUnclosed", TenMegabytesUnclosed(), kParseFailure, ""},
-    {"TenMegabytesOfGarbage", S(10u << 20, 'x'), kParseFailure, ""},
     {"Empty", "", kBadResponse, kNoEnvelope},
     // A reply for another agent whose group settings would move this one to other controllers.
     {"ForAnotherAgent", ReplyDocument("", "<get-policy-response request-id='gp'><policy-item namespace='" +
@@ -262,13 +261,11 @@ TEST_P(HostileReplyTest, IsTracedCallsNothingAndTheNextHeartbeatStillGoesOut) {
     Start(server);
     RegisterAll();
     ASSERT_EQ(0u, PostOneHeartbeat());
-    ASSERT_TRUE(server.server.WaitForPosts(1));
 
     const std::vector<TraceLine> lines = m_trace.Lines(kResponseWhere);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(SS_TRACE_ERROR, lines[0].level);
-    const std::string& message = lines[0].message;
-    const std::string& suffix = hostile.responseTraceSuffix;
+    const std::string &message = lines[0].message, &suffix = hostile.responseTraceSuffix;
     EXPECT_EQ(message.size() - suffix.size(), message.rfind(suffix)) << message;
     if (hostile.parsedTrace.empty()) {
         EXPECT_TRUE(m_trace.Lines(kParsedWhere).empty());
@@ -368,8 +365,8 @@ TEST_F(ReplyProcessingTest, TheDispatcherRefusesAKnownTagOfTheWrongClassAndNoByt
                       std::make_tuple(e.Message(), e.Status()));
         }
     }
-    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(nullptr, 5, kAgentId));
-    EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse("x", 0, kAgentId));
+    for (const uint32_t length : {5u, 0u})
+        EXPECT_EQ(0xC7210003u, services->HelperProcessHeartbeatResponse(length ? nullptr : "x", length, kAgentId));
     ReleaseServices(services);
     EXPECT_TRUE(Calls().empty());
     EXPECT_EQ(2, m_trace.Count(SS_TRACE_ERROR, "A required input parameter is NULL.", kResponseWhere));

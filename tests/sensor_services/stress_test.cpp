@@ -14,20 +14,18 @@ uint32_t Start(const SettingsFiles& files) {
 
 TEST(LifecycleStressTest, AThousandStartsAndStopsLeaveNoThreadOrDescriptorBehind) {
     SettingsFiles files({1});
+    std::size_t threads = 0, descriptors = 0;
     // Two rounds first: whatever the process keeps for good after a first use (loaded
     // libraries' own state, a sanitizer's helper thread) is part of the baseline.
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(0u, Start(files));  // the second waits until the first object has gone
-        ASSERT_EQ(0u, SS_ShutDown());
-    }
-    WaitUntilLibraryGone();
-    // The last dispatch thread has destroyed its object; give it the moment it needs to end.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const std::size_t threads = EntriesOf("/proc/self/task"), descriptors = EntriesOf("/proc/self/fd");
-    for (int i = 0; i < 1000; ++i) {
-        uint32_t count = 0;
-        ASSERT_EQ(0u, Start(files)) << i;
-        ASSERT_EQ(0u, SS_GetControllerCount(&count)) << i;
+    for (int i = -2; i < 1000; ++i) {
+        if (i == 0) {
+            WaitUntilLibraryGone();
+            // The last dispatch thread has destroyed its object; give it the moment it needs to end.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            threads = EntriesOf("/proc/self/task"), descriptors = EntriesOf("/proc/self/fd");
+        }
+        ASSERT_EQ(0u, Start(files)) << i;  // each start waits until the last object has gone
+        ASSERT_EQ(1u, ControllerCount()) << i;
         ASSERT_EQ(0u, SS_ShutDown()) << i;
     }
     // The last object may still be going on its dispatch thread.
