@@ -3,6 +3,7 @@
 #include <xercesc/dom/DOMException.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "zel/status_codes.h"
@@ -13,7 +14,6 @@ namespace {
 constexpr const char16_t* kOpClone = u"Cloning agent info object";
 constexpr const char16_t* kOpDeserialize = u"Processing agent-info element";
 
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 }  // namespace
 
 CAgentInfo::CAgentInfo() : m_tagName(kTagAgentInfo) {}

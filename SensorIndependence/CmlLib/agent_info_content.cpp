@@ -63,8 +63,6 @@ void AssignTagText(CTagText& field, std::u16string_view text, const SharedWord& 
     }
 }
 
-std::u16string_view View(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
-
 // A word that element objects refer to by default instead of copying it (CTagText); made once,
 // on first use, and kept for good.
 template <const Word& kWord>

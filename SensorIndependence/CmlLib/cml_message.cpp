@@ -7,6 +7,7 @@
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/conversion_facet.h"
 #include "SensorIndependence/CmlLib/message_factory.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "zel/status_codes.h"
@@ -22,8 +23,6 @@ constexpr const char16_t* kOpAddResponse = u"Adding response to message vector";
 constexpr const char16_t* kOpParseRequests = u"Error parsing CML requests";
 constexpr const char16_t* kOpParseResponses = u"Error parsing CML responses";
 constexpr const char16_t* kTextInvalidParameter = u"Internal error: invalid parameter";
-
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 
 bool IsElement(const CCmlDOM_Node& node) {
     return !node.IsNull() && node.GetNodeType() == xercesc::DOMNode::ELEMENT_NODE;

@@ -23,6 +23,7 @@
 
 #include "SensorIndependence/CmlLib/dom_tree_links.h"
 #include "SensorIndependence/CmlLib/message_base.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_init.h"
@@ -57,8 +58,6 @@ constexpr const char16_t* kTextLevels = u" levels";
 // and character references; declared entities cannot appear because a DOCTYPE is refused,
 // so the cap is a second line of defence and can be small.
 constexpr XMLSize_t kEntityExpansionLimit = 64;
-
-std::u16string Text(const XMLCh* text) { return text ? std::u16string(text) : std::u16string(); }
 
 std::u16string Number(uint64_t value) {
     const std::string digits = std::to_string(value);

@@ -15,13 +15,11 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "zel/status_codes.h"
 
 namespace zel::cml {
-
-// `text`, or the empty string for a null pointer.
-inline std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 
 // Runs `body`, turning a DOM exception into CCmlException (`operation`, the DOM message, the
 // DOM code).

@@ -5,15 +5,12 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
 
 namespace zel::cml {
 namespace {
-
-std::u16string Copy(const XMLCh* text) { return text ? std::u16string(text) : std::u16string(); }
-
-std::u16string_view View(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
 
 // A node of the wrong kind is an internal error; a null node is a null handle.
 void CheckKind(const CCmlDOM_Node& node, xercesc::DOMNode::NodeType kind, const char16_t* operation,
@@ -27,7 +24,7 @@ constexpr const char16_t* kNotAnElement = u"received object is not a DOM_Element
 
 }  // namespace
 
-CCmlDOMString::CCmlDOMString(const char16_t* text) : m_text(Copy(text)), m_null(text == nullptr) {}
+CCmlDOMString::CCmlDOMString(const char16_t* text) : m_text(Text(text)), m_null(text == nullptr) {}
 
 CCmlDOMString::~CCmlDOMString() = default;
 
@@ -43,21 +40,21 @@ CCmlDOM_Node::~CCmlDOM_Node() = default;
 
 unsigned CCmlDOM_Node::GetNodeType() const { return m_node ? static_cast<unsigned>(m_node->getNodeType()) : 0; }
 
-std::u16string CCmlDOM_Node::GetNodeName() const { return m_node ? Copy(m_node->getNodeName()) : std::u16string(); }
+std::u16string CCmlDOM_Node::GetNodeName() const { return m_node ? Text(m_node->getNodeName()) : std::u16string(); }
 
 std::u16string_view CCmlDOM_Node::NodeNameView() const { return m_node ? View(m_node->getNodeName()) : u""; }
 
 std::u16string_view CCmlDOM_Node::NamespaceURIView() const { return m_node ? View(m_node->getNamespaceURI()) : u""; }
 
-std::u16string CCmlDOM_Node::GetNodeValue() const { return m_node ? Copy(m_node->getNodeValue()) : std::u16string(); }
+std::u16string CCmlDOM_Node::GetNodeValue() const { return m_node ? Text(m_node->getNodeValue()) : std::u16string(); }
 
 std::u16string CCmlDOM_Node::GetNamespaceURI() const {
-    return m_node ? Copy(m_node->getNamespaceURI()) : std::u16string();
+    return m_node ? Text(m_node->getNamespaceURI()) : std::u16string();
 }
 
-std::u16string CCmlDOM_Node::GetPrefix() const { return m_node ? Copy(m_node->getPrefix()) : std::u16string(); }
+std::u16string CCmlDOM_Node::GetPrefix() const { return m_node ? Text(m_node->getPrefix()) : std::u16string(); }
 
-std::u16string CCmlDOM_Node::GetLocalName() const { return m_node ? Copy(m_node->getLocalName()) : std::u16string(); }
+std::u16string CCmlDOM_Node::GetLocalName() const { return m_node ? Text(m_node->getLocalName()) : std::u16string(); }
 
 CCmlDOM_Node CCmlDOM_Node::GetFirstChild() const { return m_node ? m_node->getFirstChild() : nullptr; }
 
@@ -82,12 +79,12 @@ CCmlDOM_Element& CCmlDOM_Element::operator=(const CCmlDOM_Node& node) {
 CCmlDOM_Element::~CCmlDOM_Element() = default;
 
 std::u16string CCmlDOM_Element::GetTagName() const {
-    return m_node ? Copy(GetElement()->getTagName()) : std::u16string();
+    return m_node ? Text(GetElement()->getTagName()) : std::u16string();
 }
 
 std::u16string CCmlDOM_Element::GetAttribute(const char16_t* name) const {
     // AttributeValue gives an empty string, never null, for an absent attribute.
-    return m_node ? Copy(AttributeValue(GetElement(), name)) : std::u16string();
+    return m_node ? Text(AttributeValue(GetElement(), name)) : std::u16string();
 }
 
 std::u16string_view CCmlDOM_Element::AttributeView(const char16_t* name) const {
@@ -183,7 +180,7 @@ CCmlDOM_Text::CCmlDOM_Text(const CCmlDOM_Node& node) : CCmlDOM_Node(node.GetNode
 
 CCmlDOM_Text::~CCmlDOM_Text() = default;
 
-std::u16string CCmlDOM_Text::GetData() const { return m_node ? Copy(GetText()->getData()) : std::u16string(); }
+std::u16string CCmlDOM_Text::GetData() const { return m_node ? Text(GetText()->getData()) : std::u16string(); }
 
 CCmlDOM_Attr::CCmlDOM_Attr(const CCmlDOM_Node& node) : CCmlDOM_Node(node.GetNode()) {
     CheckKind(node, xercesc::DOMNode::ATTRIBUTE_NODE, u"Constructing a DOM_Attr with a DOM_Node",
@@ -192,9 +189,9 @@ CCmlDOM_Attr::CCmlDOM_Attr(const CCmlDOM_Node& node) : CCmlDOM_Node(node.GetNode
 
 CCmlDOM_Attr::~CCmlDOM_Attr() = default;
 
-std::u16string CCmlDOM_Attr::GetName() const { return m_node ? Copy(GetAttr()->getName()) : std::u16string(); }
+std::u16string CCmlDOM_Attr::GetName() const { return m_node ? Text(GetAttr()->getName()) : std::u16string(); }
 
-std::u16string CCmlDOM_Attr::GetValue() const { return m_node ? Copy(AttributeValue(GetAttr())) : std::u16string(); }
+std::u16string CCmlDOM_Attr::GetValue() const { return m_node ? Text(AttributeValue(GetAttr())) : std::u16string(); }
 
 bool CCmlDOM_Attr::GetSpecified() const { return m_node != nullptr && GetAttr()->getSpecified(); }
 

@@ -6,6 +6,7 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/conversion_facet.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "zel/status_codes.h"
@@ -19,8 +20,6 @@ constexpr const char16_t* kOpCloneResponse = u"Cloning response object";
 constexpr const char16_t* kOpDeserialize = u"Deserializing message";
 constexpr const char16_t* kOpDeserializeDom = u"Parsing standard request/response element";
 constexpr const char16_t* kOpCollect = u"Constructing message namespace object";
-
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 
 // Copies `object` to the heap as its own class, turning memory exhaustion into the CML error.
 template <typename T>

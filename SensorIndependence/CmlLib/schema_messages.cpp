@@ -6,6 +6,7 @@
 #include <xercesc/dom/DOMException.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/xml_writer.h"
 #include "zel/status_codes.h"
 
@@ -37,8 +38,6 @@ constexpr const char16_t* kOpCloneSetSchemaRequest = u"Cloning set-schema-reques
 constexpr const char16_t* kOpCloneGetSchemaResponse = u"Cloning get-schema-response object";
 constexpr const char16_t* kOpCloneSchemaResponse = u"Cloning get-schema-info-response object";
 constexpr const char16_t* kOpCloneNotSupported = u"Cloning schema-not-supported object";
-
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 
 bool IsElementNamed(const CCmlDOM_Node& node, const char16_t* namespaceURI, const char16_t* name) {
     return node.GetNodeType() == xercesc::DOMNode::ELEMENT_NODE && node.GetNamespaceURI() == namespaceURI &&

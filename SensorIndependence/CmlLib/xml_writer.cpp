@@ -15,6 +15,7 @@
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/dom_wrappers.h"
+#include "SensorIndependence/CmlLib/nullable_text.h"
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "runtime/unicode.h"
@@ -166,8 +167,6 @@ void Put(std::basic_ostream<CharT>& stream, const CharT* text, std::size_t lengt
         stream.setstate(std::ios_base::badbit);
     }
 }
-
-std::u16string_view View(const XMLCh* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
 
 // A text or CDATA node that formatted output leaves out: ignorable white space, empty, or
 // made of blanks and line feeds only (tabs and carriage returns count as content).

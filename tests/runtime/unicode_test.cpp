@@ -4,7 +4,11 @@
 #include "runtime/unicode.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -158,6 +162,28 @@ TEST(UnicodeConversions, NullInputsWriteNothingAndLongMixedTextsCrossTheAsciiFas
     EXPECT_EQ(utf32, CodePoints(utf16));
     EXPECT_EQ(cv.Utf32ToUtf8Replacing(back, utf32.data(), count), 0u);
     EXPECT_EQ(back, utf8);
+}
+
+// Texts of every length up to 40 units from every unit of a 16-byte block, each ending on a
+// unit near the end of a page whose next page is unreadable and following a zero unit: the
+// block scan reads before the text and past its terminator only within the block.
+TEST(UnicodeLength, EveryLengthAtEveryAlignmentEndsAtTheTerminatorWithoutCrossingAPage) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    char* const pageEnd = static_cast<char*>(map) + page;
+    ASSERT_EQ(mprotect(pageEnd, page, PROT_NONE), 0);
+    std::memset(map, 'x', page);
+    for (std::size_t shift = 0; shift < 16; shift += 2) {
+        for (std::size_t length = 0; length <= 40; ++length) {
+            auto* text = reinterpret_cast<char16_t*>(pageEnd - shift - 2) - length;
+            text[-1] = 0;
+            std::fill(text, text + length, u'a');
+            text[length] = 0;
+            ASSERT_EQ(zel::Utf16Length(text), length) << "terminator " << shift << " bytes before the page end";
+        }
+    }
+    munmap(map, 2 * page);
 }
 
 // ---------------------------------------------------------------------------------------
