@@ -3,13 +3,12 @@
 // with the library and installs a disk log on it that takes every line.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,35 +19,25 @@
 namespace zel::agent {
 namespace {
 
-// The outcome: "" when accepted, "help" for the help, else the start of the reason.
-std::string Outcome(std::vector<const char*> arguments, AgentOptions* read = nullptr) {
-    arguments.insert(arguments.begin(), "ss-agent");
-    std::string error;
-    const auto options =
-        ParseAgentOptions(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()), error);
-    if (options && read) *read = *options;
-    return options ? "" : error.empty() ? "help" : error;
-}
-
+// (Missing values and range checks are the command-line parser's own.)
 TEST(AgentOptions, CommandLinesAreAcceptedOrRefusedWithTheirReason) {
+    // The outcome: "" when accepted, "help" for the help, else the start of the reason.
     const struct { std::vector<const char*> arguments; std::string outcome; } cases[] = {
         {{}, ""}, {{"--help"}, "help"},
         {{"--heartbeats", "0", "--ping-after", "0", "--trace", "0xb", "--controller", "h:1"}, ""},
         {{"--frobnicate", "1"}, "The following arguments were not expected: 1 --frobnicate"},
-        {{"--heartbeats", "x"}, "--heartbeats: Value x not in range 0 to 1000000"},
-        {{"--interval-ms"}, "--interval-ms: 1 required"},
         {{"--agent-id", "short"}, "--agent-id: must have 36 characters"},
         {{"--controller", "nohost"}, "--controller: takes HOST:PORT"},
     };
-    for (const auto& c : cases) {
-        const std::string outcome = Outcome(c.arguments);
-        EXPECT_EQ(outcome.substr(0, c.outcome.size()), c.outcome) << outcome;
-        EXPECT_EQ(outcome.empty(), c.outcome.empty()) << outcome;
+    for (auto c : cases) {
+        c.arguments.insert(c.arguments.begin(), "ss-agent");
+        std::string error;
+        const auto options = ParseAgentOptions(int(c.arguments.size()), const_cast<char**>(c.arguments.data()), error);
+        const std::string outcome = options ? "" : error.empty() ? "help" : error;
+        EXPECT_EQ(c.outcome, c.outcome.empty() ? outcome : outcome.substr(0, c.outcome.size())) << outcome;
     }
-    AgentOptions read;
-    ASSERT_EQ(Outcome({"--heartbeats", "4", "--heartbeats", "7", "--trace", "0xb"}, &read), "");
-    EXPECT_TRUE(read.heartbeats == 7 && read.traceMask == 0xB);  // the last value counts
-    EXPECT_NE(AgentUsage().find("--trace-log FILE"), std::string::npos);
+    // The help that ss-agent prints for --help names each option with its value.
+    EXPECT_NE(AgentUsage().find("--trace-log FILE"), std::string::npos) << AgentUsage();
 }
 
 std::string ReadFile(const std::string& path) {
@@ -61,19 +50,11 @@ std::string ReadFile(const std::string& path) {
 int RunAgent(const zel::test::TempDir& dir, const std::string& traceLog) {
     for (const char* name : {"local.properties", "group_settings.xml"})
         std::filesystem::copy_file(std::string(ZEL_EXAMPLES_DIR "/") + name, dir.File(name));
-    const std::string properties = dir.File("local.properties"), group = dir.File("group_settings.xml");
-    const char* argv[] = {SS_AGENT_PATH, "--properties", properties.c_str(), "--group-settings", group.c_str(),
-                          "--heartbeats", "0", "--ping-after", "0", "--trace-log", traceLog.c_str(), nullptr};
-    const pid_t child = fork();
-    if (child == 0) {
-        const std::string output = dir.File("output");
-        if (!freopen(output.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0 || chdir(dir.Path().c_str()) != 0)
-            _exit(126);
-        execv(argv[0], const_cast<char**>(argv));
-        _exit(127);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::string command = "cd '" + dir.Path() + "' && '" SS_AGENT_PATH "' --properties local.properties "
+                                "--group-settings group_settings.xml --heartbeats 0 --ping-after 0 --trace-log '" +
+                                traceLog + "' >output 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(AgentTraceLog, HoldsTheLibrarysAndTheAgentsLinesAfterWhatWasThereOrStopsTheAgentWhenItCannotOpen) {
@@ -81,24 +62,18 @@ TEST(AgentTraceLog, HoldsTheLibrarysAndTheAgentsLinesAfterWhatWasThereOrStopsThe
     const std::string log = dir.File("trace.log");
     std::ofstream(log) << "an earlier line\n";
     ASSERT_EQ(RunAgent(dir, log), 0) << ReadFile(dir.File("output"));
-    std::istringstream in(ReadFile(log));
+    const std::string text = ReadFile(log);
+    std::istringstream in(text);
     std::string line;
-    ASSERT_TRUE(std::getline(in, line) && line == "an earlier line") << ReadFile(log);
+    ASSERT_TRUE(std::getline(in, line) && line == "an earlier line") << text;
     // Every line numbered in order and stamped with date, time and thread.
-    const std::regex shape(R"((\d+) \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d T:[0-9a-f]{4,} ([^\t]+)\t(.*))");
-    std::set<std::string> contextAndMessage;
-    for (unsigned long number = 1; std::getline(in, line); ++number) {
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(line, parts, shape)) << line;
-        EXPECT_EQ(std::stoul(parts[1]), number) << line;
-        contextAndMessage.insert(parts[2].str() + "|" + parts[3].str());
-    }
-    // Information lines of the library's trace sink, which --trace alone would not print,
-    // and what the agent printed.
-    for (const char* entry : {"SS_Init()|Initializing Sensor Services...", "SS_Init()|Sensor services initialized.",
-                              "ss-agent|library shut down"})
-        EXPECT_EQ(contextAndMessage.count(entry), 1u) << entry << "\n" << ReadFile(log);
-    EXPECT_EQ(ReadFile(dir.File("output")).find("Initializing Sensor Services"), std::string::npos);
+    const std::regex shape(R"(\d+ \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d T:[0-9a-f]{4,} [^\t]+\t.*)");
+    for (unsigned long number = 1; std::getline(in, line); ++number)
+        EXPECT_TRUE(std::regex_match(line, shape) && line.rfind(std::to_string(number) + " ", 0) == 0) << line;
+    // Information lines of the library's trace sink, and what the agent printed.
+    for (const char* entry : {" SS_Init()\tInitializing Sensor Services...\n",
+                              " SS_Init()\tSensor services initialized.\n", " ss-agent\tlibrary shut down\n"})
+        EXPECT_NE(text.find(entry), std::string::npos) << entry << text;
     zel::test::TempDir other;
     EXPECT_EQ(RunAgent(other, other.File("missing/trace.log")), 1);
     const std::string reason = "cannot open the trace log " + other.File("missing/trace.log") + ": No such file";

@@ -1,7 +1,7 @@
 // AVP sections, tasks and schedules, agent status and the simple responses: golden texts per
-// family read back on both stream kinds (messages through the factories, and in one envelope),
-// the same texts built from objects, the lexical forms of dates and durations, and the reading
-// rules and failures as tables.
+// family read back on both stream kinds (messages through the factories), two of them built
+// from objects, the lexical forms of dates and durations, the reading rules as tables, and the
+// failures.
 #include <gtest/gtest.h>
 
 #include "SensorIndependence/CmlLib/agent_status.h"
@@ -14,8 +14,6 @@
 
 namespace zel::cml {
 namespace {
-
-using namespace XmlUtils;
 
 using namespace test;
 
@@ -32,7 +30,7 @@ const char kTuningGolden[] =
 const char kReadOnlyGolden[] =
     "<policy xmlns='" CML "/RoAvpSections' overwrite='true' schema-version='2.0.1' valid='false'>\n</policy>\n";
 
-// The message rows, also built from objects and carried in one envelope.
+// The message rows; those of the messages the agent sends are also built from objects.
 const std::vector<test::GoldenRow> kMessageRows = {
     {Reread<CCmlRequest>, "<pause-task-request xmlns='" CML "' request-id='p-1' schema-version='2.4.2'"
                           " need-reply='false'>\n    <task-id value='a'/>\n    <task-id value='b'/>\n"
@@ -61,8 +59,6 @@ const std::vector<test::GoldenRow> kMessageRows = {
                            " version=''/>\n</get-agent-info-response>\n"},
     {Reread<CCmlResponse>, "<get-copyright-info-response xmlns='" CML "'" REQ ">\n"
                            "    <text>(c) A &amp; B &lt;x&gt; &apos;y&apos;</text>\n</get-copyright-info-response>\n"},
-    {Reread<CCmlResponse>, "<get-patent-info-response xmlns='" CML "'" REQ ">\n    <text></text>\n"
-                           "</get-patent-info-response>\n"},
 };
 
 TEST(ContentMessages, GoldenRows) {
@@ -70,14 +66,13 @@ TEST(ContentMessages, GoldenRows) {
     test::ExpectGoldenRows({
         {Reread<CCmlAvpSections>, kTuningGolden},
         {Reread<CCmlAvpSections>, kReadOnlyGolden},
-        {Reread<CSchedule>, "<schedule xmlns='" CML "' time='2004-03-15T08:30:00.000000-05:30'"
-                            " duration='-P0Y0M1DT0H0M0S' frequency='P0Y0M0DT0H0M0S'/>\n"},
         {Reread<CTaskStatus>, "<task-status xmlns='" CML "' status='0'/>\n"},
         {Reread<CTaskNode>, "<task name='raw' xmlns='" CML "'/>\n"},
     });
 }
 
-// Every setter once, several to a line: the built objects write the golden texts.
+// Built with every setter once (several to a line), a policy, the task messages and the agent's
+// status reply write their golden texts.
 TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     CCmlAvpSections sections; sections.SetName(u"Tuning"); sections.SetVersion(u"3");
     CAvpSection scan(u"scan");
@@ -85,64 +80,36 @@ TEST(ContentMessages, BuiltObjectsWriteTheGoldenTexts) {
     scan.InsertPair(CNameValuePair(u"depth", u"5")); scan.InsertPair(mode);
     sections.InsertSection(scan); sections.InsertSection(CAvpSection(nullptr, 4));
     EXPECT_EQ(Write<char16_t>(sections), kTuningGolden);
-    CCmlAvpSections readOnly(kAvpSectionsReadOnly, nullptr, nullptr, kAvpSectionsNamespaceURI);
-    readOnly.SetOverwrite(true); readOnly.SetValid(false);
-    EXPECT_EQ(Write<char16_t>(readOnly), kReadOnlyGolden);
 
-    CDateTime time; time.SetYear(2004); time.SetMonth(3); time.SetDay(15); time.SetHour(8); time.SetMinute(30);
-    time.SetHasTimeZone(true); time.SetTimeZoneHours(-5); time.SetTimeZoneMinutes(30);
-    CDuration duration, frequency; duration.SetNull(false); duration.SetMinutes(30);
+    XmlUtils::CDateTime time; time.SetYear(2004); time.SetMonth(3); time.SetDay(15); time.SetHour(8);
+    time.SetMinute(30); time.SetHasTimeZone(true); time.SetTimeZoneHours(-5); time.SetTimeZoneMinutes(30);
+    XmlUtils::CDuration duration, frequency; duration.SetNull(false); duration.SetMinutes(30);
     frequency.SetNull(false); frequency.SetNegative(true); frequency.SetDays(1);
     CSchedule schedule; schedule.SetTime(time); schedule.SetDuration(duration); schedule.SetFrequency(frequency);
     CTaskDescriptor task; task.SetName(u"nightly"); task.SetDescription(u"scan & clean"); task.SetSchedule(schedule);
-    CPolicyReference reference;
-    reference.SetName(u"Scan policy"); reference.SetPolicyNamespace(u"urn:scan"); reference.SetVersion(u"2");
-    task.AddPolicy(reference);
-    {
-        const Parsed parsed("<policy name='p' schema-version='2.0.1' xmlns='" CML "/AvpSections'/>");
-        task.AddPolicy(new CPolicyNode(parsed.Root()));
-    }
-    CConfigureTaskRequest configure; configure.SetRequestId(u"c-1"); configure.AddTask(task);
+    CPolicyReference reference; reference.SetName(u"Scan policy"); reference.SetPolicyNamespace(u"urn:scan");
+    reference.SetVersion(u"2"); task.AddPolicy(reference);
+    task.AddPolicy(Parsed("<policy name='p' schema-version='2.0.1' xmlns='" CML "/AvpSections'/>").Root());
+    // The placeholder task is replaced, not joined.
+    CConfigureTaskRequest configure; configure.SetRequestId(u"c-1"); configure.AddTask(CTaskStatus());
+    configure.SetTask(0, task);
     EXPECT_EQ(Write<char>(configure), kMessageRows[2].text);
+    // In an envelope, the task's policy brings its namespace into the schema locations.
+    CCmlMessage message; message.AddRequest(configure.Clone().release());
+    EXPECT_NE(Document(message).find(CML "/AvpSections ./schemas/"), std::string::npos);
 
-    CTaskStatus status;
-    status.SetName(u"scan <all>"); status.SetTaskId(u"t-1"); status.SetStatus(ZEL_I_AGENT_STATE_PAUSED);
-    status.SetCode(ZEL_E_CML_REQUEST_NOT_RECOGNIZED); status.SetText(u"it's late");
-    CTaskResponse response(kTagGetTaskStatusResponse);
-    response.SetCode(ZEL_E_CML_DUPLICATE_KEY); response.AddTask(status);
-    const CTaskResponse copy(response);
-    EXPECT_EQ(Write<char>(copy), kMessageRows[3].text);
-    CTaskRequest pause(kTagPauseTaskRequest);
-    pause.SetRequestId(u"p-1"); pause.SetNeedReply(false); pause.AddTaskId(u"a"); pause.AddTaskId(u"b");
-    EXPECT_EQ(Write<char>(pause), kMessageRows[0].text);
+    CTaskStatus status; status.SetName(u"scan <all>"); status.SetTaskId(u"t-1"); status.SetText(u"it's late");
+    status.SetStatus(ZEL_I_AGENT_STATE_PAUSED); status.SetCode(ZEL_E_CML_REQUEST_NOT_RECOGNIZED);
+    CTaskResponse reply(kTagGetTaskStatusResponse); reply.SetCode(ZEL_E_CML_DUPLICATE_KEY); reply.AddTask(status);
+    EXPECT_EQ(Write<char>(CTaskResponse(reply)), kMessageRows[3].text);
     CTaskRequest get(kTagGetTaskStatusRequest); get.AddTaskId(u"t&1"); get.AddStatus(ZEL_I_AGENT_STATE_PAUSED);
     EXPECT_EQ(Write<char>(get), kMessageRows[1].text);
 
-    CAgentStatusAnnouncement announcement; announcement.GetContent().SetStatus(ZEL_I_AGENT_STATE_ACTIVE);
-    EXPECT_EQ(Write<char>(announcement), kMessageRows[4].text);
     CGetAgentStatusResponse statusResponse;
     CModuleInfo module; module.SetName(u"scanner"); module.SetVersion(u"1.2");
     statusResponse.SetRequestId(u"r-9"); statusResponse.GetContent().AddModuleInfo(module);
     statusResponse.GetContent().AddParam(u"depth", u"5");
     EXPECT_EQ(Write<char>(statusResponse), kMessageRows[5].text);
-    CGetAgentStatusRequest statusRequest;
-    statusRequest.SetRequestId(u"s-1"); statusRequest.AddModule(u"a"); statusRequest.AddModule(u"b'");
-    EXPECT_EQ(Write<char>(statusRequest), kMessageRows[6].text);
-    CAgentInfoResponse info;
-    info.GetContent().SetName(u"Agent"); info.GetContent().SetAgentId(u"A-1"); info.GetContent().SetNamespace(u"urn:a");
-    info.GetContent().SetVersion(u"4.2"); info.GetContent().GetHostInfo().SetOs(u"linux");
-    EXPECT_EQ(Write<char>(info), kMessageRows[7].text);
-    CTextResponse copyright(kTagGetCopyrightInfoResponse); copyright.SetBody(u"(c) A & B <x> 'y'");
-    EXPECT_EQ(Write<char>(copyright), kMessageRows[8].text);
-    const CTextResponse patent(kTagGetPatentInfoResponse);
-    EXPECT_EQ(Write<char>(patent), kMessageRows[9].text);
-
-    // The golden rows read each message through the factories; in an envelope, the configured
-    // task's policy brings its namespace into the schema locations.
-    CCmlMessage message;
-    message.AddRequest(configure);
-    const std::string document = Document(message);
-    EXPECT_NE(document.find(CML "/AvpSections ./schemas/"), std::string::npos) << document;
 }
 
 // The written form shows every field read; "null" is not in it.
@@ -153,13 +120,11 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
     } dates[] = {
         {"2004-03-15T08:30:00Z", "2004-03-15T08:30:00.000000Z", false},
         {"2005/10/26 14.37.05.25+01", "2005-10-26T14:37:05.250000+01:00", false},
-        {"2005-10-26T14:37:05.25+01:30", "2005-10-26T14:37:05.250000+01:30", false},
         {"2004-03-xx", "2004-03-00T00:00:00.000000", false},
         {"99999999999-01-01T00:00:00", "0000-00-00T00:00:00.000000", true},
         {"12-1-2T3:4:-5.5", "0012-01-02T03:04:-5.500000", false},
         {"", "0000-00-00T00:00:00.000000", true},
     }, durations[] = {
-        {"PT90M1.5S", "P0Y0M0DT0H90M1.5S", false},
         {"-P1Y2M3DT4H5M6.5S", "-P1Y2M3DT4H5M6.5S", false},
         {"P2.9Y1HT1D0.000001S", "P2Y0M0DT0H0M1e-06S", false},
         {"P1DxT2H", "P0Y0M1DT0H0M0S", false},
@@ -173,19 +138,19 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
             auto value = before;
             const Parsed parsed(std::string("<t v='") + row.text + "'/>");
             value.Parse(parsed.Root().GetElement()->getAttributeNode(u"v"));
-            std::basic_ostringstream<char16_t> wide;
             std::ostringstream narrow;
-            value.Serialize(wide);
             value.Serialize(narrow);
+            std::basic_ostringstream<char16_t> wide;
+            value.Serialize(wide);
             EXPECT_EQ(ToUtf8(wide.str()), row.written) << row.text;
             EXPECT_EQ(narrow.str(), row.written) << row.text;
             EXPECT_EQ(value.IsNull(), row.null) << row.text;
         }
     };
-    CDateTime date;
+    XmlUtils::CDateTime date;
     date.SetDay(9);
     check(date, dates);
-    CDuration duration;
+    XmlUtils::CDuration duration;
     duration.SetHours(7);
     check(duration, durations);
 }
@@ -194,11 +159,6 @@ TEST(ContentMessages, DateTimesAndDurationsReadAndWriteTheirLexicalForm) {
 // the reading with the sections read before it kept.
 TEST(ContentMessages, SectionOrdinalsAreSettledInDocumentOrder) {
     test::ExpectGoldenRows({
-        {Reread<CCmlAvpSections>,
-         "<policy xmlns='" CML "/AvpSections'><section/><section name='b'/><section/></policy>",
-         "<policy xmlns='" CML "/AvpSections' schema-version='2.0.1'>\n    <section xmlns='" CML "/AvpSections'"
-         " ordinal='1'/>\n    <section xmlns='" CML "/AvpSections' name='b' ordinal='2'/>\n    <section xmlns='" CML
-         "/AvpSections' ordinal='3'/>\n</policy>\n"},
         {Reread<CCmlAvpSections>, "<policy xmlns='" CML "/AvpSections'><section ordinal='5'/><section/><section"
          " ordinal='0x2'/><section xmlns='" CML "/RoAvpSections' ordinal='abc'/><section xmlns='urn:x'/></policy>",
          "<policy xmlns='" CML "/AvpSections' schema-version='2.0.1'>\n    <section xmlns='" CML "/AvpSections'"
@@ -210,7 +170,6 @@ TEST(ContentMessages, SectionOrdinalsAreSettledInDocumentOrder) {
         std::size_t kept;
         const char16_t* operation;
     } rows[] = {
-        {"<section ordinal='3'/><other/><section ordinal='3'/>", 1, u"Inserting AVP section"},
         {"<section ordinal='4294967294'/><section/>", 1, u"Inserting AVP section"},
         {"<section><param xmlns='" CML "/common' ordinal='1'/><param xmlns='" CML "/common' ordinal='1'/></section>",
          0, u"Inserting name-value pair"},
@@ -230,10 +189,8 @@ TEST(ContentMessages, TaskStatusWordsAndCodesAreRead) {
         uint32_t status, code;
     } rows[] = {
         {"status='paused' code='12'", ZEL_I_AGENT_STATE_PAUSED, 12},
-        {"status='not found' code='0x4721004b'", ZEL_I_AGENT_STATE_NOT_FOUND, ZEL_I_AGENT_STATE_PAUSED},
         {"status='continue pending' code='x'", ZEL_I_AGENT_STATE_RESUMING, ZEL_I_CML_NOT_SPECIFIED},
         {"status='Paused'", 0, ZEL_I_CML_NOT_SPECIFIED},
-        {"status='0x4721004b'", ZEL_I_AGENT_STATE_PAUSED, ZEL_I_CML_NOT_SPECIFIED},
         {"", ZEL_I_CML_NOT_SPECIFIED, ZEL_I_CML_NOT_SPECIFIED},
     };
     for (const auto& row : rows) {
@@ -262,15 +219,6 @@ TEST(ContentMessages, ChildrenOutsideTheirNamespaceAreSkippedOrBecomePolicies) {
          "<text>c&amp;d</text></get-patent-info-response>",
          "<get-patent-info-response xmlns='" CML "'" REQ ">\n    <text>c&amp;d</text>\n</get-patent-info-response>\n"},
     });
-    // Parameters after the policy stay.
-    const Parsed parsed("<get-agent-status-response xmlns='" CML "' status='8'><p xmlns='urn:p'/><agent-parameters>"
-                        "<param xmlns='" CML "/common'/><param/></agent-parameters><module-list><module/>"
-                        "</module-list></get-agent-status-response>");
-    CGetAgentStatusResponse read;
-    read.Deserialize(parsed.Root());
-    const CAgentStatusContent& c = std::as_const(read).GetContent();
-    EXPECT_EQ(c.GetParamCount() + c.GetPolicyCount() + c.GetModuleCount() + c.GetModules().size(), 4u);
-    EXPECT_EQ(c.GetStatus() + c.GetPolicy(0).GetNamespaceURI().size(), 8u + 5u);
 }
 
 TEST(ContentMessages, ReadOnlySectionsEmbeddedInTheAnnouncementTravelAsVersion201) {
@@ -279,52 +227,24 @@ TEST(ContentMessages, ReadOnlySectionsEmbeddedInTheAnnouncementTravelAsVersion20
     embedded.InsertSection(CAvpSection(u"limits"));
     CAgentStartupAnnouncement announcement;
     announcement.GetContent().AddPolicy(embedded);
-    NamespaceSet namespaces;
-    announcement.CollectNamespaces(namespaces);
-    EXPECT_EQ(namespaces.find(CNamespace(kRoAvpSectionsNamespaceURI, u""))->GetVersion(), kAvpSectionsSchemaVersion);
-    const std::string policy = "<policy xmlns='" CML "/RoAvpSections' schema-version='2.0.1'>\n    <section xmlns='"
-                               CML "/AvpSections' name='limits' ordinal='1'/>\n</policy>\n";
-    EXPECT_EQ(Write<char>(announcement.GetContent().GetPolicy(0)), policy);
-    // Read back, the document is a policy node of the content, which reads as the same sections.
-    CAgentStartupAnnouncement back;
-    test::ReadElement(back, Write<char>(announcement));
-    CCmlAvpSections sections;
-    sections.Deserialize(dynamic_cast<const CPolicyNode&>(back.GetContent().GetPolicy(0)).GetElement());
-    EXPECT_EQ(Write<char>(sections), policy);
+    EXPECT_EQ(Write<char>(announcement.GetContent().GetPolicy(0)),
+              "<policy xmlns='" CML "/RoAvpSections' schema-version='2.0.1'>\n    <section xmlns='" CML
+              "/AvpSections' name='limits' ordinal='1'/>\n</policy>\n");
 }
 
+// One null element of each code, and the failures of their own.
 TEST(ContentMessages, FailuresCarryTheirOperationTextAndCode) {
     const CCmlDOM_Element none;
-    const char16_t *nullElement = u"Null element received", *index = u"Invalid vector index";
-    const uint32_t schema = ZEL_E_CML_SCHEMA_INCONSISTENCY, noElement = ZEL_E_CML_NULL_ELEMENT;
-    const uint32_t bounds = ZEL_E_CML_INDEX_OUT_OF_BOUNDS;
-    const struct {
-        std::function<void()> act;
-        const char16_t *operation, *description;
-        uint32_t code;
-    } rows[] = {
-        {[&] { CSchedule().Deserialize(none); }, u"Parsing schedule", u"Missing schedule specification", schema},
-        {[&] { CTaskDescriptor().Deserialize(none); }, u"Parsing task descriptor", u"Missing task specification",
-         schema},
-        {[&] { CTaskStatus().Deserialize(none); }, u"Parsing task status", u"Missing task status element", schema},
-        {[&] { CConfigureTaskRequest().Deserialize(none); }, u"Parsing configure-task-request element",
-         u"No task specifications", schema},
-        {[&] { CDateTime().Parse(none); }, u"Processing dateTime value", nullElement, noElement},
-        {[&] { CDuration().Parse(none); }, u"Processing duration value", nullElement, noElement},
-        {[&] { CAvpSection().Deserialize(none); }, u"Processing AVP section", nullElement, noElement},
-        {[&] { Write<char>(CTaskDescriptor()); }, u"Serializing task descriptor", u"No policy specification",
-         ZEL_E_CML_INVALID_POLICY_CONTAINER},
-        {[&] { CConfigureTaskRequest().GetTask(0); }, u"Getting task object", index, bounds},
-        {[&] { CTaskResponse(kTagStopTaskResponse).SetTask(0, CTaskStatus()); }, u"Setting task response task source",
-         index, bounds},
-        {[&] { CConfigureTaskRequest().AddTask(static_cast<CTaskSource*>(nullptr)); }, u"Adding task to task vector",
-         u"NULL object pointer", ZEL_E_INVALIDARG},
-        {[&] { CTaskNode().GetNamespaceURI(); }, u"Getting task node namespace", u"Null node",
-         ZEL_E_CML_INVALID_METHOD},
-        {[&] { CAgentStatusContent().GetPolicy(0); }, u"Getting policy source from agent status content", index,
-         bounds},
-    };
-    for (const auto& row : rows) test::ExpectCmlError(row.act, row.operation, row.description, row.code);
+    ExpectCmlError([&] { CSchedule().Deserialize(none); }, u"Parsing schedule", u"Missing schedule specification",
+                   ZEL_E_CML_SCHEMA_INCONSISTENCY);
+    ExpectCmlError([&] { XmlUtils::CDateTime().Parse(none); }, u"Processing dateTime value", u"Null element received",
+                   ZEL_E_CML_NULL_ELEMENT);
+    ExpectCmlError([] { Write<char>(CTaskDescriptor()); }, u"Serializing task descriptor", u"No policy specification",
+                   ZEL_E_CML_INVALID_POLICY_CONTAINER);
+    ExpectCmlError([] { CConfigureTaskRequest().AddTask(static_cast<CTaskSource*>(nullptr)); },
+                   u"Adding task to task vector", u"NULL object pointer", ZEL_E_INVALIDARG);
+    ExpectCmlError([] { CTaskNode().GetNamespaceURI(); }, u"Getting task node namespace", u"Null node",
+                   ZEL_E_CML_INVALID_METHOD);
 }
 
 }  // namespace

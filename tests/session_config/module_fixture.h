@@ -1,6 +1,6 @@
 // What every session-config test file shares: the module's entry points loaded with dlopen
 // (as the sensor services library loads them), files, HTTP(S) servers on 127.0.0.1 that
-// record what they receive, and a started module for one test with its lookups and posts.
+// record what they receive, and a started module for one test with its controllers and posts.
 #pragma once
 
 #include <dlfcn.h>
@@ -19,7 +19,6 @@
 
 namespace zel::scs::test {
 
-using zel::test::TempDir;
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
 constexpr const char* kPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kMimeType = "application/x-zel-cml-data";
@@ -40,15 +39,13 @@ struct ScsText { char* p = nullptr; ~ScsText() { SCS(Free)(p); } std::string Str
 
 inline void WriteFile(const std::string& path, const std::string& t) { std::ofstream(path, std::ios::binary) << t; }
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 // An HTTP (or, with a certificate and key, HTTPS) server on 127.0.0.1 and a free port.
 struct TestServer {
     TestServer(httplib::Server::Handler handler, const std::string& cert = "", const std::string& key = "")
         : server(cert.empty() ? new httplib::Server : new httplib::SSLServer(cert.c_str(), key.c_str())) {
-        server->set_keep_alive_max_count(100000);
         server->set_tcp_nodelay(true);
         server->Post(".*", [this, handler](const httplib::Request& request, httplib::Response& response) {
             std::lock_guard<std::mutex>{mutex}, requests.push_back(request);
@@ -68,48 +65,34 @@ struct TestServer {
     std::thread thread;
 };
 
-// Names a table-driven test case after its row's name.
-constexpr auto RowName = [](const auto& info) { return std::string(info.param.name); };
-
-struct PostResult { uint32_t status = 0; bool hasBody = false; std::string body; };
+// The status of a post and its reply body, or "<null>" when none was handed out.
+struct PostResult { uint32_t status = 0; std::string body; };
 
 // SCS_PostData of body to server (by default with the module's timeouts); checks that the
 // reply is zero-terminated or absent.
 inline PostResult Post(int32_t server, const std::string& body, const uint32_t* timeouts = nullptr) {
-    char* response = reinterpret_cast<char*>(1);
+    ScsText response{reinterpret_cast<char*>(1)};
     uint32_t length = 12345;
-    PostResult result{SCS(PostData)(0, server, kPath, 0, kMimeType, body.data(), uint32_t(body.size()), timeouts,
-                                        &response, &length),
-                      response != nullptr, response ? std::string(response, length) : ""};
-    EXPECT_TRUE(response ? response[length] == '\0' : length == 0) << "a body ends with a zero byte, none has length 0";
-    SCS(Free)(response);
-    return result;
+    const uint32_t status = SCS(PostData)(0, server, kPath, 0, kMimeType, body.data(), uint32_t(body.size()),
+                                          timeouts, &response.p, &length);
+    EXPECT_TRUE(response.p ? response.p[length] == '\0' : length == 0) << "zero-terminated, or none and length 0";
+    return {status, response.p ? std::string(response.p, length) : "<null>"};
 }
 
+// A started module, shut down when the test ends (before the servers stop: it closes its
+// kept-alive connections, so they stop at once).
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(0u, SCS(Init)("3.0", kAgentId, 0, nullptr, nullptr)); }
-    // The module goes first: it closes its kept-alive connections, so the servers stop at once.
-    void TearDown() override {
-        EXPECT_EQ(0u, SCS(ShutDown)());
-        m_servers.clear();
-    }
+    ~ModuleTest() override { EXPECT_EQ(0u, SCS(ShutDown)()); }
 
-    // A server that lives until the end of the test; without a handler it answers 200 and body.
-    TestServer& StartServer(httplib::Server::Handler handler, const std::string& cert = "",
-                            const std::string& key = "") {
-        return *m_servers.emplace_back(std::make_unique<TestServer>(std::move(handler), cert, key));
-    }
-    TestServer& StartReplying(const std::string& body, const std::string& cert = "", const std::string& key = "") {
-        return StartServer([body](const auto&, auto& r) { r.set_content(body, "x"); }, cert, key);
+    // A server that lives until the end of the test.
+    template <typename... Args> TestServer& StartServer(Args&&... args) {
+        return *m_servers.emplace_back(std::make_unique<TestServer>(std::forward<Args>(args)...));
     }
 
     std::string Write(const std::string& name, const std::string& text) {
         return WriteFile(m_dir.File(name), text), m_dir.File(name);
-    }
-    // Writes agent.properties with these lines in section session_config and loads it.
-    void LoadModuleProperties(const std::string& lines) {
-        ASSERT_EQ(0u, SCS(LoadLocalProperties)(Write("agent.properties", "[session_config]\n" + lines).c_str()));
     }
 
     // Appends a controller and returns its server identifier.
@@ -128,40 +111,8 @@ protected:
         return SCS(Free)(servers), ids;
     }
 
-    // A local property, or "<null>"; expects the status.
-    static std::string Retrieve(const char* section, const char* key, uint32_t expected = 0) {
-        ScsText value;
-        EXPECT_EQ(expected, SCS(RetrieveLocalProperty)(section, key, &value.p)) << section << "/" << key;
-        return value.Str();
-    }
-
-    // Schema version and group name as SCS_GetGroupSettingsInfo gives them.
-    static std::string Info() {
-        ScsText schema, group;
-        EXPECT_EQ(0u, SCS(GetGroupSettingsInfo)(0, 0, &schema.p, &group.p));
-        return schema.Str() + "|" + group.Str();
-    }
-
-    // The eight texts SCS_GetControllerInfo hands out for index, comma-separated.
-    static std::string Controller(uint32_t index) {
-        ScsText t[8];
-        EXPECT_EQ(0u, SCS(GetControllerInfo)(index, &t[0].p, &t[1].p, &t[2].p, &t[3].p, &t[4].p, &t[5].p,
-                                                 &t[6].p, &t[7].p));
-        std::string texts = t[0].Str();
-        for (int i = 1; i < 8; ++i) texts += "," + t[i].Str();
-        return texts;
-    }
-
-    // Everything the module reports about its group settings, as one comparable text.
-    static std::string State() {
-        std::string state = Info();
-        const std::vector<int32_t> ids = Destinations();
-        for (uint32_t i = 0; i < ids.size(); ++i) state += "\n" + std::to_string(ids[i]) + "," + Controller(i);
-        return state;
-    }
-
-    TempDir m_dir;
     std::vector<std::unique_ptr<TestServer>> m_servers;
+    zel::test::TempDir m_dir;
 };
 
 }  // namespace zel::scs::test
