@@ -1,13 +1,9 @@
 // CAgentInfoContent and its element classes (host, schema, date, module, update, task, param),
 // the startup announcement: golden documents built and read back, element golden rows, the
 // reading rules, policies, errors, copies and document lifetime.
-#include <gtest/gtest.h>
-
 #include "SensorIndependence/CmlLib/agent_info_content.h"
-#include "SensorIndependence/CmlLib/cml_message.h"
 #include "cml/cml_test_support.h"
 #include "cml/golden_rows.h"
-#include "zel/status_codes.h"
 
 namespace zel::cml {
 namespace {
@@ -15,10 +11,6 @@ namespace {
 using namespace test;
 
 #define CML "http://schemas.zel.example/cml"
-
-const std::u16string kCml = kCmlNamespaceURI;
-const std::u16string kAvp = kAvpSectionsNamespaceURI;
-const std::u16string kGroup = kGroupSettingsNamespaceURI;
 
 // ---- Golden documents, written by hand from the writing rules ----
 
@@ -117,42 +109,30 @@ CAgentStartupAnnouncement GoldenAnnouncement() {
     return announcement;
 }
 
-std::string RoundTrip(const std::string& text) {
-    CAgentStartupAnnouncement read;
-    test::ReadElement(read, text);
-    return Document(read);
-}
-
 TEST(AgentStartupAnnouncement, GoldenDocumentsBuiltAndReadBack) {
     CAgentStartupAnnouncement announcement = GoldenAnnouncement();
     EXPECT_EQ(Document(announcement), kGoldenWithParams);
-    EXPECT_EQ(RoundTrip(kGoldenWithParams), kGoldenWithParams);
-    {
-        // The parser goes before the announcement is written: the policy keeps its document.
-        const Parsed parsed(kGroupSettingsDocument);
-        announcement.GetContent().AddPolicy(parsed.Root());
-    }
+    CAgentStartupAnnouncement read;
+    ReadElement(read, kGoldenWithParams);
+    EXPECT_EQ(Document(read), kGoldenWithParams);
+    // The parser goes before the announcement is written: the policy keeps its document.
+    announcement.GetContent().AddPolicy(Parsed(kGroupSettingsDocument).Root());
     EXPECT_EQ(Document(announcement), kGoldenWithPolicy);
-    EXPECT_EQ(RoundTrip(kGoldenWithPolicy), kGoldenWithPolicy);
     EXPECT_EQ(Wide(announcement, 3), Narrow(announcement, 3));
-}
 
-// Any one section makes content; the host info has a test of its own for being empty.
-TEST(AgentInfoContent, OneSectionMakesContent) {
-    EXPECT_FALSE(CAgentStartupAnnouncement().HasContent());
-    CAgentStartupAnnouncement host, tasks;
-    host.GetContent().GetHostInfo().SetNbName(u"N");
-    std::ostringstream out;
-    host.SerializeContent(out, 0);
-    EXPECT_EQ(out.str(), "<host-info xmlns='" CML "' os='' version='' nbname='N'/>\n");
-    tasks.GetContent().AddTaskInfo(CTaskInfoItem());
-    EXPECT_TRUE(host.HasContent() && tasks.HasContent());
+    // A copy of an announcement read from a document outlives the parser and the original.
+    Parsed parsed(kGoldenWithPolicy);
+    read.Deserialize(parsed.Root());
+    const CAgentStartupAnnouncement copy(read);
+    parsed.DestroyParser();
+    read = CAgentStartupAnnouncement();
+    EXPECT_EQ(Document(copy), kGoldenWithPolicy);
 }
 
 #define PARAM "<param xmlns='" CML "/common'"
 
 // Element classes read from a hand-written text and written back.
-TEST(AgentInfoElements, GoldenRows) {
+TEST(AgentInfoElements, GoldenRowsAndOwnTagTextsThroughCopiesAndMoves) {
     test::ExpectGoldenRows({
         {Reread<CNameValuePair>, PARAM " name='n' value='' ordinal='-7'/>\n"},
         {Reread<CNameValuePair>, PARAM " name='n' ordinal='abc'/>\n", PARAM " name='n' value=''/>\n"},
@@ -170,9 +150,34 @@ TEST(AgentInfoElements, GoldenRows) {
          "/GroupSettings'/>" PARAM " name='b' value='2'/></module>",
          "<module xmlns='" CML "' name='n' version='v'>\n    <policy xmlns='" CML "/GroupSettings'/>\n</module>\n"},
     });
+
+    // Own tag texts survive copies and moves.
+    CNameValuePair custom(u"n", u"v"), assigned, moveAssigned;
+    custom.SetTagName(u"custom-tag");
+    custom.SetNamespaceURI(u"urn:custom");
+    const CNameValuePair copied(custom);
+    assigned = copied;
+    moveAssigned = CNameValuePair(copied);
+    const CNameValuePair moved(std::move(custom));
+    // What is left behind still reads, as an empty text.
+    EXPECT_EQ(custom.GetTagName() + custom.GetNamespaceURI(), u"");
+    EXPECT_EQ(Narrow(moved), "<custom-tag xmlns='urn:custom' name='n' value='v'/>\n");
+    EXPECT_EQ(Narrow(copied) + Narrow(assigned) + Narrow(moveAssigned), Narrow(moved) + Narrow(moved) + Narrow(moved));
 }
 
-TEST(AgentInfoContent, ReadingOrderDecidesBetweenParametersAndPolicies) {
+// Any one section makes content (the host info has a test of its own for being empty); the reading
+// order decides between parameters and policies; index and pointer errors; and the namespaces of
+// an announcement.
+TEST(AgentInfoContent, ContentReadingOrderErrorsAndNamespaces) {
+    EXPECT_FALSE(CAgentStartupAnnouncement().HasContent());
+    CAgentStartupAnnouncement host, tasks;
+    host.GetContent().GetHostInfo().SetNbName(u"N");
+    std::ostringstream out;
+    host.SerializeContent(out, 0);
+    EXPECT_EQ(out.str(), "<host-info xmlns='" CML "' os='' version='' nbname='N'/>\n");
+    tasks.GetContent().AddTaskInfo(CTaskInfoItem());
+    EXPECT_TRUE(host.HasContent() && tasks.HasContent());
+
     const std::string params = "<agent-parameters>" PARAM " name='p' value='1'/>"
                                "<param name='in-cml' value='skipped'/></agent-parameters>";
     const struct {
@@ -183,19 +188,73 @@ TEST(AgentInfoContent, ReadingOrderDecidesBetweenParametersAndPolicies) {
         {params + "<p:x xmlns:p='urn:other'/>" + params, 1, 1},
         {"<unprefixed-no-namespace xmlns=''/>", 0, 1},
     };
+    CAgentInfoContent content;
     for (const auto& c : cases) {
-        CAgentInfoContent content;
         test::ReadElement(content, "<a xmlns='" CML "'>" + c.children + "</a>");
         EXPECT_EQ(content.GetParamCount(), c.params) << c.children;
         EXPECT_EQ(content.GetPolicyCount(), c.policies) << c.children;
         if (c.params != 0) { EXPECT_EQ(content.GetParams()[0].GetName(), u"p"); }
     }
+
+    // On the content last read, holding one policy: the policy handed over is taken even though
+    // the index is refused (no leak).
+    const uint32_t bounds = ZEL_E_CML_INDEX_OUT_OF_BOUNDS;
+    ExpectCmlError([&] { content.SetPolicy(1, new TestPolicy()); },
+                   u"Setting policy source for agent info content", u"Invalid vector index", bounds);
+    ExpectCmlError([&] { content.AddPolicy(static_cast<CPolicySource*>(nullptr)); }, u"Adding policy to policy vector",
+                   u"NULL object pointer", ZEL_E_INVALIDARG);
+    ExpectCmlError([] { CModuleInfo().GetPolicy(0); }, u"Getting policy source from module info",
+                   u"Invalid vector index", bounds);
+    std::u16string identity, date;
+    content.AddContentDate(CContentDate());
+    ExpectCmlError([&] { content.GetContentDate(1, identity, date); }, u"Getting content date", u"Invalid vector index",
+                   bounds);
+    EXPECT_EQ(content.GetPolicyCount() * 10 + content.GetContentDateCount(), 11u);
+    // Handing back the policy already held replaces nothing and frees nothing; a read-only AVP
+    // policy still gets the AVP-sections schema version, as on every other way of storing one.
+    CPolicySource* held = content.AddPolicy(std::make_unique<TestPolicy>(kRoAvpSectionsNamespaceURI));
+    held->SetSchemaVersion(u"9.9.9");
+    content.SetPolicy(1, held);
+    EXPECT_EQ(&content.GetPolicy(1), held);
+    EXPECT_EQ(held->GetSchemaVersion(), u"2.0.1");
+
+    // Modules are stored as copies in "/cml"; namespaces come from module policies, then own ones.
+    CAgentInfoContent& own = tasks.GetContent();
+    own.AddParam(u"p", u"v");  // "/cml/common" is never added
+    CModuleInfo module;
+    module.SetNamespaceURI(kCommonNamespaceURI);
+    module.AddPolicy(std::make_unique<TestPolicy>(kAvpSectionsNamespaceURI, u"2.0.1"));
+    EXPECT_EQ(own.AddModuleInfo(module).GetNamespaceURI(), kCmlNamespaceURI);
+    own.AddPolicy(std::make_unique<TestPolicy>());
+    NamespaceSet set;
+    tasks.CollectNamespaces(set);
+    std::u16string uris;
+    for (const CNamespace& ns : set) uris += ns.GetURI() + u" " + ns.GetVersion() + u"\n";
+    EXPECT_EQ(uris, u"" CML " 2.4.2\n" CML "/AvpSections 2.0.1\n" CML "/GroupSettings 1.0.0\n");
+    // A module policy is met first: the announcement's own conflicting one is the one refused.
+    own.AddPolicy(std::make_unique<TestPolicy>(kAvpSectionsNamespaceURI, u"3.0.0"));
+    NamespaceSet conflict;
+    EXPECT_THROW(tasks.CollectNamespaces(conflict), CCmlException);
+    EXPECT_EQ(conflict.find(CNamespace(kAvpSectionsNamespaceURI, u""))->GetVersion(), u"2.0.1");
 }
 
-TEST(AgentInfoContent, UnrecognisedChildrenAreSkippedAndListsStartEmpty) {
-    CAgentStartupAnnouncement old = GoldenAnnouncement();
-    CAgentInfoContent& content = old.GetContent();
-    content.AddPolicy(std::make_unique<TestPolicy>());
+TEST(AgentStartupAnnouncement, CopiesAreDeepAndReadingSkipsUnrecognisedChildren) {
+    CAgentStartupAnnouncement original = GoldenAnnouncement();
+    original.GetContent().AddPolicy(std::make_unique<TestPolicy>());
+    const std::string before = Document(original);
+    CAgentStartupAnnouncement assigned;
+    assigned = original;
+    const std::unique_ptr<CCmlRequest> asRequest = static_cast<const CCmlRequest&>(original).Clone();
+    // Changing the original reaches neither copy; the original goes first.
+    original.GetContent().GetPolicy(0).SetSchemaVersion(u"7.7.7");
+    original.GetContent().GetParams().clear();
+    original = CAgentStartupAnnouncement();
+    assigned = assigned;  // self-assignment keeps everything
+    EXPECT_EQ(Document(assigned), before);
+    EXPECT_EQ(Document(*asRequest), before);
+
+    // Reading the copy skips unrecognised children, and its lists start empty.
+    CAgentInfoContent& content = assigned.GetContent();
     test::ReadElement(content,
         "<a xmlns='" CML "' xmlns:c='" CML "' name='n'><c:host-info os='prefixed'/>"
         "<unknown-section>" PARAM " name='x' value='y'/></unknown-section>"
@@ -212,92 +271,6 @@ TEST(AgentInfoContent, UnrecognisedChildrenAreSkippedAndListsStartEmpty) {
               112u);
     EXPECT_EQ(content.GetContentDateCount() + content.GetUpdateCount() + content.GetParamCount() +
                   content.GetPolicyCount() + content.GetTaskCount(), 1u);
-}
-
-TEST(AgentInfoElements, OwnTagTextsSurviveCopiesAndMoves) {
-    CNameValuePair custom(u"n", u"v"), assigned, moveAssigned;
-    custom.SetTagName(u"custom-tag");
-    custom.SetNamespaceURI(u"urn:custom");
-    const CNameValuePair copied(custom);
-    assigned = copied;
-    moveAssigned = CNameValuePair(copied);
-    const CNameValuePair moved(std::move(custom));
-    // What is left behind still reads, as an empty text.
-    EXPECT_EQ(custom.GetTagName() + custom.GetNamespaceURI(), u"");
-    EXPECT_EQ(Narrow(moved), "<custom-tag xmlns='urn:custom' name='n' value='v'/>\n");
-    EXPECT_EQ(Narrow(copied) + Narrow(assigned) + Narrow(moveAssigned), Narrow(moved) + Narrow(moved) + Narrow(moved));
-}
-
-TEST(AgentInfoContent, IndexAndPointerErrors) {
-    CAgentInfoContent content;
-    const TestPolicy policy;
-    const uint32_t bounds = ZEL_E_CML_INDEX_OUT_OF_BOUNDS;
-    // The policy handed over is taken even though the index is refused: no leak.
-    ExpectCmlError([&] { content.SetPolicy(0, new TestPolicy(policy)); },
-                   u"Setting policy source for agent info content", u"Invalid vector index", bounds);
-    ExpectCmlError([&] { content.AddPolicy(static_cast<CPolicySource*>(nullptr)); }, u"Adding policy to policy vector",
-                   u"NULL object pointer", ZEL_E_INVALIDARG);
-    ExpectCmlError([] { CModuleInfo().GetPolicy(0); }, u"Getting policy source from module info",
-                   u"Invalid vector index", bounds);
-    std::u16string identity, date;
-    content.AddContentDate(CContentDate());
-    ExpectCmlError([&] { content.GetContentDate(1, identity, date); }, u"Getting content date", u"Invalid vector index",
-                   bounds);
-    EXPECT_EQ(content.GetPolicyCount() * 10 + content.GetContentDateCount(), 1u);
-    // Handing back the policy already held replaces nothing and frees nothing; a read-only AVP
-    // policy still gets the AVP-sections schema version, as on every other way of storing one.
-    CPolicySource* held = content.AddPolicy(std::make_unique<TestPolicy>(kRoAvpSectionsNamespaceURI));
-    held->SetSchemaVersion(u"9.9.9");
-    content.SetPolicy(0, held);
-    EXPECT_EQ(&content.GetPolicy(0), held);
-    EXPECT_EQ(held->GetSchemaVersion(), u"2.0.1");
-}
-
-// Modules are stored as copies in "/cml"; namespaces come from module policies, then own ones.
-TEST(AgentStartupAnnouncement, NamespacesComeFromModulePoliciesThenOwnPolicies) {
-    CAgentStartupAnnouncement announcement;
-    CAgentInfoContent& content = announcement.GetContent();
-    content.AddParam(u"p", u"v");  // "/cml/common" is never added
-    CModuleInfo module;
-    module.SetNamespaceURI(kCommonNamespaceURI);
-    module.AddPolicy(std::make_unique<TestPolicy>(kAvpSectionsNamespaceURI, u"2.0.1"));
-    EXPECT_EQ(content.AddModuleInfo(module).GetNamespaceURI(), kCml);
-    content.AddPolicy(std::make_unique<TestPolicy>());
-    NamespaceSet set;
-    announcement.CollectNamespaces(set);
-    std::vector<std::u16string> uris;
-    for (const CNamespace& ns : set) uris.push_back(ns.GetURI() + u" " + ns.GetVersion());
-    EXPECT_EQ(uris, (std::vector<std::u16string>{kCml + u" 2.4.2", kAvp + u" 2.0.1", kGroup + u" 1.0.0"}));
-    // A module policy is met first: the announcement's own conflicting one is the one refused.
-    content.AddPolicy(std::make_unique<TestPolicy>(kAvpSectionsNamespaceURI, u"3.0.0"));
-    NamespaceSet conflict;
-    EXPECT_THROW(announcement.CollectNamespaces(conflict), CCmlException);
-    EXPECT_EQ(conflict.find(CNamespace(kAvp, u""))->GetVersion(), u"2.0.1");
-}
-
-TEST(AgentStartupAnnouncement, CopiesAreDeepAndOutliveTheParser) {
-    CAgentStartupAnnouncement original = GoldenAnnouncement();
-    original.GetContent().AddPolicy(std::make_unique<TestPolicy>());
-    const std::string before = Document(original);
-    CAgentStartupAnnouncement assigned;
-    assigned = original;
-    const std::unique_ptr<CCmlRequest> asRequest = static_cast<const CCmlRequest&>(original).Clone();
-    // Changing the original reaches neither copy; the original goes first.
-    original.GetContent().GetPolicy(0).SetSchemaVersion(u"7.7.7");
-    original.GetContent().GetParams().clear();
-    original = CAgentStartupAnnouncement();
-    assigned = assigned;  // self-assignment keeps everything
-    EXPECT_EQ(Document(assigned), before);
-    EXPECT_EQ(Document(*asRequest), before);
-
-    // A copy of an announcement read from a document outlives the parser and the original.
-    Parsed parsed(kGoldenWithPolicy);
-    auto read = std::make_unique<CAgentStartupAnnouncement>();
-    read->Deserialize(parsed.Root());
-    const CAgentStartupAnnouncement copy(*read);
-    parsed.DestroyParser();
-    read.reset();
-    EXPECT_EQ(Document(copy), kGoldenWithPolicy);
 }
 
 }  // namespace

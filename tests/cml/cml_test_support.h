@@ -1,12 +1,10 @@
-// Test helpers shared by the CML tests: writing an object on either stream kind (as UTF-8),
-// parsing a text with a CCmlParser, checking a CCmlException, a policy object for tests, and
-// measuring the XML library's memory and the resident size.
+// Test helpers shared by the CML tests: writing and parsing objects, checking a CCmlException, a
+// policy object for tests, and measuring the XML library's memory.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -32,11 +30,8 @@ template <typename CharT = char, typename T>
 std::string Write(const T& object, int level = 0) {
     std::basic_ostringstream<CharT> out;
     object.Serialize(out, level);
-    if constexpr (std::is_same_v<CharT, char>) {
-        return out.str();
-    } else {
-        return ToUtf8(out.str());
-    }
+    if constexpr (std::is_same_v<CharT, char>) return out.str();
+    else return ToUtf8(out.str());
 }
 
 template <typename T>
@@ -74,8 +69,7 @@ private:
 // Reads the root element of `text` into `object`; the parser is gone on return.
 template <typename T>
 void ReadElement(T& object, const std::string& text) {
-    const Parsed parsed(text);
-    object.Deserialize(parsed.Root());
+    object.Deserialize(Parsed(text).Root());
 }
 
 // Reads the envelope of the CML document `text`; the parser is gone on return.
@@ -117,13 +111,11 @@ protected:
 private:
     template <typename CharT>
     void Content(std::basic_ostream<CharT>& stream, int level) const {
-        const auto put = [&](int indent, const std::string& text) {
-            for (char c : std::string(4 * indent, ' ') + text + "\n") stream.put(static_cast<CharT>(c));
-        };
         if (m_controllers.empty()) return;
-        put(level, "<controller-list>");
-        for (const std::string& line : m_controllers) put(level + 1, line);
-        put(level, "</controller-list>");
+        const std::string indent(4 * level, ' ');
+        std::string text = indent + "<controller-list>\n";
+        for (const std::string& line : m_controllers) text += indent + "    " + line + "\n";
+        for (char c : text + indent + "</controller-list>\n") stream.put(static_cast<CharT>(c));
     }
 
     std::u16string m_schemaVersion;

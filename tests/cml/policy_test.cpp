@@ -1,25 +1,17 @@
 // Policy sources (objects, DOM nodes, references), policy items and the four policy messages:
 // golden texts read back, reading rules, namespaces, failures, copies and the life of the
 // documents that policy nodes share.
-#include <gtest/gtest.h>
-
 #include "SensorIndependence/CmlLib/agent_info_content.h"
-#include "SensorIndependence/CmlLib/cml_message.h"
-#include "SensorIndependence/CmlLib/dom_document_ref.h"
 #include "cml/cml_test_support.h"
 #include "cml/golden_rows.h"
-#include "zel/status_codes.h"
 
 namespace zel::cml {
 namespace {
 
 using namespace test;
-using CTestPolicy = test::TestPolicy;
 
-const std::u16string kGroupSettingsURI = std::u16string(kCmlBaseURI) + u"/cml/GroupSettings";
-
-CTestPolicy GroupSettings() {
-    CTestPolicy policy; policy.SetName(u"Default Group"); policy.SetVersion(u"3");
+TestPolicy GroupSettings() {
+    TestPolicy policy; policy.SetName(u"Default Group"); policy.SetVersion(u"3");
     policy.AddController("<controller-info name='primary' host-name='127.0.0.1' port='8080'/>");
     return policy;
 }
@@ -62,7 +54,7 @@ const char kGoldenGetPolicyResponse[] =
     "<policy-item name='a'/>text<policy-item xmlns='urn:other' name='b'/><c:policy-item xmlns:c='" CML "' " \
     "name='c'/><policy-items name='d'/><policy-item name='e'><x/></policy-item>"
 
-TEST(PolicyGolden, GoldenRows) {
+TEST(PolicyGolden, GoldenRowsAndDocuments) {
     test::ExpectGoldenRows({
         {Reread<CCmlRequest>, kGoldenGetPolicyRequest},
         {Reread<CCmlRequest>, kGoldenSetPolicyRequest},
@@ -82,20 +74,19 @@ TEST(PolicyGolden, GoldenRows) {
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='a&amp;b' namespace='urn:p'/>\n"},
         {Reread<CPolicyReference>, "<policy-ref xmlns='" CML "' name='' namespace='urn:p' version='7'/>\n"},
         // The flags are read exactly; the schema version written is the class's, not the document's.
-        {Reread<CTestPolicy>, GS_POLICY " schema-version='0.9.0' overwrite='TRUE' valid='False'/>",
+        {Reread<TestPolicy>, GS_POLICY " schema-version='0.9.0' overwrite='TRUE' valid='False'/>",
          GS_POLICY " schema-version='1.0.0'>\n</policy>\n"},
-        {Reread<CTestPolicy>, GS_POLICY " overwrite='true' valid='false'/>",
+        {Reread<TestPolicy>, GS_POLICY " overwrite='true' valid='false'/>",
          GS_POLICY " overwrite='true' schema-version='1.0.0' valid='false'>\n</policy>\n"},
     });
-}
 
-TEST(PolicyGolden, StandAlonePolicyDocument) {
+    // A stand-alone policy document, and the schema of a policy in an envelope.
     const std::string head = "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
                              "<policy xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'\n"
                              "    xsi:schemaLocation='" CML "/GroupSettings "
                              "./schemas/cml/GroupSettings/GroupSettings1_0_0.xsd'\n"
                              "    xmlns='" CML "/GroupSettings' ";
-    CTestPolicy policy = GroupSettings();
+    TestPolicy policy = GroupSettings();
     policy.SetOverwrite(true);
     policy.SetValid(false);
     EXPECT_EQ(Document(policy), head + "name='Default Group' version='3' overwrite='true' schema-version='1.0.0' "
@@ -103,12 +94,8 @@ TEST(PolicyGolden, StandAlonePolicyDocument) {
                                        "name='primary' host-name='127.0.0.1' port='8080'/>\n    </controller-list>\n"
                                        "</policy>\n");
     // Without content the root closes at once.
-    EXPECT_EQ(Document(CTestPolicy()), head + "schema-version='1.0.0'/>\n");
-}
-
-// The golden rows read each message through the factories; in an envelope, the set-policy-request
-// brings the policy's namespace into the schema locations.
-TEST(PolicyGolden, SetPolicyRequestNamesThePolicySchemaInTheEnvelope) {
+    EXPECT_EQ(Document(TestPolicy()), head + "schema-version='1.0.0'/>\n");
+    // In an envelope, the set-policy-request brings the policy's namespace into the schema locations.
     CSetPolicyRequest request;
     request.ParsePolicy(kGroupSettingsDocument.data(), kGroupSettingsDocument.size());
     CCmlMessage message;
@@ -117,22 +104,34 @@ TEST(PolicyGolden, SetPolicyRequestNamesThePolicySchemaInTheEnvelope) {
               std::string::npos);
 }
 
-TEST(PolicySource, NodeGettersReadTheElement) {
+TEST(PolicySource, NodeGettersReadTheElementAndParsedPolicies) {
     const Parsed parsed("<p:policy xmlns:p='" CML "/GroupSettings' name='n' version='4' schema-version='1.0.1' "
                         "valid='true'><a/></p:policy>");
     CPolicyNode node(parsed.Root());
     EXPECT_EQ(node.GetSourceType(), kPolicySourceNode);
     EXPECT_EQ(node.GetNamespaceURI() + node.GetTagName() + node.GetName() + node.GetVersion() + node.GetSchemaVersion(),
-              kGroupSettingsURI + u"p:policyn41.0.1");
+              kGroupSettingsNamespaceURI + std::u16string(u"p:policyn41.0.1"));
     // A node is valid only when it says exactly "true" (the reverse of a policy object).
     EXPECT_TRUE(node.GetValid());
     EXPECT_FALSE(CPolicyNode(Parsed("<policy valid='True'/>").Root()).GetValid());
     // The schema version is set on the element itself, so every writer sees it.
     node.SetSchemaVersion(u"1.0.2");
     EXPECT_NE(Narrow(node).find("schema-version='1.0.2'"), std::string::npos);
+
+    // Parsing a policy accepts UTF-16 and keeps the state on failure.
+    const std::u16string wide = u"<?xml version='1.0' encoding='UTF-16'?><policy xmlns='" CML "/GroupSettings' "
+                                u"name='\u00e9t\u00e9' schema-version='1.0.0'/>";
+    CPolicyData data;
+    data.ParsePolicy(wide.data(), wide.size());
+    EXPECT_THROW(data.ParsePolicy(kGroupSettingsDocument.data(), kGroupSettingsDocument.size() - 10), CCmlException);
+    CSetPolicyRequest request;
+    request.ParsePolicy(wide.data(), wide.size());
+    EXPECT_EQ(data.GetPolicy()->GetName() + request.GetPolicySource(0).GetName(), u"\u00e9t\u00e9\u00e9t\u00e9");
 }
 
-TEST(PolicyMessages, NamespaceRules) {
+// The namespace rules of the policy messages, and one representative each of the null element,
+// null node, index and null pointer errors, and messages without a policy.
+TEST(PolicyMessages, NamespaceRulesAndFailuresWithTheirOperationTextAndCode) {
     const auto collect = [](const CMessageBase& message) {
         NamespaceSet set;
         message.CollectNamespaces(set);
@@ -140,54 +139,43 @@ TEST(PolicyMessages, NamespaceRules) {
         for (const CNamespace& ns : set) uris.push_back(ns.GetURI());
         return uris;
     };
-    // A coded item without content brings no namespace; with code 0 it must carry content.
-    CGetPolicyResponse coded;
+    // A coded item without content brings no namespace; with code 0 it must carry content, and be
+    // able to carry it at all.
+    CGetPolicyResponse coded, plain, full;
     coded.AddPolicyItem(CPolicyData()).SetCode(ZEL_I_SS_NO_POLICY_CHANGE);
     EXPECT_EQ(collect(coded), std::vector<std::u16string>{kCmlNamespaceURI});
     coded.GetPolicyItem(0).SetCode(0);
-    ExpectCmlError([&] { collect(coded); }, u"Constructing get-policy-response namespace set", u"No policy specified",
-                   ZEL_E_CML_INVALID_POLICY_CONTAINER);
-    // ... and be able to carry it at all.
-    CGetPolicyResponse plain;
     plain.AddPolicyItem(CPolicyItem());
-    ExpectCmlError([&] { collect(plain); }, u"Constructing get-policy-response namespace set",
-                   u"Invalid policy object", ZEL_E_CML_INVALID_POLICY_CONTAINER);
-    CGetPolicyResponse full;
     ReadElement(full, kGoldenGetPolicyResponse);
-    EXPECT_EQ(collect(full), (std::vector<std::u16string>{kCmlNamespaceURI, kGroupSettingsURI}));
-
-    CSetPolicyRequest request;
-    request.AddPolicy(GroupSettings());
-    CTestPolicy newer = GroupSettings();
-    newer.SetSchemaVersion(u"1.1.0");
-    request.AddPolicy(newer);
-    ExpectCmlError([&] { collect(request); }, u"Constructing policy namespace object",
-                   u"Namespace/schema-version conflict among descendant elements:  tried to add namespace \""
-                   u"http://schemas.zel.example/cml/GroupSettings\" version 1.1.0; set already contains namespace \""
-                   u"http://schemas.zel.example/cml/GroupSettings\" version 1.0.0", ZEL_E_CML_VERSION_CONFLICT);
-}
-
-// One representative each of the null element, null node, index and null pointer errors, and
-// messages without a policy.
-TEST(PolicyMessages, FailuresCarryTheirOperationTextAndCode) {
+    EXPECT_EQ(collect(full), (std::vector<std::u16string>{kCmlNamespaceURI, kGroupSettingsNamespaceURI}));
+    // Two versions of one policy namespace conflict.
     CSetPolicyRequest setRequest;
     setRequest.AddPolicy(GroupSettings());
+    TestPolicy newer = GroupSettings();
+    newer.SetSchemaVersion(u"1.1.0");
+    setRequest.AddPolicy(newer);
     NamespaceSet set;
     const char16_t *nullPointer = u"NULL object pointer", *setSource = u"Setting set-policy-request policy source";
-    const char16_t* noPolicy = u"No policy specified";
+    const char16_t *noPolicy = u"No policy specified", *getSet = u"Constructing get-policy-response namespace set";
     const uint32_t noContainer = ZEL_E_CML_INVALID_POLICY_CONTAINER;
     const struct {
         std::function<void()> action;
         const char16_t *operation, *description;
         uint32_t code;
     } cases[] = {
-        {[&] { CTestPolicy().Deserialize(CCmlDOM_Element()); }, u"Deserializing policy", u"Null element received",
+        {[&] { collect(coded); }, getSet, noPolicy, noContainer},
+        {[&] { collect(plain); }, getSet, u"Invalid policy object", noContainer},
+        {[&] { collect(setRequest); }, u"Constructing policy namespace object",
+         u"Namespace/schema-version conflict among descendant elements:  tried to add namespace \""
+         u"http://schemas.zel.example/cml/GroupSettings\" version 1.1.0; set already contains namespace \""
+         u"http://schemas.zel.example/cml/GroupSettings\" version 1.0.0", ZEL_E_CML_VERSION_CONFLICT},
+        {[&] { TestPolicy().Deserialize(CCmlDOM_Element()); }, u"Deserializing policy", u"Null element received",
          ZEL_E_CML_NULL_ELEMENT},
         {[&] { CPolicyNode().CollectNamespaces(set); }, u"Getting policy node namespace", u"Null node",
          ZEL_E_CML_INVALID_METHOD},
         {[&] { CSetPolicyRequest().CollectNamespaces(set); }, u"Constructing set-policy-request namespace set",
          noPolicy, noContainer},
-        {[&] { setRequest.SetPolicySource(1, new CPolicyReference()); }, setSource, u"Invalid vector index",
+        {[&] { setRequest.SetPolicySource(2, new CPolicyReference()); }, setSource, u"Invalid vector index",
          ZEL_E_CML_INDEX_OUT_OF_BOUNDS},
         {[&] { setRequest.SetPolicySource(0, static_cast<CPolicySource*>(nullptr)); }, setSource, nullPointer,
          ZEL_E_INVALIDARG},
@@ -200,7 +188,7 @@ TEST(PolicyMessages, FailuresCarryTheirOperationTextAndCode) {
     for (const auto& c : cases) ExpectCmlError(c.action, c.operation, c.description, c.code);
     EXPECT_EQ(Narrow(CPolicyNode()), "");
     // Nothing was added or replaced by the failing calls.
-    EXPECT_EQ(setRequest.GetPolicySourceCount(), 1u);
+    EXPECT_EQ(setRequest.GetPolicySourceCount(), 2u);
     EXPECT_EQ(setRequest.GetPolicySource(0).GetSourceType(), kPolicySourceDocument);
     setRequest.SetPolicySource(0, new CPolicyReference());
     EXPECT_EQ(setRequest.GetPolicySource(0).GetSourceType(), kPolicySourceReference);
@@ -212,21 +200,29 @@ TEST(PolicyMessages, FailuresCarryTheirOperationTextAndCode) {
               "<policy-ref xmlns='" CML "' name='r' namespace='urn:p' version='7'/>\n");
 }
 
-TEST(PolicyMessages, ParsePolicyAcceptsUtf16AndKeepsStateOnFailure) {
-    const std::u16string wide = u"<?xml version='1.0' encoding='UTF-16'?><policy xmlns='" + kGroupSettingsURI +
-                                u"' name='\u00e9t\u00e9' schema-version='1.0.0'/>";
-    const std::string broken = "<policy><unclosed></policy>";
-    CPolicyData data;
-    data.ParsePolicy(wide.data(), wide.size());
-    EXPECT_THROW(data.ParsePolicy(broken.data(), broken.size()), CCmlException);
-    CSetPolicyRequest request;
-    request.ParsePolicy(wide.data(), wide.size());
-    EXPECT_EQ(data.GetPolicy()->GetName() + request.GetPolicySource(0).GetName(), u"\u00e9t\u00e9\u00e9t\u00e9");
-}
+// Copies of messages are deep, share the documents of their policy nodes and die in any order; a
+// parser that moves on to the next document leaves the nodes of the previous one alone.
+TEST(PolicyCopies, MessagesCopyDeeplyShareTheirDocumentsAndDieInAnyOrder) {
+    CountingMemoryManager memory;
+    auto request = std::make_unique<CSetPolicyRequest>();
+    request->Deserialize(Parsed(kGoldenSetPolicyRequest, &memory).Root());
+    const long long heldByOneDocument = memory.Live();
+    EXPECT_GT(heldByOneDocument, 0) << "the node keeps the document after the parser is gone";
+    auto requestCopy = std::make_unique<CSetPolicyRequest>(*request);
+    std::unique_ptr<CCmlRequest> requestClone = static_cast<const CCmlRequest&>(*request).Clone();
+    EXPECT_EQ(memory.Live(), heldByOneDocument) << "copies share the document instead of copying it";
+    request.reset();
+    EXPECT_EQ(Narrow(*requestCopy), kGoldenSetPolicyRequest);
+    requestCopy.reset();
+    EXPECT_GT(memory.Live(), 0);
+    EXPECT_EQ(Narrow(*requestClone), kGoldenSetPolicyRequest);
+    requestClone.reset();
+    EXPECT_EQ(memory.Live(), 0) << "the last node released the document";
 
-TEST(PolicyCopies, MessagesCopyDeeplyAndDieInAnyOrder) {
+    CCmlParser parser;
+    ParseInto(parser, kGoldenGetPolicyResponse);
     auto original = std::make_unique<CGetPolicyResponse>();
-    ReadElement(*original, kGoldenGetPolicyResponse);
+    original->Deserialize(parser.GetDocumentElement());
     auto copy = std::make_unique<CGetPolicyResponse>(*original);
     CGetPolicyResponse assigned;
     assigned.AddPolicyItem(CPolicyItem());
@@ -235,10 +231,25 @@ TEST(PolicyCopies, MessagesCopyDeeplyAndDieInAnyOrder) {
     std::unique_ptr<CCmlResponse> clone = static_cast<const CCmlResponse&>(*original).Clone();
     original->GetPolicyItem(1).SetText(u"changed");
     original.reset();
+    ParseInto(parser, "<other/>");
+    ParseInto(parser, kGoldenSetPolicyRequest);
     EXPECT_EQ(Narrow(*copy), kGoldenGetPolicyResponse);
     EXPECT_EQ(Narrow(assigned), kGoldenGetPolicyResponse);
     copy.reset();
     EXPECT_EQ(Narrow(*clone), kGoldenGetPolicyResponse);
+    clone.reset();
+    // Re-reading a node from the same document keeps it alive throughout.
+    auto& node = dynamic_cast<CPolicyNode&>(*dynamic_cast<CPolicyData&>(assigned.GetPolicyItem(0)).GetPolicy());
+    node.Deserialize(CCmlDOM_Element(node.GetElement()));
+    EXPECT_EQ(node.GetName(), u"Default Group");
+    // A document ref finds the owner from any node; adopting an owned document shares its owner.
+    EXPECT_FALSE(CDomDocumentRef::Of(nullptr) || CDomDocumentRef::Adopt(nullptr));
+    const CDomDocumentRef fromText = CDomDocumentRef::Of(parser.GetDocumentElement().GetFirstChild().GetNode());
+    const CDomDocumentRef fromDocument = CDomDocumentRef::Of(parser.GetDocument().GetNode());
+    EXPECT_EQ(fromText.Get(), parser.GetDocument().GetDocument());
+    EXPECT_EQ(fromDocument.Get(), fromText.Get());
+    EXPECT_EQ(fromText.UseCount(), 3);
+    EXPECT_EQ(CDomDocumentRef::Adopt(parser.GetDocument().GetDocument()).UseCount(), 4);
 
     CPolicyData data;
     data.SetPolicy(GroupSettings());
@@ -260,59 +271,13 @@ TEST(PolicyCopies, MessagesCopyDeeplyAndDieInAnyOrder) {
 
     // A holder's list or entry is set to copies; a read-only AVP policy among them gets the AVP-sections version.
     PolicySourceVector given;
-    given.push_back(std::make_unique<CTestPolicy>(kRoAvpSectionsNamespaceURI, u"9.9.9"));
-    given.push_back(std::make_unique<CTestPolicy>());
+    given.push_back(std::make_unique<TestPolicy>(kRoAvpSectionsNamespaceURI, u"9.9.9"));
+    given.push_back(std::make_unique<TestPolicy>());
     CModuleInfo module;
     module.SetPolicies(given);
     module.SetPolicy(1, *given[0]);
     EXPECT_EQ(std::as_const(module).GetPolicy(0).GetSchemaVersion() + module.GetPolicy(1).GetSchemaVersion() +
               given[0]->GetSchemaVersion(), u"2.0.1" u"2.0.1" u"9.9.9");
-}
-
-TEST(PolicyLifetime, NodesKeepTheirDocumentAfterTheParserIsGone) {
-    CountingMemoryManager memory;
-    auto original = std::make_unique<CSetPolicyRequest>();
-    {
-        Parsed parsed(kGoldenSetPolicyRequest, &memory);
-        original->Deserialize(parsed.Root());
-    }
-    const long long heldByOneDocument = memory.Live();
-    EXPECT_GT(heldByOneDocument, 0) << "the node keeps the document";
-
-    auto copy = std::make_unique<CSetPolicyRequest>(*original);
-    std::unique_ptr<CCmlRequest> clone = static_cast<const CCmlRequest&>(*original).Clone();
-    EXPECT_EQ(memory.Live(), heldByOneDocument) << "copies share the document instead of copying it";
-    original.reset();
-    EXPECT_EQ(Narrow(*copy), kGoldenSetPolicyRequest);
-    copy.reset();
-    EXPECT_GT(memory.Live(), 0);
-    EXPECT_EQ(Narrow(*clone), kGoldenSetPolicyRequest);
-    clone.reset();
-    EXPECT_EQ(memory.Live(), 0) << "the last node released the document";
-}
-
-TEST(PolicyLifetime, ReparsedParsersLeaveTheirPreviousNodesValid) {
-    // A parser that moves on to the next document leaves the nodes of the previous one alone.
-    CCmlParser parser;
-    test::ParseInto(parser, kGoldenGetPolicyResponse);
-    CGetPolicyResponse response;
-    response.Deserialize(parser.GetDocumentElement());
-    test::ParseInto(parser, "<other/>");
-    test::ParseInto(parser, kGoldenSetPolicyRequest);
-    EXPECT_EQ(Narrow(response), kGoldenGetPolicyResponse);
-    // Re-reading a node from the same document keeps it alive throughout.
-    auto& node = dynamic_cast<CPolicyNode&>(*dynamic_cast<CPolicyData&>(response.GetPolicyItem(0)).GetPolicy());
-    node.Deserialize(CCmlDOM_Element(node.GetElement()));
-    EXPECT_EQ(node.GetName(), u"Default Group");
-
-    // A document ref finds the owner from any node; adopting an owned document shares its owner.
-    EXPECT_FALSE(CDomDocumentRef::Of(nullptr) || CDomDocumentRef::Adopt(nullptr));
-    const CDomDocumentRef fromText = CDomDocumentRef::Of(parser.GetDocumentElement().GetFirstChild().GetNode());
-    const CDomDocumentRef fromDocument = CDomDocumentRef::Of(parser.GetDocument().GetNode());
-    EXPECT_EQ(fromText.Get(), parser.GetDocument().GetDocument());
-    EXPECT_EQ(fromDocument.Get(), fromText.Get());
-    EXPECT_EQ(fromText.UseCount(), 3);
-    EXPECT_EQ(CDomDocumentRef::Adopt(parser.GetDocument().GetDocument()).UseCount(), 4);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,15 +145,11 @@ protected:
         for (int i = 0; i < controllers; ++i) m_ids.push_back(AddController(9100 + i));
         ASSERT_EQ(0u, m_state.Init(kServiceTypeSensor, &m_trace, &m_loader));
     }
-    // NextState(status), and GetState: the delay and the controller.
-    P Next(uint32_t status) {
+    // The delay and the controller NextState(*next) gives, or without next GetState.
+    P State(std::optional<uint32_t> next = std::nullopt) {
         P out{12345, 12345};
-        m_state.NextState(status, out.first, out.second);
-        return out;
-    }
-    P State() const {
-        P out{12345, 12345};
-        m_state.GetState(out.first, out.second);
+        if (next) m_state.NextState(*next, out.first, out.second);
+        else m_state.GetState(out.first, out.second);
         return out;
     }
 
@@ -208,11 +205,10 @@ TEST_P(RetrySequenceTest, GivesTheExpectedDelaysAndControllers) {
         if (step.at) m_now = step.at;
         if (step.immediate) m_state.SetImmediate(true);
         const P expected(step.delay, step.position < 0 ? -1 : m_ids.at(step.position));
-        if (step.op == kNext) { EXPECT_EQ(expected, Next(step.status)) << "step " << i; }
+        if (step.op == kNext) { EXPECT_EQ(expected, State(step.status)) << "step " << i; }
         if (step.op == kSet) m_state.SetState(step.delay, step.position < 0 ? 999999 : expected.second);
         if (step.op == kReset) m_state.Reset();
-        EXPECT_FALSE(m_state.GetImmediate()) << "step " << i;
-        EXPECT_EQ(expected, State()) << "step " << i;
+        EXPECT_EQ(std::make_pair(expected, false), std::make_pair(State(), m_state.GetImmediate())) << "step " << i;
     }
 }
 
@@ -227,7 +223,7 @@ TEST_F(RetryStateTest, ReloadFollowsTheListKeepsThePositionAndIsTraced) {
     svcRetryState unbound;
     EXPECT_EQ(ZEL_E_INVALIDARG, unbound.Init(kServiceTypeSensor, nullptr, nullptr));
     Start("retryInterval = 1000\n", 0);
-    EXPECT_EQ(P(1000, -1), Next(kFail));
+    EXPECT_EQ(P(1000, -1), State(kFail));
     // Controllers added later are found by the next Reload; NextState then starts at the primary.
     LoadProperties("[sensor_services]\nretryCeiling = 4000\n[event_services]\nretryInterval = 7\n"
                    "[update_services]\nretryInterval = 8\n");
@@ -242,7 +238,7 @@ TEST_F(RetryStateTest, ReloadFollowsTheListKeepsThePositionAndIsTraced) {
     }
     ASSERT_EQ(0u, m_state.Reload());
     EXPECT_EQ(P(1000, 4000), P(m_state.GetRetryInterval(), m_state.GetRetryCeiling()));
-    EXPECT_EQ(P(0, m_ids[0]), Next(kRetry));
+    EXPECT_EQ(P(0, m_ids[0]), State(kRetry));
     m_state.SetState(5000, m_ids[2]);
     ASSERT_EQ(0u, m_loader.DeleteController(0));
     const int32_t added = AddController(9200);
@@ -252,7 +248,7 @@ TEST_F(RetryStateTest, ReloadFollowsTheListKeepsThePositionAndIsTraced) {
     ASSERT_EQ(0u, m_loader.DeleteController(2));
     ASSERT_EQ(0u, m_state.Reload());
     EXPECT_EQ(P(5000, -1), State());
-    EXPECT_EQ(P(kNone, m_ids[1]), Next(0));  // nothing scheduled: no line
+    EXPECT_EQ(P(kNone, m_ids[1]), State(0));  // nothing scheduled: no line
     m_loader.Shutdown();
     EXPECT_EQ(kNotInitialized, m_state.Reload());
     EXPECT_EQ((std::vector<int32_t>{m_ids[1], m_ids[2]}), m_state.GetServers());
@@ -264,7 +260,7 @@ TEST_F(RetryStateTest, ReloadFollowsTheListKeepsThePositionAndIsTraced) {
               m_trace.Lines("svcRetryState::"));
     m_trace.lines.clear();
     m_trace.sink.levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING;
-    Next(kFail);
+    State(kFail);
     EXPECT_TRUE(m_trace.Lines().empty()) << "the info level is off";
 }
 

@@ -69,14 +69,16 @@ constexpr uint32_t kCategory = 0x800;
 constexpr uint32_t kWriteAll = zel::kTraceCategories | zel::kTraceOn;
 
 // A trace object with recording outputs and the given options.
-struct Traced {
+struct Traced : TraceRecord {
     explicit Traced(uint32_t options = kWriteAll, uint32_t maxLevel = 15) {
-        InstallRecorders(trace, record);
+        InstallRecorders(trace, *this);
         trace.SetOptions(options, maxLevel);
     }
     zel::TraceInterface trace;
-    TraceRecord record;
 };
+
+// 20 bytes for a dump: 16 for the first line, 4 for the second.
+const char kDumpData[] = "Hello, world\0\x01 \x7f\xff" "ABC";
 
 std::string Hex(const void* address) {
     char text[24];
@@ -84,7 +86,7 @@ std::string Hex(const void* address) {
     return text;
 }
 
-TEST(TraceInterface, WritesOnlyEnabledCategoriesUpToMaxLevelWhileOnAsSequencePrefixContextTabAndMessage) {
+TEST(TraceInterface, WritesEnabledCategoriesUpToMaxLevelAsSequencePrefixContextTabAndMessageOrADump) {
     // TraceStatus and HexDump go through the same filter as Trace.
     const struct { const char* name; uint32_t options, maxLevel, category, level; bool written; } cases[] = {
         {"enabled, low bits ignored", 0x801, 7, 0x8FF, 7, true}, {"level above max", 0x801, 1, 0x800, 2, false},
@@ -111,13 +113,19 @@ TEST(TraceInterface, WritesOnlyEnabledCategoriesUpToMaxLevelWhileOnAsSequencePre
     EXPECT_TRUE(t.trace.Trace(kCategory, 2, "", "%s|%5.2f|%%|%c", "text\n", 3.14159, 'z'));  // no line end added
     const Lines lines = {"1 CBaseServices::Init()\tvalue 7 of seven", "2 no context", "3 \ttext\n| 3.14|%|z"};
     EXPECT_EQ(testing::internal::GetCapturedStderr(), lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
-    EXPECT_EQ(t.record.disk, lines);
-    EXPECT_EQ(t.record.sink, (Sunk{{"value 7 of seven", 2, kCategory}, {"no context", 2, kCategory},
-                                   {"text\n| 3.14|%|z", 2, kCategory}}));
-    // The sequence starts again after a reset.
+    EXPECT_EQ(t.sink, (Sunk{{"value 7 of seven", 2, kCategory}, {"no context", 2, kCategory},
+                            {"text\n| 3.14|%|z", 2, kCategory}}));
+    // The sequence starts again after a reset. A dump is a header, then sixteen bytes a line,
+    // all under one number; a null buffer gives the header alone, with the default label.
     t.trace.ResetSequence();
     t.trace.Trace(kCategory, 1, nullptr, "again");
-    EXPECT_EQ(t.record.disk.back(), "1 again");
+    ASSERT_TRUE(t.trace.HexDump(kCategory, 15, "Op()", "reply", kDumpData, sizeof kDumpData - 1));
+    ASSERT_TRUE(t.trace.HexDump(kCategory, 15, nullptr, nullptr, nullptr, 5));
+    const std::string at = Hex(kDumpData), second = Hex(kDumpData + 16);
+    EXPECT_EQ(t.disk, (Lines{lines[0], lines[1], lines[2], "1 again", "2 Op()\treply@0x" + at + " len=20 (14)",
+                             "3 " + at + ": 48 65 6c 6c 6f 2c 20 77 6f 72 6c 64 00 01 20 7f - \"Hello,.world...\x7f\"",
+                             "3 " + second + ": ff 41 42 43 .. .. .. .. .. .. .. .. .. .. .. .. - \"\xff" "ABC\"",
+                             "4 buffer@0x" + Hex(nullptr) + " len=5 (5)"}));
     // The line holds up to 1024 bytes; a longer one keeps its first 1020 and ends in ">>>".
     const struct { const char* name; bool sequence; std::size_t contextLength, messageLength; bool cut; } lengths[] = {
         {"message fills the buffer", false, 0, 1024, false}, {"one byte too many", false, 0, 1025, true},
@@ -126,14 +134,12 @@ TEST(TraceInterface, WritesOnlyEnabledCategoriesUpToMaxLevelWhileOnAsSequencePre
     for (const auto& c : lengths) {
         SCOPED_TRACE(c.name);
         Traced t(kWriteAll | (c.sequence ? zel::kTraceSequence : 0));
-        const std::string context(c.contextLength, 'c');
-        const std::string message(c.messageLength, 'm');
+        const std::string context(c.contextLength, 'c'), message(c.messageLength, 'm');
         ASSERT_TRUE(t.trace.Trace(kCategory, 1, c.contextLength ? context.c_str() : nullptr, "%s", message.c_str()));
-        const std::string whole = (c.sequence ? "1 " : "") + (c.contextLength ? context + "\t" : "") + message;
-        EXPECT_EQ(t.record.disk.at(0), c.cut ? whole.substr(0, 1020) + ">>>" : whole);
         // The line and the next one stay whole: the cut never runs past the buffer.
         ASSERT_TRUE(t.trace.Trace(kCategory, 1, nullptr, "next"));
-        EXPECT_EQ(t.record.disk.at(1), c.sequence ? "2 next" : "next");
+        const std::string whole = (c.sequence ? "1 " : "") + (c.contextLength ? context + "\t" : "") + message;
+        EXPECT_EQ(t.disk, (Lines{c.cut ? whole.substr(0, 1020) + ">>>" : whole, c.sequence ? "2 next" : "next"}));
     }
 }
 
@@ -143,12 +149,12 @@ TEST(TraceInterface, DiskLogErrorsStatusLinesAndPrefixes) {
     for (const bool sink : {true, false}) {
         Traced t(kWriteAll | zel::kTraceSequence);
         if (!sink) t.trace.SetEventSink(nullptr);
-        t.record.diskFailsOnWrite = 2;  // the second write fails with error 28
+        t.diskFailsOnWrite = 2;  // the second write fails with error 28
         for (const char* message : {"one", "two", "three"}) t.trace.Trace(kCategory, 4, "C", "%s", message);
-        EXPECT_EQ(t.record.disk, (Lines{"1 C\tone", "2 C\ttwo"}));  // what reached Write
-        EXPECT_EQ(t.record.diskDestroyed, 1);
-        EXPECT_EQ(t.record.sink, sink ? (Sunk{{"one", 4, 0x800}, {"Disk log closed after output error: 28", 1, 0x800},
-                                              {"two", 4, 0x800}, {"three", 4, 0x800}}) : Sunk{});
+        EXPECT_EQ(t.disk, (Lines{"1 C\tone", "2 C\ttwo"}));  // what reached Write
+        EXPECT_EQ(t.diskDestroyed, 1);
+        EXPECT_EQ(t.sink, sink ? (Sunk{{"one", 4, 0x800}, {"Disk log closed after output error: 28", 1, 0x800},
+                                       {"two", 4, 0x800}, {"three", 4, 0x800}}) : Sunk{});
         EXPECT_EQ(t.trace.Options(), kWriteAll | zel::kTraceSequence | zel::kTraceDiskLogClosed);
     }
     const struct { uint32_t status, level, sinkLevel; } cases[] = {
@@ -159,13 +165,13 @@ TEST(TraceInterface, DiskLogErrorsStatusLinesAndPrefixes) {
         Traced t;
         ASSERT_TRUE(t.trace.TraceStatus(kCategory, c.level, "Op()", c.status));
         const std::string text = zel::ZELError(c.status).GetText(240);
-        EXPECT_EQ(t.record.disk, (Lines{"Op()\t" + text}));
-        EXPECT_EQ(t.record.sink, (Sunk{{text, c.sinkLevel, kCategory}}));
+        EXPECT_EQ(t.disk, (Lines{"Op()\t" + text}));
+        EXPECT_EQ(t.sink, (Sunk{{text, c.sinkLevel, kCategory}}));
     }
     // The text takes inserts and is never read as a format.
     Traced plain;
     ASSERT_TRUE(plain.trace.TraceStatus(kCategory, 1, nullptr, ZEL_E_GENERIC_TEXT, {"100% %s %n"}));
-    EXPECT_EQ(plain.record.disk, (Lines{"100% %s %n [ID=0xc0000001]"}));
+    EXPECT_EQ(plain.disk, (Lines{"100% %s %n [ID=0xc0000001]"}));
     // The prefix: local time and thread (after "T:") in the time-only and month-first forms,
     // after the sequence number (the threads test below checks the form with the year first).
     for (const uint32_t form : {zel::kTraceTimeOnly, zel::kTraceMonthDayYear}) {
@@ -173,27 +179,8 @@ TEST(TraceInterface, DiskLogErrorsStatusLinesAndPrefixes) {
         ASSERT_TRUE(stamped.trace.Trace(kCategory, 1, "Op()", "stamped"));
         const std::string date = form == zel::kTraceTimeOnly ? "" : R"(\d\d/\d\d/\d{4} )";
         const std::regex line("1 " + date + R"(\d\d:\d\d:\d\d\.\d\d T:[0-9a-f]{4,} Op\(\)\tstamped)");
-        EXPECT_TRUE(std::regex_match(stamped.record.disk.at(0), line)) << stamped.record.disk[0];
+        EXPECT_TRUE(std::regex_match(stamped.disk.at(0), line)) << stamped.disk[0];
     }
-}
-
-// 20 bytes: 16 for the first line, 4 for the second.
-const unsigned char kDumpData[] = {'H', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', 0x00, 0x01, 0x20,
-                                   0x7F, 0xFF, 'A', 'B', 'C'};
-
-TEST(TraceHexDump, IsAHeaderThenSixteenBytesALine) {
-    Traced t(kWriteAll | zel::kTraceSequence);
-    ASSERT_TRUE(t.trace.HexDump(kCategory, 15, "Op()", "reply", kDumpData, sizeof kDumpData));
-    const std::string at = Hex(kDumpData), second = Hex(kDumpData + 16);
-    const Lines lines = {
-        "1 Op()\treply@0x" + at + " len=20 (14)",
-        "2 " + at + ": 48 65 6c 6c 6f 2c 20 77 6f 72 6c 64 00 01 20 7f - \"Hello,.world...\x7f\"",
-        "2 " + second + ": ff 41 42 43 .. .. .. .. .. .. .. .. .. .. .. .. - \"\xff" "ABC\""};
-    EXPECT_EQ(t.record.disk, lines);
-    // A null buffer gives the header alone, with the default label; the whole dump above took
-    // one number.
-    ASSERT_TRUE(t.trace.HexDump(kCategory, 15, nullptr, nullptr, nullptr, 5));
-    EXPECT_EQ(t.record.disk.back(), "3 buffer@0x" + Hex(nullptr) + " len=5 (5)");
 }
 
 // The ready outputs (the standard error output is checked with the line format above).
@@ -215,15 +202,12 @@ TEST(TraceOutputs, FileLogAppendsLinesOrGivesTheErrorAndSyslogMapsLevels) {
     EXPECT_TRUE(full && full->Write("line") == static_cast<uint32_t>(ENOSPC));
     // The system log sink maps the trace level to a priority.
     static std::vector<std::pair<int, std::string>> g_logged;  // priority and message
-    const struct { uint32_t level; int priority; } cases[] = {
-        {1, LOG_ERR}, {2, LOG_WARNING}, {3, LOG_WARNING}, {0, LOG_INFO}, {4, LOG_INFO}};
-    for (const auto& c : cases) {
-        g_logged.clear();
-        zel::jsSyslogTraceSink([](zel::platform::SystemLogLevel level, const char* message) {
-            g_logged.emplace_back(zel::platform::SystemLogPriority(level), message);
-        }).Write("the message", c.level, 0x800);
-        EXPECT_EQ(g_logged, (std::vector<std::pair<int, std::string>>{{c.priority, "the message"}})) << c.level;
-    }
+    zel::jsSyslogTraceSink sink([](zel::platform::SystemLogLevel level, const char* message) {
+        g_logged.emplace_back(zel::platform::SystemLogPriority(level), message);
+    });
+    for (const char* level : {"1", "2", "3", "0", "4"}) sink.Write(level, std::atoi(level), 0x800);
+    EXPECT_EQ(g_logged, (std::vector<std::pair<int, std::string>>{
+                            {LOG_ERR, "1"}, {LOG_WARNING, "2"}, {LOG_WARNING, "3"}, {LOG_INFO, "0"}, {LOG_INFO, "4"}}));
     // By default the sink writes to the system log, which copies to standard error when opened so.
     openlog("trace_test", LOG_PERROR, LOG_USER);
     testing::internal::CaptureStderr();
@@ -291,16 +275,15 @@ TEST(TraceThreads, LinesOfDifferentThreadsNeverInterleave) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    ASSERT_EQ(t.record.disk.size(), std::size_t(kThreads * kLinesPerThread));
+    ASSERT_EQ(t.disk.size(), std::size_t(kThreads * kLinesPerThread));
     const std::regex shape(R"((\d+) \d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d T:[0-9a-f]{4,} T(\d)\tline (\d+) ([a-z]+))");
     int nextLine[kThreads] = {};
-    for (std::size_t n = 0; n < t.record.disk.size(); ++n) {
+    for (std::size_t n = 0; n < t.disk.size(); ++n) {
         std::smatch parts;
-        ASSERT_TRUE(std::regex_match(t.record.disk[n], parts, shape)) << t.record.disk[n];
+        ASSERT_TRUE(std::regex_match(t.disk[n], parts, shape)) << t.disk[n];
         const int k = std::stoi(parts[2]);
-        ASSERT_EQ(std::stoul(parts[1]), n + 1) << t.record.disk[n];
-        ASSERT_EQ(std::stoi(parts[3]), nextLine[k]++) << t.record.disk[n];
-        ASSERT_EQ(parts[4].str(), std::string(100, static_cast<char>('a' + k))) << t.record.disk[n];
+        ASSERT_EQ(std::make_tuple(std::stoul(parts[1]), std::stoi(parts[3]), parts[4].str()),
+                  std::make_tuple(n + 1, nextLine[k]++, std::string(100, static_cast<char>('a' + k)))) << t.disk[n];
     }
 }
 

@@ -15,7 +15,6 @@
 #include "sensor_services/internal.h"
 #include "services_fixture.h"
 #include "zel/platform_posix.h"
-#include "zel/sensor_services.h"
 
 namespace zel::ss::test {
 
@@ -54,7 +53,6 @@ enum class Callback {
 };
 
 using Text = std::optional<std::string>;
-using Texts = std::vector<Text>;
 // One call with its arguments; a null text argument is an empty optional. Texts: schema name,
 // namespace, version; policy token, name, namespace, schema version; the generic tag name.
 // The request id is the generic callback's request id, response-complete's response-to.
@@ -63,7 +61,7 @@ struct CallRecord {
     Text requestId{};
     uint32_t requestIdLength = 0, status = 0;
     Text agentId{};
-    Texts texts{};
+    std::vector<Text> texts{};
     uint32_t code = 0;
     Text text{}, document{};
     uint32_t documentLength = 0, last = 0;
@@ -79,7 +77,7 @@ inline void PrintTo(const CallRecord& r, std::ostream* out) {
 
 // A call for agent kAgentId with status 0 and the lengths of `requestId` and `document`
 // (the generic callback gets no request id length).
-inline CallRecord Call(Callback callback, const std::string& requestId, Texts texts, uint32_t code = 0,
+inline CallRecord Call(Callback callback, const std::string& requestId, std::vector<Text> texts, uint32_t code = 0,
                        Text text = std::nullopt, Text document = std::nullopt, uint32_t last = 0) {
     const auto idLength = uint32_t(callback == Callback::kGeneric ? 0 : requestId.size());
     return {callback, requestId, idLength, 0, kAgentId, std::move(texts), code, std::move(text), document,
@@ -89,16 +87,8 @@ inline CallRecord Call(Callback callback, const std::string& requestId, Texts te
 inline CallRecord Complete(const std::string& to = "hb-42") { return {Callback::kResponseComplete, to}; }
 
 // Every call of the recording callbacks, in order, from any thread.
-inline std::mutex g_callMutex;
-inline std::vector<CallRecord> g_calls;
-inline void AddCall(CallRecord record) {
-    std::lock_guard<std::mutex> lock(g_callMutex);
-    g_calls.push_back(std::move(record));
-}
-inline std::vector<CallRecord> Calls() {
-    std::lock_guard<std::mutex> lock(g_callMutex);
-    return g_calls;
-}
+inline Recorded<CallRecord> g_calls;
+inline std::vector<CallRecord> Calls() { return g_calls.Items(); }
 
 // The document arguments are byte buffers with a length, not NUL-terminated texts.
 inline Text Opt(const char* text) { return text ? Text(text) : std::nullopt; }
@@ -108,8 +98,8 @@ inline Text Opt(const char* bytes, uint32_t length) { return bytes ? Text(std::s
 template <Callback Kind, typename... Names>
 uint32_t Record(const char* requestId, uint32_t requestIdLength, uint32_t status, const char* agentId, Names... names,
                 uint32_t code, const char* text, const char* document, uint32_t length, uint32_t last) {
-    AddCall({Kind, Opt(requestId), requestIdLength, status, Opt(agentId), {Opt(names)...}, code, Opt(text),
-             Opt(document, length), length, last});
+    g_calls.Add({Kind, Opt(requestId), requestIdLength, status, Opt(agentId), {Opt(names)...}, code, Opt(text),
+                 Opt(document, length), length, last});
     return 0;
 }
 template <Callback Kind>
@@ -118,7 +108,7 @@ template <Callback Kind>
 constexpr auto RecordPolicy = &Record<Kind, const char*, const char*, const char*, const char*>;
 // The ping callback's recorder: the reply as the document.
 inline uint32_t RecordPing(const char* id, uint32_t idLength, uint32_t status, const char* reply, uint32_t length) {
-    AddCall({Callback::kPing, Opt(id, idLength), idLength, status, {}, {}, 0, {}, Opt(reply, length), length});
+    g_calls.Add({Callback::kPing, Opt(id, idLength), idLength, status, {}, {}, 0, {}, Opt(reply, length), length});
     return 0;
 }
 
@@ -139,11 +129,14 @@ inline void RegisterAll(bool generic = true) {
     ASSERT_EQ(0u, RegisterGetPolicyResponse(RecordPolicy<C::kGetPolicyResponse>));
     ASSERT_EQ(0u, RegisterSetPolicyResponse(RecordPolicy<C::kSetPolicyResponse>));
     ASSERT_EQ(0u, RegisterGroupSettingsResponse(RecordPolicy<C::kGroupSettings>));
-    ASSERT_EQ(0u, RegisterResponseComplete([](const char* t) { return AddCall({C::kResponseComplete, Opt(t)}), 0u; }));
+    ASSERT_EQ(0u, RegisterResponseComplete([](const char* to) {
+        g_calls.Add({C::kResponseComplete, Opt(to)});
+        return 0u;
+    }));
     if (!generic) return;
     ASSERT_EQ(0u, RegisterGenericResponse([](const char* tag, const char* requestId, uint32_t status,
                                              const char* agentId, uint32_t code, const char* text, uint32_t last) {
-        AddCall({C::kGeneric, Opt(requestId), 0, status, Opt(agentId), {Opt(tag)}, code, Opt(text), {}, 0, last});
+        g_calls.Add({C::kGeneric, Opt(requestId), 0, status, Opt(agentId), {Opt(tag)}, code, Opt(text), {}, 0, last});
         return 0u;
     }));
 }
@@ -167,15 +160,12 @@ struct ReplyServer {
     }};
 };
 
-// The eight fields of controller `index` ("<null>": set to null, "<unwritten>": not set);
-// empty when the module refuses.
+// The eight fields of controller `index` ("<null>": none); empty when the module refuses.
 inline std::vector<std::string> ControllerFields(uint32_t index) {
-    static char unwritten[] = "<unwritten>";
-    char* t[8];
-    for (char*& text : t) text = unwritten;
+    char* t[8] = {};
     if (SS_GetControllerInfo(index, &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6], &t[7]) != 0) return {};
     std::vector<std::string> fields;
-    for (char* text : t) fields.push_back(text ? text : "<null>"), SS_Free(text == unwritten ? nullptr : text);
+    for (char* text : t) fields.push_back(text ? text : "<null>"), SS_Free(text);
     return fields;
 }
 
@@ -184,8 +174,7 @@ class LibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ErrorLog::Instance().Clear();
-        std::lock_guard<std::mutex> lock(g_callMutex);
-        g_calls.clear();
+        g_calls.Clear();
     }
     // The dispatch thread may still trace while it ends: the recorder must outlive it.
     void TearDown() override {
@@ -216,11 +205,9 @@ protected:
     // Waits until `count` heartbeats have reached the server and the response-complete
     // callback has run `completes` times.
     static bool WaitFor(const ReplyServer& server, std::size_t count, std::size_t completes) {
-        return server.server.WaitForPosts(count) && Eventually([&] {
-            const auto calls = Calls();
-            const auto complete = [](const CallRecord& c) { return c.callback == Callback::kResponseComplete; };
-            return std::count_if(calls.begin(), calls.end(), complete) >= std::ptrdiff_t(completes);
-        });
+        const auto complete = [](const CallRecord& c) { return c.callback == Callback::kResponseComplete; };
+        return server.server.WaitForPosts(count) &&
+               Eventually([&] { return g_calls.Items(complete).size() >= completes; });
     }
 
     TraceRecorder m_trace;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -18,7 +17,6 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "zel/platform_services.h"
 #include "zel/sensor_services.h"
 
 namespace zel::ss::test {
@@ -62,52 +60,58 @@ struct WorkingDirectory {
     std::error_code m_ignored;
 };
 
+// A list that any thread may add to and read.
+template <typename Item>
+struct Recorded {
+    void Add(Item item) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_items.push_back(std::move(item));
+    }
+    // The items, in the order they were added, for which `keep` holds (every item for null).
+    std::vector<Item> Items(const std::function<bool(const Item&)>& keep = nullptr) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Item> items;
+        for (const Item& item : m_items)
+            if (!keep || keep(item)) items.push_back(item);
+        return items;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_items.clear();
+    }
+    mutable std::mutex m_mutex;
+    std::vector<Item> m_items;
+};
+
 struct TraceLine { uint32_t level; std::string message, where; };
 
 // Records every line it receives, from any thread.
-class TraceRecorder {
-public:
-    explicit TraceRecorder(uint32_t levelMask = SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_INFO)
-        : m_sink{this, levelMask, [](void* self, uint32_t level, const char* message, const char* where) -> uint32_t {
-                     auto* recorder = static_cast<TraceRecorder*>(self);
-                     std::lock_guard<std::mutex> lock(recorder->m_mutex);
-                     recorder->m_lines.push_back({level, message ? message : "", where ? where : ""});
-                     return 0;
-                 }} {}
+struct TraceRecorder : Recorded<TraceLine> {
     const SS_TraceSink* Sink() const { return &m_sink; }
     // The recorded lines of operation `where` (every line for null).
     std::vector<TraceLine> Lines(const char* where = nullptr) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<TraceLine> lines;
-        for (const TraceLine& line : m_lines)
-            if (!where || line.where == where) lines.push_back(line);
-        return lines;
+        return Items([&](const TraceLine& line) { return !where || line.where == where; });
     }
     // How many recorded lines are exactly (level, message, where).
     int Count(uint32_t level, const std::string& message, const std::string& where) const {
-        const auto lines = Lines(where.c_str());
-        const auto same = [&](const TraceLine& l) { return l.level == level && l.message == message; };
-        return int(std::count_if(lines.begin(), lines.end(), same));
+        const auto same = [&](const auto& l) { return l.level == level && l.message == message && l.where == where; };
+        return int(Items(same).size());
     }
-
-private:
-    SS_TraceSink m_sink;
-    mutable std::mutex m_mutex;
-    std::vector<TraceLine> m_lines;
+    static uint32_t Receive(void* self, uint32_t level, const char* message, const char* where) {
+        static_cast<TraceRecorder*>(self)->Add({level, message ? message : "", where ? where : ""});
+        return 0;
+    }
+    const SS_TraceSink m_sink{this, SS_TRACE_ERROR | SS_TRACE_WARNING | SS_TRACE_INFO, &Receive};
 };
 
 struct ReceivedPost { std::string path, contentType, body; };
 
 // An HTTP server on 127.0.0.1 and a free port that records each request and answers it
 // through the handler (default: 200 with a short body).
-class RecordingServer {
-public:
-    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-    explicit RecordingServer(Handler handler = nullptr) {
+struct RecordingServer {
+    explicit RecordingServer(std::function<void(const httplib::Request&, httplib::Response&)> handler = nullptr) {
         m_server.Post(".*", [this, handler](const httplib::Request& request, httplib::Response& response) {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_posts.push_back({request.path, request.get_header_value("Content-Type"), request.body});
-            lock.unlock();
+            m_posts.Add({request.path, request.get_header_value("Content-Type"), request.body});
             handler ? handler(request, response) : response.set_content("reply", "text/plain");
         });
         // One request per connection: a kept connection would hold the shut-down.
@@ -122,10 +126,7 @@ public:
         m_thread.join();
     }
     int Port() const { return m_port; }
-    std::vector<ReceivedPost> Posts() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_posts;
-    }
+    std::vector<ReceivedPost> Posts() const { return m_posts.Items(); }
     // The bodies of the requests to `path` (of every request for null).
     std::vector<std::string> Bodies(const char* path = nullptr) const {
         std::vector<std::string> bodies;
@@ -135,13 +136,10 @@ public:
     }
     // Waits up to 20 s until at least `count` requests have arrived.
     bool WaitForPosts(std::size_t count) const { return Eventually([&] { return Posts().size() >= count; }); }
-
-private:
     httplib::Server m_server;
     int m_port = 0;
     std::thread m_thread;
-    mutable std::mutex m_mutex;
-    std::vector<ReceivedPost> m_posts;
+    Recorded<ReceivedPost> m_posts;
 };
 
 // The settings files of one start: a group settings file naming the controllers on
@@ -173,37 +171,23 @@ struct ErrorReport {
 inline void PrintTo(const ErrorReport& r, std::ostream* out) { *out << std::hex << r.status << "/" << r.channel; }
 
 // What the error callback received; the callback is a plain function, so the log is shared.
-class ErrorLog {
-public:
+struct ErrorLog : Recorded<ErrorReport> {
     static ErrorLog& Instance() {
         static ErrorLog log;
         return log;
     }
     // The function to register with SS_RegisterErrorCallback.
     static uint32_t Callback(uint32_t status, uint32_t channel) {
-        std::lock_guard<std::mutex> lock(Instance().m_mutex);
-        Instance().m_reports.push_back({status, channel, std::this_thread::get_id()});
+        Instance().Add({status, channel, std::this_thread::get_id()});
         return 0;
     }
-    std::vector<ErrorReport> Reports() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reports;
-    }
+    std::vector<ErrorReport> Reports() const { return Items(); }
     // The reports of failed posts (session-config statuses), or of the channel `channel`.
     std::vector<ErrorReport> PostFailures(uint32_t channel = 0) const {
-        std::vector<ErrorReport> failures;
-        for (const ErrorReport& r : Reports())
-            if (channel ? r.channel == channel : ((r.status >> 16) & 0xFFF) == 0x759) failures.push_back(r);
-        return failures;
+        return Items([&](const ErrorReport& r) {
+            return channel ? r.channel == channel : ((r.status >> 16) & 0xFFF) == 0x759;
+        });
     }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_reports.clear();
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<ErrorReport> m_reports;
 };
 
 }  // namespace zel::ss::test

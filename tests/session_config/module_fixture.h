@@ -42,6 +42,13 @@ inline std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
+// A local property, or "<null>"; expects the status.
+inline std::string Retrieve(const char* section, const char* key, uint32_t expected = 0) {
+    ScsText value;
+    EXPECT_EQ(expected, SCS(RetrieveLocalProperty)(section, key, &value.p)) << section << "/" << key;
+    return value.Str();
+}
+
 // An HTTP (or, with a certificate and key, HTTPS) server on 127.0.0.1 and a free port.
 struct TestServer {
     TestServer(httplib::Server::Handler handler, const std::string& cert = "", const std::string& key = "")
@@ -79,6 +86,12 @@ inline PostResult Post(int32_t server, const std::string& body, const uint32_t* 
     return {status, response.p ? std::string(response.p, length) : "<null>"};
 }
 
+// SCS_AddController without credentials; its status.
+inline uint32_t Add(const char* name, const char* host, const char* port, const char* type = nullptr,
+                    const char* proxyHost = nullptr, const char* proxyPort = nullptr) {
+    return SCS(AddController)(name, host, port, type, proxyHost, proxyPort, nullptr, nullptr, nullptr, nullptr);
+}
+
 // A started module, shut down when the test ends (before the servers stop: it closes its
 // kept-alive connections, so they stop at once).
 class ModuleTest : public ::testing::Test {
@@ -97,8 +110,7 @@ protected:
 
     // Appends a controller and returns its server identifier.
     int32_t AddController(const std::string& host, const std::string& port, const char* type = "http") {
-        EXPECT_EQ(0u, SCS(AddController)("controller", host.c_str(), port.c_str(), type, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr, nullptr));
+        EXPECT_EQ(0u, Add("controller", host.c_str(), port.c_str(), type));
         const std::vector<int32_t> ids = Destinations();
         return ids.empty() ? -1 : ids.back();
     }

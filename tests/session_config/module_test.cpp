@@ -45,11 +45,6 @@ uint32_t PostRaw(int32_t id, const char* path, const char* mime, const char* bod
     return SCS(PostData)(0, id, path, 0, mime, body, length, nullptr, &g_response, responseLength);
 }
 
-uint32_t Add(const char* name, const char* host, const char* port, const char* proxyHost = nullptr,
-             const char* proxyPort = nullptr) {
-    return SCS(AddController)(name, host, port, nullptr, proxyHost, proxyPort, nullptr, nullptr, nullptr, nullptr);
-}
-
 // The header and the entry points also serve plain C (c_api_check.c).
 TEST(ScsLifecycle, ServesPlainCRefusesCallsBeforeInitAndStartsOnceWhenConcurrent) {
     EXPECT_EQ(0, ScsPlainCCheck(ZEL_SCS_MODULE_PATH));
@@ -98,7 +93,7 @@ TEST_F(ModuleTest, AllocatesRefusesBadInputAndLeavesOtherEntryPointsUnimplemente
         CALL(SCS(GetGroupSettingsInfo)(0, 0, nullptr, &g_text), kBad),
         CALL(SCS(GetControllerInfo)(1, &none.p, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), kBad),
         CALL(Add("n", nullptr, "80"), kBad), CALL(Add("n", "h/x", "80"), kBad), CALL(Add("a\r\nb", "h", "80"), kBad),
-        CALL(Add("\xC3\x28", "h", "80"), kBad), CALL(Add("n", "h", "80", "p", "x"), kBad),
+        CALL(Add("\xC3\x28", "h", "80"), kBad), CALL(Add("n", "h", "80", nullptr, "p", "x"), kBad),
         CALL(SCS(DeleteController)(1), kBad), CALL(SCS(SetAgentId)(nullptr), kBad), CALL(SCS(SetAgentId)("a "), kBad),
         CALL(SCS(SetAgentId)("x"), 0xC7590005), CALL(SCS(SetGroupnameHint)("\xFF"), kBad),
         CALL(SCS(UnregisterSettingsChanged)([]() -> uint32_t { return 0; }), kBad),
@@ -148,9 +143,7 @@ TEST_F(ModuleTest, CallbacksFollowChangesAndReloadsAndAreWaitedForWhenUnregister
     // The watched file is reloaded when it changes.
     WriteFile(path, "[session_config]\nwatchInterval = 1\n[s]\nr = 22\n");
     ASSERT_TRUE(Eventually([&] { return g_calls > before; }));
-    ScsText value;
-    EXPECT_EQ(0u, SCS(RetrieveLocalProperty)("s", "r", &value.p));
-    EXPECT_EQ("22", value.Str());
+    EXPECT_EQ("22", Retrieve("s", "r"));
     before = g_calls;
     AddController("a.example", "80");
     ASSERT_TRUE(Eventually([&] { return g_calls > before && g_countSeen == 1; }));
@@ -172,7 +165,7 @@ const std::string kRequestBody("<cml>\0\xff</cml>", 14);
 
 // Each reply gives its status; only a success hands out the body, when there is one. Exactly one request of the
 // exact bytes goes out: a redirect is never followed.
-TEST_F(ModuleTest, PostGivesTheStatusOfEachReplyAndSendsTheExactRequest) {
+TEST_F(ModuleTest, PostsGiveTheStatusOfEachReplySendTheExactRequestAndKeepToTimeoutsLimitsAndCertificates) {
     const struct { int httpCode; const char* replyBody; uint32_t expectedStatus; } outcomes[] = {
         {200, "<reply/>", 0}, {200, "", 0}, {202, "later", 0x4759001F}, {302, "", 0x8759000C}, {304, "", 0x8759000D},
         {305, "", 0xC759000E}, {400, "bad", 0xC7590018}, {401, "", 0xC759000F}, {403, "", 0xC7590010},
@@ -196,10 +189,8 @@ TEST_F(ModuleTest, PostGivesTheStatusOfEachReplyAndSendsTheExactRequest) {
                   r.method + " " + r.path + " " + r.get_header_value("Content-Type") + " " + r.body);
         EXPECT_FALSE(r.has_header("Expect") || r.has_header("Authorization"));
     }
-}
 
-// A controller that accepts the connection and never answers is a communication failure once the timeouts pass.
-TEST_F(ModuleTest, NeverAnsweredConnectionsAreCommunicationFailures) {
+    // A controller that accepts the connection and never answers is a communication failure once the timeouts pass.
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -210,11 +201,9 @@ TEST_F(ModuleTest, NeverAnsweredConnectionsAreCommunicationFailures) {
     EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", std::to_string(ntohs(address.sin_port))), kRequestBody,
                                 timeouts).status);
     ::close(fd);
-}
 
-// A reply of the limit's size is taken; one over the limit is refused, and an endless one is cut off while it is
-// received.
-TEST_F(ModuleTest, PostsRefuseResponsesLargerThanTheLimit) {
+    // A reply of the limit's size is taken; one over the limit is refused, and an endless one is cut off while it is
+    // received.
     const std::string properties = Write("agent.properties", "[session_config]\nmaxResponseBytes = 1000\n");
     ASSERT_EQ(0u, SCS(LoadLocalProperties)(properties.c_str()));
     auto reply = std::make_shared<std::string>(1000, 'y');
@@ -239,18 +228,16 @@ TEST_F(ModuleTest, PostsRefuseResponsesLargerThanTheLimit) {
     EXPECT_EQ(0xC7590009u, Post(AddController("127.0.0.1", endless.port), kRequestBody).status);
     EXPECT_LT(sent->load(), 16u << 20);
 #endif
-}
 
-// HTTPS against a server with a self-signed certificate for 127.0.0.1 made for the test; nothing reaches a server
-// that is not trusted. Each row changes the settings under the same kept handle of the controller, which is set up
-// again.
-TEST_F(ModuleTest, HttpsChecksTheCertificateAsTheSettingsSay) {
-    const std::string crt = m_dir.File("crt"), key = m_dir.File("key");
+    // HTTPS against a server with a self-signed certificate for 127.0.0.1 made for the test; nothing reaches a server
+    // that is not trusted. Each row changes the settings under the same kept handle of the controller, which is set up
+    // again.
+    const std::string crt = m_dir.File("crt"), tlsKey = m_dir.File("key");
     ASSERT_EQ(0, std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext"
-                              " subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + crt +
+                              " subjectAltName=IP:127.0.0.1 -keyout " + tlsKey + " -out " + crt +
                               " >/dev/null 2>&1").c_str()));
-    TestServer& server = StartServer([](const auto&, auto& r) { r.set_content("secret", "x"); }, crt, key);
-    const int32_t id = AddController("127.0.0.1", server.port, "https");
+    TestServer& tls = StartServer([](const auto&, auto& r) { r.set_content("secret", "x"); }, crt, tlsKey);
+    const int32_t tlsId = AddController("127.0.0.1", tls.port, "https");
     const struct { const char* name; std::string properties; uint32_t expected; } rows[] = {
         {"SelfSignedRefusedWithoutTheCaFile", "", 0xC7590014},
         {"SelfSignedAcceptedWithTheCaFile", "[session_config]\ncaFile = " + crt, 0},
@@ -261,11 +248,11 @@ TEST_F(ModuleTest, HttpsChecksTheCertificateAsTheSettingsSay) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_EQ(0u, SCS(LoadLocalProperties)(Write("agent.properties", row.properties).c_str()));
-        const PostResult result = Post(id, kRequestBody);
+        const PostResult result = Post(tlsId, kRequestBody);
         EXPECT_EQ(row.expected, result.status);
         EXPECT_EQ(row.expected == 0 ? "secret" : "<null>", result.body);
         accepted += row.expected == 0;
-        EXPECT_EQ(accepted, server.Requests().size());
+        EXPECT_EQ(accepted, tls.Requests().size());
     }
 }
 

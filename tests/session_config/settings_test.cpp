@@ -21,7 +21,7 @@ namespace {
 // other line, failed loads and rewrites, and the atomic replacement of files.
 
 // Each text is parsed over "[a]\nk = old\n": a valid one replaces it, a malformed one is refused and leaves it.
-TEST(PropertyFile, ParseReadsTrimmedValuesCaseSensitivelyAndRefusesMalformedText) {
+TEST(PropertyFile, ParseReadsTrimmedValuesRefusesMalformedTextAndSetKeepsEveryOtherLine) {
     const struct { std::string text; const char *section, *key; std::optional<std::string> expected; } rows[] = {
         {"[a]\n  k\t=\t v w \t\n", "a", "k", "v w"}, {"[a]\nk =\n", "a", "k", ""},
         {"[a]\nk = 1\nk = 2\n", "a", "k", "2"}, {"[a]\nk = v\n", "A", "k", std::nullopt},
@@ -38,11 +38,8 @@ TEST(PropertyFile, ParseReadsTrimmedValuesCaseSensitivelyAndRefusesMalformedText
         EXPECT_EQ(row.expected != "old", file.Parse(row.text)) << row.text;
         EXPECT_EQ(row.expected, file.Lookup(row.section, row.key)) << row.text;
     }
-}
-
-TEST(PropertyFile, SetChangesOneLineAndKeepsEveryOther) {
-    // Before, the value of agentId in section session_config, after.
-    const struct { const char *before, *value, *after; } rows[] = {
+    // Set changes one line and keeps every other: before, the value of agentId in section session_config, after.
+    const struct { const char *before, *value, *after; } edits[] = {
         {"[session_config]\ncaFile = a.pem\n\n# next\n[custom]\nx = 1\n", "id",
          "[session_config]\ncaFile = a.pem\nagentId = id\n\n# next\n[custom]\nx = 1\n"},
         {"[sensor_services]\nretryInterval = 5\n", "id",
@@ -52,72 +49,12 @@ TEST(PropertyFile, SetChangesOneLineAndKeepsEveryOther) {
         {"[custom]\nagentId = keep\n[session_config]\n", "new",
          "[custom]\nagentId = keep\n[session_config]\nagentId = new\n"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : edits) {
         CPropertyFile file;
         ASSERT_TRUE(file.Parse(row.before)) << row.before;
         file.Set("session_config", "agentId", row.value);
         EXPECT_EQ(row.after, file.Serialize()) << row.before;
     }
-}
-
-// A local property, or "<null>"; expects the status.
-std::string Retrieve(const char* section, const char* key, uint32_t expected = 0) {
-    ScsText value;
-    EXPECT_EQ(expected, SCS(RetrieveLocalProperty)(section, key, &value.p)) << section << "/" << key;
-    return value.Str();
-}
-
-// A copy of the example file holds its keys; failed loads leave the previous settings; a rewrite
-// changes only its line of the file last loaded, keeping its mode and the lines edited on disk
-// since; a failed one keeps the old value.
-TEST_F(ModuleTest, PropertyFileLoadsRewritesAndFailures) {
-    const std::string example = ReadFile(ZEL_SOURCE_DIR "/examples/local.properties");
-    const std::string path = Write("agent.properties", example);
-    ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
-    ASSERT_EQ(0u, SCS(LoadLocalProperties)(path.c_str()));
-    EXPECT_EQ("<null>", Retrieve("session_config", "absent", 0xC7590004));
-    const std::string broken = Write("broken.properties", "[sensor_services]\nconnectTimeout = 1\nno property\n");
-    EXPECT_EQ(0xC7590006u, SCS(LoadLocalProperties)(broken.c_str()));
-    EXPECT_EQ(0xC7590005u, SCS(LoadLocalProperties)(m_dir.File("missing").c_str()));
-    EXPECT_EQ(0xC7590006u, SCS(LoadLocalProperties)(Write("huge.properties", std::string(2u << 20, '#')).c_str()));
-    EXPECT_EQ("0", Retrieve("sensor_services", "connectTimeout"));
-
-    ASSERT_EQ(0u, SCS(SetAgentId)("22222222-2222-2222-2222-222222222222"));
-    ASSERT_EQ(0u, SCS(SetLastGoodAgentId)("33333333-3333-3333-3333-333333333333"));
-    std::string expected = example;
-    expected.replace(expected.find("\nagentId = ") + 11, 36, "22222222-2222-2222-2222-222222222222");
-    expected.replace(expected.find("\nlastGoodAgentId = ") + 19, 36, "33333333-3333-3333-3333-333333333333");
-    EXPECT_EQ(expected, ReadFile(path));
-    EXPECT_EQ(std::string::npos, ReadFile(broken).find("agentId"));
-    struct stat st {};
-    EXPECT_EQ(0640u, ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0);
-    const std::vector<std::string> files = {"agent.properties", "broken.properties", "huge.properties"};
-    EXPECT_EQ(files, m_dir.Entries());
-    WriteFile(path, "# edited by hand\n[session_config]\nagentId = a\n");
-    ASSERT_EQ(0u, SCS(SetAgentId)("b"));
-    EXPECT_EQ("# edited by hand\n[session_config]\nagentId = b\n", ReadFile(path));
-
-    // A directory in the file's place cannot be replaced by a rename.
-    ASSERT_EQ(0, ::unlink(path.c_str()));
-    ASSERT_EQ(0, ::mkdir(path.c_str(), 0700));
-    EXPECT_EQ(0xC759001Cu, SCS(SetAgentId)("c"));
-    EXPECT_EQ("b", Retrieve("session_config", "agentId"));
-    EXPECT_EQ(files, m_dir.Entries());
-    ASSERT_EQ(0, ::rmdir(path.c_str()));
-}
-
-// A live writer's temporary is about to be renamed; only the dead writers' ones are removed.
-TEST(FileIo, RemovesOnlyDeadWritersTemporaries) {
-    zel::test::TempDir dir;
-    const std::string path = dir.File("f");
-    const pid_t dead = ::fork();
-    if (dead == 0) ::_exit(0);
-    ::waitpid(dead, nullptr, 0);
-    WriteFile(dir.File(TemporaryPrefix(path) + std::to_string(dead)), "left behind");
-    WriteFile(dir.File(TemporaryPrefix(path) + "1"), "in progress");
-    WriteFile(dir.File("unrelated.tmp.1"), "x");
-    RemoveAbandonedTemporaries(path);
-    EXPECT_EQ((std::vector<std::string>{TemporaryPrefix(path) + "1", "unrelated.tmp.1"}), dir.Entries());
 }
 
 // The group settings document through the module's entry points: exact bytes written,
@@ -135,9 +72,8 @@ constexpr const char* kExampleAsSaved =
 constexpr const char* kNamespace = "http://schemas.zel.example/cml/GroupSettings";
 
 // A document with the given root attributes and controller-list content.
-std::string Policy(const std::string& controllers, const std::string& rootAttributes = "name='G'",
-                   const std::string& ns = kNamespace) {
-    return "<?xml version='1.0' encoding='UTF-8'?>\n<policy xmlns='" + ns + "' " + rootAttributes +
+std::string Policy(const std::string& controllers, const std::string& rootAttributes = "name='G'") {
+    return "<?xml version='1.0' encoding='UTF-8'?>\n<policy xmlns='" + std::string(kNamespace) + "' " + rootAttributes +
            ">\n<controller-list>\n" + controllers + "</controller-list>\n</policy>\n";
 }
 
@@ -148,12 +84,19 @@ std::string Saved(const std::string& path) {
     return ReadFile(path);
 }
 
-using GroupSettingsTest = ModuleTest;
-
-// Markup characters in every kind of field and passwords come back from a load and are written in the same bytes:
-// passwords must reach the file, or a save would lose them. They are used for posts (here through the controller's
-// proxy, which gets both the controller's credentials and its own), but are never handed out.
-TEST_F(GroupSettingsTest, MarkupAndPasswordsRoundTripAndPasswordsAreUsedButNeverHandedOut) {
+// Identifiers are per type, host and port, and never reused (loads keep the identifiers of the addresses they list:
+// see the concurrent posts and reloads). Then markup characters in every kind of field and passwords come back from a
+// load and are written in the same bytes: passwords must reach the file, or a save would lose them. They are used for
+// posts (here through the controller's proxy, which gets both the controller's credentials and its own), but are
+// never handed out.
+TEST_F(ModuleTest, GroupSettingsIdentifiersMarkupAndPasswordsRoundTripAndPasswordsAreUsedButNeverHandedOut) {
+    const int32_t a = AddController("a.example", "80");
+    const int32_t aTls = AddController("a.example", "80", "https");
+    EXPECT_GT(a, 0);
+    EXPECT_NE(a, aTls);
+    ASSERT_EQ(0u, SCS(DeleteController)(0));
+    EXPECT_EQ(a, AddController("A.Example", "080", "")) << "the host in other case, an empty type, a leading zero";
+    EXPECT_EQ(0u, (std::set<int32_t>{a, aTls}.count(AddController("b.example", "80")))) << "a new address";
     TestServer& server = StartServer([](const httplib::Request&, httplib::Response&) {});
     const std::string golden =
         "<?xml version='1.0' encoding='UTF-8' standalone='no'?>\n"
@@ -180,21 +123,47 @@ TEST_F(GroupSettingsTest, MarkupAndPasswordsRoundTripAndPasswordsAreUsedButNever
     EXPECT_EQ("", requests[0].body);
 }
 
-// Loads keep the identifiers of the addresses they list (see the concurrent posts and reloads).
-TEST_F(GroupSettingsTest, IdentifiersArePerTypeHostAndPortAndNeverReused) {
-    const int32_t a = AddController("a.example", "80");
-    const int32_t aTls = AddController("a.example", "80", "https");
-    EXPECT_GT(a, 0);
-    EXPECT_NE(a, aTls);
-    ASSERT_EQ(0u, SCS(DeleteController)(0));
-    EXPECT_EQ(a, AddController("A.Example", "080", "")) << "the host in other case, an empty type, a leading zero";
-    EXPECT_EQ(0u, (std::set<int32_t>{a, aTls}.count(AddController("b.example", "80")))) << "a new address";
-}
+// Both files of a started module. A copy of the example property file holds its keys; failed loads leave the
+// previous settings; a rewrite changes only its line of the file last loaded, keeping its mode and the lines edited on
+// disk since; a failed one keeps the old value.
+TEST_F(ModuleTest, SettingsFilesLoadRewriteRefuseMalformedTextAndIgnoreUnknownContent) {
+    const std::string example = ReadFile(ZEL_SOURCE_DIR "/examples/local.properties");
+    const std::string path = Write("agent.properties", example);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
+    ASSERT_EQ(0u, SCS(LoadLocalProperties)(path.c_str()));
+    EXPECT_EQ("<null>", Retrieve("session_config", "absent", 0xC7590004));
+    const std::string broken = Write("broken.properties", "[sensor_services]\nconnectTimeout = 1\nno property\n");
+    EXPECT_EQ(0xC7590006u, SCS(LoadLocalProperties)(broken.c_str()));
+    EXPECT_EQ(0xC7590005u, SCS(LoadLocalProperties)(m_dir.File("missing").c_str()));
+    EXPECT_EQ(0xC7590006u, SCS(LoadLocalProperties)(Write("huge.properties", std::string(2u << 20, '#')).c_str()));
+    EXPECT_EQ("0", Retrieve("sensor_services", "connectTimeout"));
 
-// Each malformed document is refused as a whole: the settings stay those of the example, as
-// its golden text shows when saved to a new file (privately: it may hold passwords), and a save
-// still goes to the file that was loaded, in place and without leftovers.
-TEST_F(GroupSettingsTest, MalformedDocumentsLeaveThePreviousSettings) {
+    ASSERT_EQ(0u, SCS(SetAgentId)("22222222-2222-2222-2222-222222222222"));
+    ASSERT_EQ(0u, SCS(SetLastGoodAgentId)("33333333-3333-3333-3333-333333333333"));
+    std::string rewritten = example;
+    rewritten.replace(rewritten.find("\nagentId = ") + 11, 36, "22222222-2222-2222-2222-222222222222");
+    rewritten.replace(rewritten.find("\nlastGoodAgentId = ") + 19, 36, "33333333-3333-3333-3333-333333333333");
+    EXPECT_EQ(rewritten, ReadFile(path));
+    EXPECT_EQ(std::string::npos, ReadFile(broken).find("agentId"));
+    struct stat st {};
+    EXPECT_EQ(0640u, ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0);
+    const std::vector<std::string> files = {"agent.properties", "broken.properties", "huge.properties"};
+    EXPECT_EQ(files, m_dir.Entries());
+    WriteFile(path, "# edited by hand\n[session_config]\nagentId = a\n");
+    ASSERT_EQ(0u, SCS(SetAgentId)("b"));
+    EXPECT_EQ("# edited by hand\n[session_config]\nagentId = b\n", ReadFile(path));
+
+    // A directory in the file's place cannot be replaced by a rename.
+    ASSERT_EQ(0, ::unlink(path.c_str()));
+    ASSERT_EQ(0, ::mkdir(path.c_str(), 0700));
+    EXPECT_EQ(0xC759001Cu, SCS(SetAgentId)("c"));
+    EXPECT_EQ("b", Retrieve("session_config", "agentId"));
+    EXPECT_EQ(files, m_dir.Entries());
+    ASSERT_EQ(0, ::rmdir(path.c_str()));
+
+    // Each malformed group settings document is refused as a whole: the settings stay those of the example, as its
+    // golden text shows when saved to a new file (privately: it may hold passwords), and a save still goes to the
+    // file that was loaded, in place and without leftovers.
     const std::string good = Write("group.xml", ReadFile(ZEL_SOURCE_DIR "/examples/group_settings.xml"));
     ASSERT_EQ(0u, Load(good));
     const std::string h = "<controller-info host-name='h.example' port='80'/>\n", ns = kNamespace;
@@ -204,7 +173,7 @@ TEST_F(GroupSettingsTest, MalformedDocumentsLeaveThePreviousSettings) {
         "<?xml version='1.0'?>\n<!DOCTYPE policy [<!ENTITY e 'x'>]>\n<policy xmlns='" + ns +
             "' name='&e;'><controller-list>" + h + "</controller-list></policy>",
         "<!DOCTYPE policy SYSTEM 'file:///etc/passwd'>\n<policy xmlns='" + ns + "'>&e;</policy>",
-        Policy(h, "name='G'", "http://schemas.zel.example/cml/Other"),
+        "<policy xmlns='" + ns + "/Other' name='G'><controller-list>" + h + "</controller-list></policy>",
         "<settings xmlns='" + ns + "'><controller-list>" + h + "</controller-list></settings>",
         one("host-name='h.example' port='80a'"), one("host-name='h.example' port='0'"),
         one("host-name='h.example' port='65536'"), one("host-name='h.example' port='80' type='ftp'"),
@@ -218,19 +187,17 @@ TEST_F(GroupSettingsTest, MalformedDocumentsLeaveThePreviousSettings) {
         EXPECT_EQ(kExampleAsSaved, Saved(m_dir.File("state.xml"))) << text;
     }
     EXPECT_EQ(0xC7590005u, Load(m_dir.File("missing.xml")));
-    struct stat st {};
     EXPECT_EQ(0600u, ::stat(m_dir.File("state.xml").c_str(), &st) == 0 ? st.st_mode & 07777 : 0);
     ASSERT_EQ(0u, SCS(SaveGroupSettings)(nullptr));
     EXPECT_EQ(kExampleAsSaved, ReadFile(good));
-    EXPECT_EQ((std::vector<std::string>{"bad.xml", "group.xml", "state.xml"}), m_dir.Entries());
-}
+    const std::vector<std::string> left = {"bad.xml", "broken.properties", "group.xml", "huge.properties", "state.xml"};
+    EXPECT_EQ(left, m_dir.Entries());
 
-// Files of newer controllers carry more than this module knows: it takes what it knows,
-// wherever the rest is, and writes back only that.
-TEST_F(GroupSettingsTest, UnknownAttributesAndElementsAreIgnored) {
-    const std::string path = Write(
-        "group.xml",
-        "<gs:policy xmlns:gs='" + std::string(kNamespace) + "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
+    // Files of newer controllers carry more than this module knows: it takes what it knows,
+    // wherever the rest is, and writes back only that.
+    ASSERT_EQ(0u, Load(Write(
+        "unknown.xml",
+        "<gs:policy xmlns:gs='" + ns + "' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'"
         " xsi:schemaLocation='x y' name='Default Group' version='3' schema-version='1.1.0' colour='blue'>\n"
         "  <gs:controller-info host-name='outside.example' port='1'/>\n"
         "  <gs:controller-list priority='high'>\n    text between controllers\n"
@@ -238,8 +205,7 @@ TEST_F(GroupSettingsTest, UnknownAttributesAndElementsAreIgnored) {
         "      <gs:certificate>abc</gs:certificate>\n    </gs:controller-info>\n"
         "    <other:controller-info xmlns:other='urn:other' host-name='foreign.example' port='2'/>\n"
         "    <gs:controller-info name='backup' host-name='backup.example' port='8443' type='https'\n"
-        "        proxy-host='proxy.example' proxy-port='3128'/>\n  </gs:controller-list>\n</gs:policy>\n");
-    ASSERT_EQ(0u, Load(path));
+        "        proxy-host='proxy.example' proxy-port='3128'/>\n  </gs:controller-list>\n</gs:policy>\n")));
     std::string expected = kExampleAsSaved;
     expected.replace(expected.find("schema-version='1.0.0'"), 22, "schema-version='1.1.0'");
     EXPECT_EQ(expected, Saved(m_dir.File("saved.xml")));
@@ -247,7 +213,7 @@ TEST_F(GroupSettingsTest, UnknownAttributesAndElementsAreIgnored) {
     // No controller list at all is an empty list, written too; the document's name replaces the
     // hint, and a document without schema-version reads as 1.0.0.
     ASSERT_EQ(0u, SCS(SetGroupnameHint)("Hinted Group"));
-    ASSERT_EQ(0u, Load(Write("bare.xml", "<policy xmlns='" + std::string(kNamespace) + "' name='Bare'/>")));
+    ASSERT_EQ(0u, Load(Write("bare.xml", "<policy xmlns='" + ns + "' name='Bare'/>")));
     ScsText schema, group;
     ASSERT_EQ(0u, SCS(GetGroupSettingsInfo)(0, 0, &schema.p, &group.p));
     EXPECT_EQ("1.0.0|Bare", schema.Str() + "|" + group.Str());
@@ -293,6 +259,16 @@ TEST(KillDuringRewrite, LeavesACompleteFile) {
     zel::test::TempDir dir;
     const std::string path = dir.File("group.xml");
     WriteFile(path, GroupDocument(0));
+    // A live writer's temporary is about to be renamed; only the dead writers' ones are removed, here and by each load.
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    WriteFile(dir.File(TemporaryPrefix(path) + std::to_string(dead)), "left behind");
+    WriteFile(dir.File(TemporaryPrefix(path) + "1"), "in progress");
+    WriteFile(dir.File("unrelated.tmp.1"), "x");
+    RemoveAbandonedTemporaries(path);
+    const std::vector<std::string> entries = {TemporaryPrefix(path) + "1", "group.xml", "unrelated.tmp.1"};
+    EXPECT_EQ(entries, dir.Entries());
     long n = 0;  // the version in the file
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     for (int round = 0; round < 200 && (round < 50 || std::chrono::steady_clock::now() < deadline); ++round) {
@@ -323,7 +299,7 @@ TEST(KillDuringRewrite, LeavesACompleteFile) {
         // behind, a complete copy under the writer's temporary name, which the load removes.
         ASSERT_EQ(0u, SCS(Init)("3.0", kAgentId, 0, nullptr, nullptr));
         EXPECT_EQ(0u, Load(path)) << "round " << round;
-        EXPECT_EQ(std::vector<std::string>{"group.xml"}, dir.Entries()) << "round " << round;
+        EXPECT_EQ(entries, dir.Entries()) << "round " << round;
         ASSERT_EQ(0u, SCS(ShutDown)());
     }
 }

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -18,10 +17,11 @@ namespace {
 // One line without its line end; false at the end of the output.
 bool ReadLine(FILE* input, std::string& line) {
     line.clear();
-    int c = fgetc(input);
-    if (c == EOF) return false;
-    for (; c != EOF && c != '\n'; c = fgetc(input)) line += static_cast<char>(c);
-    return true;
+    for (int c = fgetc(input); c != EOF; c = fgetc(input)) {
+        if (c == '\n') return true;
+        line += static_cast<char>(c);
+    }
+    return !line.empty();
 }
 
 }  // namespace
@@ -45,16 +45,20 @@ ControllerProcess::ControllerProcess(const std::string& program, const std::vect
     close(fds[1]);
     m_output = fdopen(fds[0], "r");
     if (m_output == nullptr) close(fds[0]);
-    if (spawned != 0) {
-        m_pid = -1;
-        return;
-    }
-    if (m_output == nullptr) return;
+    if (spawned != 0) m_pid = -1;
+    if (spawned != 0 || m_output == nullptr) return;
 
     std::string first;
     const std::string prefix = "listening on 127.0.0.1:";
     if (ReadLine(m_output, first) && first.rfind(prefix, 0) == 0) m_port = std::atoi(first.c_str() + prefix.size());
-    m_reader = std::thread([this] { ReadOutput(); });
+    // Reads stdout to its end, so that the child never blocks on a full pipe.
+    m_reader = std::thread([this] {
+        for (std::string line; ReadLine(m_output, line);) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(line);
+            m_changed.notify_all();
+        }
+    });
 }
 
 ControllerProcess::~ControllerProcess() {
@@ -74,15 +78,6 @@ int ControllerProcess::Stop() {
     return m_exitStatus;
 }
 
-void ControllerProcess::ReadOutput() {
-    std::string line;
-    while (ReadLine(m_output, line)) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back(line);
-        m_changed.notify_all();
-    }
-}
-
 std::vector<std::string> ControllerProcess::LogLines() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_lines;
@@ -92,9 +87,9 @@ bool ControllerProcess::WaitForLogLines(const std::string& piece, std::size_t co
                                         std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] {
-        return static_cast<std::size_t>(std::count_if(m_lines.begin(), m_lines.end(), [&](const std::string& line) {
-                   return line.find(piece) != std::string::npos;
-               })) >= count;
+        std::size_t found = 0;
+        for (const std::string& line : m_lines) found += line.find(piece) != std::string::npos;
+        return found >= count;
     });
 }
 

@@ -22,8 +22,6 @@ public:
     ControllerProcess(const std::string& program, const std::vector<std::string>& arguments);
     // Stops the child (SIGTERM) and waits for it.
     ~ControllerProcess();
-    ControllerProcess(const ControllerProcess&) = delete;
-    ControllerProcess& operator=(const ControllerProcess&) = delete;
 
     int Port() const { return m_port; }
 
@@ -38,9 +36,6 @@ public:
                          std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
 private:
-    // Reads stdout to its end, so that the child never blocks on a full pipe.
-    void ReadOutput();
-
     pid_t m_pid = -1;
     FILE* m_output = nullptr;
     int m_port = 0;

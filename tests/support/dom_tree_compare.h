@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
@@ -13,25 +14,20 @@
 
 namespace zel::test {
 
-// A text of the DOM, telling a null string from an empty one.
-inline std::string ShowDomText(const XMLCh* text) { return text ? "'" + ToUtf8(text) + "'" : "null"; }
-
 // Empty when `ours` and `theirs` are the same tree; else where and how they first differ.
 inline std::string FirstTreeDifference(const xercesc::DOMNode* ours, const xercesc::DOMNode* theirs,
                                        const std::string& path = "") {
     if (ours->getNodeType() != theirs->getNodeType()) return path + ": node kinds differ";
-    const struct {
-        const char* what;
-        const XMLCh* mine;
-        const XMLCh* expected;
-    } texts[] = {{"name", ours->getNodeName(), theirs->getNodeName()},
-                 {"namespace", ours->getNamespaceURI(), theirs->getNamespaceURI()},
-                 {"prefix", ours->getPrefix(), theirs->getPrefix()},
-                 {"local name", ours->getLocalName(), theirs->getLocalName()},
-                 {"value", ours->getNodeValue(), theirs->getNodeValue()}};
-    for (const auto& text : texts) {
-        if (ShowDomText(text.mine) != ShowDomText(text.expected))
-            return path + ": " + text.what + " " + ShowDomText(text.mine) + ", expected " + ShowDomText(text.expected);
+    // Tells a null text from an empty one.
+    const auto show = [](const XMLCh* text) { return text ? "'" + ToUtf8(text) + "'" : std::string("null"); };
+    const std::tuple<const char*, const XMLCh*, const XMLCh*> texts[] = {
+        {"name", ours->getNodeName(), theirs->getNodeName()},
+        {"namespace", ours->getNamespaceURI(), theirs->getNamespaceURI()},
+        {"prefix", ours->getPrefix(), theirs->getPrefix()},
+        {"local name", ours->getLocalName(), theirs->getLocalName()},
+        {"value", ours->getNodeValue(), theirs->getNodeValue()}};
+    for (const auto& [what, mine, expected] : texts) {
+        if (show(mine) != show(expected)) return path + ": " + what + " " + show(mine) + ", expected " + show(expected);
     }
     if (const xercesc::DOMNamedNodeMap* attributes = ours->getAttributes()) {
         if (attributes->getLength() != theirs->getAttributes()->getLength()) return path + ": attribute counts differ";

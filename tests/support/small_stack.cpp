@@ -11,58 +11,41 @@
 namespace zel::test {
 namespace {
 
-// Starts `start` on a detached or joinable thread with a stack of kSmallStackBytes; the
-// thread owns `start`.
-template <typename Start>
-pthread_t StartThread(std::unique_ptr<Start> start, void* (*entry)(void*), bool detached) {
+// A stack small enough to catch a walk whose depth follows the input.
+constexpr std::size_t kSmallStackBytes = 256 * 1024;
+
+void* Run(void* work) {
+    const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(work));
+    (*owned)();
+    return nullptr;
+}
+
+// Starts `work` on a detached or joinable thread with a stack of kSmallStackBytes; false when
+// the thread could not start.
+bool StartThread(std::function<void()> work, bool detached, pthread_t& thread) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, kSmallStackBytes);
     if (detached) pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t thread;
-    const int failed = pthread_create(&thread, &attributes, entry, start.get());
+    auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    const bool started = pthread_create(&thread, &attributes, &Run, owned.get()) == 0;
     pthread_attr_destroy(&attributes);
-    if (failed) throw std::runtime_error("pthread_create failed");
-    start.release();
-    return thread;
-}
-
-struct WorkStart {
-    std::function<void()> work;
-};
-
-void* RunWork(void* raw) {
-    const std::unique_ptr<WorkStart> start(static_cast<WorkStart*>(raw));
-    start->work();
-    return nullptr;
-}
-
-struct RoutineStart {
-    SS_ThreadRoutine routine;
-    void* argument;
-};
-
-void* RunRoutine(void* raw) {
-    const std::unique_ptr<RoutineStart> start(static_cast<RoutineStart*>(raw));
-    start->routine(start->argument);
-    return nullptr;
+    if (started) owned.release();
+    return started;
 }
 
 uint32_t CreateSmallStackThread(SS_ThreadRoutine routine, void* argument, SS_Handle* thread) {
-    try {
-        const pthread_t started = StartThread(std::make_unique<RoutineStart>(RoutineStart{routine, argument}),
-                                              &RunRoutine, true);
-        if (thread) *thread = reinterpret_cast<SS_Handle>(started);
-        return 0;
-    } catch (const std::exception&) {
-        return ZEL_E_THREAD_START;
-    }
+    pthread_t started;
+    if (!StartThread([routine, argument] { routine(argument); }, true, started)) return ZEL_E_THREAD_START;
+    if (thread) *thread = reinterpret_cast<SS_Handle>(started);
+    return 0;
 }
 
 }  // namespace
 
 void RunOnSmallStack(const std::function<void()>& work) {
-    const pthread_t thread = StartThread(std::make_unique<WorkStart>(WorkStart{work}), &RunWork, false);
+    pthread_t thread;
+    if (!StartThread(work, false, thread)) throw std::runtime_error("pthread_create failed");
     pthread_join(thread, nullptr);
 }
 

@@ -3,21 +3,16 @@
 // thread survives overflows here.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 
 #include "zel/platform_services.h"
 
 namespace zel::test {
 
-// A stack small enough to catch a walk whose depth follows the input.
-constexpr std::size_t kSmallStackBytes = 256 * 1024;
-
-// Runs `work` on a new thread with a stack of kSmallStackBytes and waits for it.
+// Runs `work` on a new thread with a stack of 256 KiB and waits for it.
 void RunOnSmallStack(const std::function<void()>& work);
 
-// The ready POSIX platform services, except that every thread they create runs on a stack
-// of kSmallStackBytes.
+// The ready POSIX platform services, except that every thread they create runs on such a stack.
 const SS_PlatformServices* SmallStackPlatformServices();
 
 }  // namespace zel::test

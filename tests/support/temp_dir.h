@@ -1,6 +1,11 @@
 // A temporary directory for tests, shared by every test program.
 #pragma once
 
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,8 +14,13 @@ namespace zel::test {
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it at the end.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() : m_path((std::filesystem::temp_directory_path() / "zel-test-XXXXXX").string()) {
+        if (!::mkdtemp(m_path.data())) throw std::runtime_error("cannot create a temporary directory");
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -18,7 +28,14 @@ public:
     // The path of `name` inside the directory.
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     // The names in the directory, sorted.
-    std::vector<std::string> Entries() const;
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(m_path, error))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
 private:
     std::string m_path;
