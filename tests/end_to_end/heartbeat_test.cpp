@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -81,20 +80,15 @@ uint32_t PostAgentHeartbeat(std::string& messageId) {
 }
 
 // The agent's callbacks in the order they ran, one line each (they are plain functions).
-std::mutex g_callbackMutex;
-Lines g_callbacks;
+Recorded<std::string> g_callbacks;
 template <typename... Args>
 uint32_t Called(const char* format, Args... args) {
     char line[256];
     std::snprintf(line, sizeof line, format, args...);
-    std::lock_guard<std::mutex> lock(g_callbackMutex);
-    g_callbacks.push_back(line);
+    g_callbacks.Add(line);
     return 0;
 }
-Lines CallbackLines() {
-    std::lock_guard<std::mutex> lock(g_callbackMutex);
-    return g_callbacks;
-}
+Lines CallbackLines() { return g_callbacks.Items(); }
 
 // Queues one request element for the agent at the controller; its request id.
 std::string QueueRequest(const ControllerProcess& controller, const std::string& element) {
@@ -109,8 +103,7 @@ class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ErrorLog::Instance().Clear();
-        std::lock_guard<std::mutex> lock(g_callbackMutex);
-        g_callbacks.clear();
+        g_callbacks.Clear();
     }
 
     // The dispatch thread of the stopped instance may still trace; a start in synchronous
