@@ -253,8 +253,7 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
 
     if (attrCount > 0) {
         const unsigned xmlnsNamespace = fScanner->getXMLNSNamespaceId();
-        xercesc::DOMAttrMapImpl* const attributes = elementImpl->fAttributes;
-        attributes->reserve(attrCount);
+        elementImpl->fAttributes->reserve(attrCount);
         for (XMLSize_t i = 0; i < attrCount; ++i) {
             const xercesc::XMLAttr* const source = attrList.elementAt(i);
             const XMLCh* const prefix = source->getPrefix();
@@ -266,7 +265,7 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
             const XMLCh* const uri = uriId != emptyNamespace ? fScanner->getURIText(uriId) : nullptr;
             auto* const attribute =
                 static_cast<xercesc::DOMAttrImpl*>(createAttrNS(uri, prefix, name, source->getQName()));
-            attributes->setNamedItemNSFast(attribute);
+            dom_links::SetAttribute(*elementImpl, attribute);
             if (const XMLCh* const value = source->getValue()) {
                 auto* const text = static_cast<xercesc::DOMTextImpl*>(fDocument->createTextNode(value));
                 dom_links::AppendChild(attribute->fParent, text);

@@ -1,10 +1,19 @@
 #include "SensorIndependence/CmlLib/dom_tree_links.h"
 
+#include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMCasts.hpp>
-#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMNodeVector.hpp>
 #include <xercesc/dom/impl/DOMTextImpl.hpp>
 
 namespace zel::cml::dom_links {
+namespace {
+
+// The node vector that DOMAttrMapImpl keeps for its subclasses, reached as one of them.
+struct AttributeNodes : xercesc::DOMAttrMapImpl {
+    static xercesc::DOMNodeVector* Of(xercesc::DOMAttrMapImpl& map) { return map.*(&AttributeNodes::fNodes); }
+};
+
+}  // namespace
 
 xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node) {
     switch (node->getNodeType()) {
@@ -12,6 +21,16 @@ xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node) {
         case xercesc::DOMNode::TEXT_NODE: return static_cast<xercesc::DOMTextImpl*>(node)->fChild;
         default: return *xercesc::castToChildImpl(node);
     }
+}
+
+const xercesc::DOMNode* ParentOf(const xercesc::DOMNode* node) {
+    const xercesc::DOMNodeImpl* data = nullptr;
+    switch (node->getNodeType()) {
+        case xercesc::DOMNode::ELEMENT_NODE: data = &static_cast<const xercesc::DOMElementImpl*>(node)->fNode; break;
+        case xercesc::DOMNode::TEXT_NODE: data = &static_cast<const xercesc::DOMTextImpl*>(node)->fNode; break;
+        default: return node->getParentNode();
+    }
+    return data->isOwned() ? data->fOwnerNode : nullptr;
 }
 
 void AppendChild(xercesc::DOMParentNode& parent, xercesc::DOMNode* child, xercesc::DOMNodeImpl& childData,
@@ -30,6 +49,26 @@ void AppendChild(xercesc::DOMParentNode& parent, xercesc::DOMNode* child, xerces
     ChildLinks(last).nextSibling = child;
     childLinks.previousSibling = last;
     first.previousSibling = child;
+}
+
+void SetAttribute(xercesc::DOMElementImpl& element, xercesc::DOMAttrImpl* attribute) {
+    xercesc::DOMAttrMapImpl& attributes = *element.fAttributes;
+    xercesc::DOMNodeVector* const nodes = AttributeNodes::Of(attributes);
+    if (!nodes) {
+        attributes.setNamedItemNSFast(attribute);
+        return;
+    }
+    // Xerces finds the attribute's node data through a cross-cast; the type is known here.
+    attribute->fNode.fOwnerNode = &element;
+    attribute->fNode.isOwned(true);
+    const int same = attributes.findNamePoint(attribute->getNamespaceURI(), attribute->getLocalName());
+    if (same >= 0) {
+        nodes->setElementAt(attribute, static_cast<XMLSize_t>(same));
+        return;
+    }
+    // A name not in the map comes back as -1 - (the place it would take).
+    const int place = attributes.findNamePoint(attribute->getNodeName());
+    nodes->insertElementAt(attribute, static_cast<XMLSize_t>(place < 0 ? -1 - place : place));
 }
 
 }  // namespace zel::cml::dom_links

@@ -1,4 +1,4 @@
-// Linking freshly parsed nodes into a Xerces DOM tree without Xerces's dynamic_casts.
+// Linking freshly parsed nodes and attributes into a Xerces DOM tree without Xerces's dynamic_casts.
 //
 // Xerces reaches the parts of a node (its node data, its child links, its parent links)
 // through dynamic_casts to cross-cast interfaces; building the tree of a parsed document
@@ -8,7 +8,9 @@
 #pragma once
 
 #include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMChildNode.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMNodeImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
 
@@ -17,6 +19,9 @@ namespace zel::cml::dom_links {
 // The sibling links of `node`, a node of a parsed document: read straight from the element
 // and text implementations, through Xerces's cast for every other kind of node.
 xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node);
+// The parent of `node`, read the same way: Xerces's getParentNode() finds the node data
+// through a cross-cast.
+const xercesc::DOMNode* ParentOf(const xercesc::DOMNode* node);
 
 // Appends `child`, a new node without parent or siblings, whose node data is `childData`
 // and sibling links `childLinks`, as the last child of `parent`.
@@ -29,5 +34,10 @@ template <typename NodeImpl>
 void AppendChild(xercesc::DOMParentNode& parent, NodeImpl* child) {
     AppendChild(parent, child, child->fNode, child->fChild);
 }
+
+// Adds `attribute`, a new attribute node without owner, to the attributes of `element`, as
+// DOMAttrMapImpl::setNamedItemNSFast does: in place of an attribute with the same namespace
+// and local name, else at its place in the map's order by qualified name.
+void SetAttribute(xercesc::DOMElementImpl& element, xercesc::DOMAttrImpl* attribute);
 
 }  // namespace zel::cml::dom_links
