@@ -156,9 +156,10 @@ void CCmlMessage::Deserialize(const CCmlDOM_Element& element) {
             m_destinations.emplace_back();
             m_destinations.back().Deserialize(CCmlDOM_Element(child));
         } else if (name == kTagMessageBody) {
-            const CCmlDOM_Element body(child);
-            ParseRequests(body.GetElementsByTagNameNS(kCmlNamespaceURI, kTagRequest));
-            ParseResponses(body.GetElementsByTagNameNS(kCmlNamespaceURI, kTagResponse));
+            CDescendantElementList requests(child.GetNode(), kCmlNamespaceURI, kTagRequest);
+            ParseRequests(&requests);
+            CDescendantElementList responses(child.GetNode(), kCmlNamespaceURI, kTagResponse);
+            ParseResponses(&responses);
         }
     }
 }

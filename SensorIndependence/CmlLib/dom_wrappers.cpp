@@ -5,6 +5,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
+#include "SensorIndependence/CmlLib/dom_tree_links.h"
 #include "SensorIndependence/CmlLib/nullable_text.h"
 #include "runtime/unicode.h"
 #include "zel/status_codes.h"
@@ -152,26 +153,49 @@ const XMLCh* AttributeValue(const xercesc::DOMAttr* attribute) {
     return attribute->getValue();
 }
 
-xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
-                                            const char16_t* localName) {
-    if (!root || !localName) return nullptr;
-    const xercesc::DOMNode* node = root->getFirstChild();
-    while (node) {
-        if (node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
-            xercesc::XMLString::equals(node->getLocalName(), localName) &&
-            xercesc::XMLString::equals(node->getNamespaceURI(), namespaceURI)) {
-            return const_cast<xercesc::DOMElement*>(static_cast<const xercesc::DOMElement*>(node));
-        }
-        // Down first, then along, then up until a sibling follows; never above `root`.
-        if (const xercesc::DOMNode* child = node->getFirstChild()) {
-            node = child;
-            continue;
-        }
-        while (node != root && !node->getNextSibling()) node = node->getParentNode();
-        node = node == root ? nullptr : node->getNextSibling();
+namespace {
+
+// The node after `node` in document order among the nodes below `root`, or null after the
+// last: down first, then along, then up until a sibling follows; never above `root`.
+const xercesc::DOMNode* NextBelow(const xercesc::DOMNode* root, const xercesc::DOMNode* node) {
+    if (const xercesc::DOMNode* child = node->getFirstChild()) return child;
+    for (; node && node != root; node = dom_links::ParentOf(node)) {
+        if (const xercesc::DOMNode* sibling = node->getNextSibling()) return sibling;
     }
     return nullptr;
 }
+
+bool IsElementNamed(const xercesc::DOMNode* node, const char16_t* namespaceURI, const char16_t* localName) {
+    return node->getNodeType() == xercesc::DOMNode::ELEMENT_NODE &&
+           xercesc::XMLString::equals(node->getLocalName(), localName) &&
+           xercesc::XMLString::equals(node->getNamespaceURI(), namespaceURI);
+}
+
+}  // namespace
+
+xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
+                                            const char16_t* localName) {
+    if (!root || !localName) return nullptr;
+    for (const xercesc::DOMNode* node = root->getFirstChild(); node; node = NextBelow(root, node)) {
+        if (IsElementNamed(node, namespaceURI, localName))
+            return const_cast<xercesc::DOMElement*>(static_cast<const xercesc::DOMElement*>(node));
+    }
+    return nullptr;
+}
+
+CDescendantElementList::CDescendantElementList(const xercesc::DOMNode* root, const char16_t* namespaceURI,
+                                               const char16_t* localName) {
+    if (!root || !localName) return;
+    for (const xercesc::DOMNode* node = root->getFirstChild(); node; node = NextBelow(root, node)) {
+        if (IsElementNamed(node, namespaceURI, localName)) m_elements.push_back(const_cast<xercesc::DOMNode*>(node));
+    }
+}
+
+xercesc::DOMNode* CDescendantElementList::item(XMLSize_t index) const {
+    return index < m_elements.size() ? m_elements[index] : nullptr;
+}
+
+XMLSize_t CDescendantElementList::getLength() const { return m_elements.size(); }
 
 CCmlDOM_Text::CCmlDOM_Text(const CCmlDOM_Node& node) : CCmlDOM_Node(node.GetNode()) {
     CheckKind(node, xercesc::DOMNode::TEXT_NODE, u"Constructing a DOM_Text with a DOM_Node",

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -134,6 +135,22 @@ const XMLCh* AttributeValue(const xercesc::DOMAttr* attribute);
 // node list of the document, which costs more than the walk.
 xercesc::DOMElement* FirstDescendantElement(const xercesc::DOMNode* root, const char16_t* namespaceURI,
                                             const char16_t* localName);
+
+// The elements of root->getElementsByTagNameNS(namespaceURI, localName), without the wildcard
+// "*": the elements below `root` in document order in that namespace with that local name,
+// collected by one walk when the list is made. Unlike Xerces's list, which the document keeps
+// and looks up again in a pool of lists, it lives as long as the object and does not follow
+// later changes of the tree.
+class CDescendantElementList : public xercesc::DOMNodeList {
+public:
+    CDescendantElementList(const xercesc::DOMNode* root, const char16_t* namespaceURI, const char16_t* localName);
+
+    xercesc::DOMNode* item(XMLSize_t index) const override;
+    XMLSize_t getLength() const override;
+
+private:
+    std::vector<xercesc::DOMNode*> m_elements;
+};
 
 // A text node, or null.
 class CCmlDOM_Text : public CCmlDOM_Node {

@@ -103,12 +103,28 @@ TEST(DomWrappers, ElementHelpersListsAndFirstDescendant) {
     EXPECT_TRUE(CCmlDOM_NodeList().GetLength() == 0 && CCmlDOM_NodeList().Item(0).IsNull() &&
                 CCmlDOM_NamedNodeMap().GetLength() == 0 && CCmlDOM_Document().GetDocumentElement().IsNull());
 
-    // The first-descendant search finds what the descendant list holds first, and nothing where
-    // the list is empty; from the document node the root itself is a descendant.
-    for (const auto& [uri, name] : {std::pair{u"urn:d", u"a"}, {u"urn:p", u"b"}, {u"urn:p", u"root"}, {u"urn:d", u"b"}})
-        EXPECT_EQ(FirstDescendantElement(xml.Root(), uri, name),
-                  xml.Root()->getElementsByTagNameNS(uri, name)->item(0));
-    EXPECT_EQ(FirstDescendantElement(xml.Document(), u"urn:p", u"root"), xml.Root());
+    // The first-descendant search and the walked list find what Xerces's descendant list holds,
+    // in its order, from every node; from the document node the root itself is a descendant.
+    const auto xercesList = [](xercesc::DOMNode* from, const char16_t* uri, const char16_t* name) {
+        if (auto* element = dynamic_cast<xercesc::DOMElement*>(from)) return element->getElementsByTagNameNS(uri, name);
+        if (auto* document = dynamic_cast<xercesc::DOMDocument*>(from)) return document->getElementsByTagNameNS(uri, name);
+        return static_cast<xercesc::DOMNodeList*>(nullptr);
+    };
+    // The walk from "b" must stop at "b", before the "a" that follows it.
+    const ParsedXml nested("<r xmlns='urn:d'><b><a/></b><a/></r>");
+    for (xercesc::DOMNode* from : std::initializer_list<xercesc::DOMNode*>{
+             xml.Document(), xml.Root(), xml.Root()->getChildNodes()->item(2), xml.Root()->getFirstChild(),
+             nested.Root()->getFirstChild()}) {
+        for (const auto& [uri, name] :
+             {std::pair{u"urn:d", u"a"}, {u"urn:p", u"b"}, {u"urn:p", u"root"}, {u"urn:d", u"b"}}) {
+            const xercesc::DOMNodeList* expected = xercesList(from, uri, name);
+            const CDescendantElementList walked(from, uri, name);
+            const XMLSize_t length = expected ? expected->getLength() : 0;
+            ASSERT_EQ(walked.getLength(), length);
+            for (XMLSize_t i = 0; i <= length; ++i) EXPECT_EQ(walked.item(i), expected ? expected->item(i) : nullptr);
+            EXPECT_EQ(FirstDescendantElement(from, uri, name), walked.item(0));
+        }
+    }
 }
 
 }  // namespace
