@@ -20,8 +20,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The CML parser is reused, as the library's pool reuses it. The reference is built afresh
+    // for every input: a reused plain parser has been seen, after millions of inputs, to report
+    // an error in a document that a new one reads without complaint.
     static zel::cml::CCmlParser parser;
-    static zel::test::BareXercesParser plain;
+    zel::test::BareXercesParser plain;
     try {
         parser.ParseBuffer(data, static_cast<unsigned>(size), zel::cml::kParseNonValidating);
     } catch (const zel::cml::CCmlException&) {
