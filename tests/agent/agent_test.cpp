@@ -40,10 +40,7 @@ TEST(AgentOptions, CommandLinesAreAcceptedOrRefusedWithTheirReason) {
     EXPECT_NE(AgentUsage().find("--trace-log FILE"), std::string::npos) << AgentUsage();
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using zel::test::ReadFile;
 
 // An agent that starts the library on copies of the example files in `dir`, sends nothing
 // and stops; its exit status, with what it printed in dir/output.

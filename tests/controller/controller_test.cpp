@@ -30,7 +30,9 @@
 namespace zel::controller {
 namespace {
 
+using zel::test::ReadFile;
 using zel::test::TempDir;
+using zel::test::WriteFile;
 using ::testing::HasSubstr;
 using ::testing::Matcher;
 using Lines = std::vector<std::string>;
@@ -38,11 +40,6 @@ using Lines = std::vector<std::string>;
 constexpr const char* kCml = "application/x-zel-cml-data";
 constexpr const char* kHeartbeatPath = "/zel/sensor_services/heartbeat";
 const std::string kNs = " xmlns='http://schemas.zel.example/cml'";
-
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-std::string ReadFile(const std::string& path) {
-    return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
-}
 
 // A heartbeat of agent A-9 ("Nine", or `source`) carrying the given request and response elements.
 std::string Envelope(const std::string& requests, const std::string& responses = "",

@@ -22,16 +22,10 @@
 namespace zel::ss::test {
 
 constexpr const char* kAgentId = "0f8fad5b-d9cb-469f-a165-70867728950e";
+using zel::test::ReadFile;
 using zel::test::TempDir;
+using zel::test::WriteFile;
 
-inline void WriteFile(const std::string& path, const std::string& text) {
-    if (!(std::ofstream(path, std::ios::binary) << text)) throw std::runtime_error("cannot write " + path);
-}
-// The bytes of the file; empty when it cannot be read.
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 // Polls `condition` every few milliseconds for up to 20 s.
 inline bool Eventually(const std::function<bool()>& condition) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

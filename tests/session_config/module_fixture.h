@@ -37,10 +37,8 @@ inline void* Entry(const char* name) {
 // A text handed out by the module, released with SCS_Free.
 struct ScsText { char* p = nullptr; ~ScsText() { SCS(Free)(p); } std::string Str() const { return p ? p : "<null>"; } };
 
-inline void WriteFile(const std::string& path, const std::string& t) { std::ofstream(path, std::ios::binary) << t; }
-inline std::string ReadFile(const std::string& path) {
-    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
-}
+using zel::test::ReadFile;
+using zel::test::WriteFile;
 
 // A local property, or "<null>"; expects the status.
 inline std::string Retrieve(const char* section, const char* key, uint32_t expected = 0) {

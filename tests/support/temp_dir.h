@@ -1,10 +1,13 @@
-// A temporary directory for tests, shared by every test program.
+// A temporary directory for tests and the reading and writing of whole files, shared by
+// every test program.
 #pragma once
 
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,5 +43,16 @@ public:
 private:
     std::string m_path;
 };
+
+// Writes `text` as the whole content of the file at `path`; throws when it cannot.
+inline void WriteFile(const std::string& path, const std::string& text) {
+    if (!(std::ofstream(path, std::ios::binary) << text)) throw std::runtime_error("cannot write " + path);
+}
+
+// The bytes of the file at `path`; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 }  // namespace zel::test
