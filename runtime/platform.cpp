@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <syslog.h>
@@ -11,10 +12,38 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace zel::platform {
 namespace {
 thread_local uint32_t t_lastError = 0;
+
+// Random bytes come from the kernel a block at a time: a getrandom call costs about a
+// microsecond on a virtual machine, and an identifier needs only 16 bytes. Each thread draws
+// from its own block, so no lock is taken.
+struct RandomReserve {
+    static constexpr std::size_t kBytes = 512;
+    unsigned char bytes[kBytes];
+    std::size_t next = kBytes;  // bytes before `next` are handed out already
+};
+thread_local RandomReserve t_randomReserve;
+
+// A forked child starts with a copy of the forking thread's block, which the parent goes on
+// handing out: the child drops its copy, so the two never hand out the same bytes.
+void DropRandomReserve() { t_randomReserve.next = RandomReserve::kBytes; }
+
+bool KernelRandomBytes(unsigned char* out, std::size_t size) {
+    while (size > 0) {
+        ssize_t got = getrandom(out, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        out += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
 
 bool EndsWith(const std::string& s, const char* suffix) {
     size_t n = std::strlen(suffix);
@@ -155,16 +184,23 @@ void* LocalAlloc(std::size_t bytes) { return std::calloc(1, bytes ? bytes : 1); 
 void LocalFree(void* block) { std::free(block); }
 
 bool RandomBytes(void* buffer, std::size_t size) {
+    static std::once_flag s_forkHandler;
+    static bool s_reserveUsable = false;
+    std::call_once(s_forkHandler,
+                   [] { s_reserveUsable = pthread_atfork(nullptr, nullptr, &DropRandomReserve) == 0; });
     auto* out = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        ssize_t got = getrandom(out, size, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        out += got;
-        size -= static_cast<std::size_t>(got);
+    // Large requests, and every request when a child could not be told to drop its block,
+    // go to the kernel directly.
+    if (!s_reserveUsable || size > RandomReserve::kBytes / 4) return KernelRandomBytes(out, size);
+    RandomReserve& reserve = t_randomReserve;
+    if (RandomReserve::kBytes - reserve.next < size) {
+        if (!KernelRandomBytes(reserve.bytes, RandomReserve::kBytes)) return false;
+        reserve.next = 0;
     }
+    std::memcpy(out, reserve.bytes + reserve.next, size);
+    // What is handed out is not kept.
+    std::memset(reserve.bytes + reserve.next, 0, size);
+    reserve.next += size;
     return true;
 }
 

@@ -4,6 +4,7 @@
 // generator.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -161,7 +162,7 @@ TEST(DynamicLibrary, LoadsByPathResolvesAnExportAndCopiesShareTheModule) {
     std::exit(&zel::ProcessRegistry() == &published ? 10 : 11);
 }
 
-TEST(SingletonRegistryAndGuid, StoresFindsIsUsedOnlyWithThisProcessIdAndGuidTextsAreRandomVersion4) {
+TEST(SingletonRegistryAndGuid, StoresFindsIsUsedOnlyWithThisProcessIdAndGuidTextsAreRandomVersion4AndDifferAfterAFork) {
     zel::jsSingletonRegistry registry;
     int first = 1, second = 2;
     registry.Register("TraceInterface", &first);
@@ -187,6 +188,25 @@ TEST(SingletonRegistryAndGuid, StoresFindsIsUsedOnlyWithThisProcessIdAndGuidText
         ASSERT_LT(*std::max_element(wide.begin(), wide.end()), 0x80);
         previous = wide;
     }
+    // A forked child and its parent go on with different GUIDs, though the child starts as a
+    // copy of the parent's memory.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::u16string wide = zel::NewGuidText();
+        const std::string text(wide.begin(), wide.end());
+        _exit(write(pipeEnds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    char childText[36] = {};
+    ASSERT_EQ(read(pipeEnds[0], childText, sizeof childText), static_cast<ssize_t>(sizeof childText));
+    close(pipeEnds[0]);
+    int childStatus = 0;
+    ASSERT_EQ(waitpid(child, &childStatus, 0), child);
+    const std::u16string parentGuid = zel::NewGuidText();
+    EXPECT_NE(std::string(childText, sizeof childText), std::string(parentGuid.begin(), parentGuid.end()));
 }
 
 }  // namespace
