@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "zel/status_codes.h"
 
@@ -32,21 +33,11 @@ size_t CollectBody(char* data, size_t size, size_t count, void* context) {
     return bytes;
 }
 
-// Everything the controller-dependent options of a handle are made of, one text per
-// configuration. The fields hold no zero bytes, so a zero separates them unambiguously.
-std::string ConfigurationOf(const ControllerInfo& controller, const PostSettings& settings) {
-    std::string key;
-    for (const std::string* field : {&controller.hostName, &controller.port, &controller.proxyHost,
-                                     &controller.proxyPort, &controller.userName, &controller.passwd,
-                                     &controller.proxyUserName, &controller.proxyPasswd, &settings.caFile}) {
-        key += *field;
-        key += '\0';
-    }
-    key += controller.Scheme();
-    key += '\0';
-    key += settings.verifyPeer ? 'v' : '-';
-    key += std::to_string(settings.maxResponseBytes);
-    return key;
+// Everything the controller-dependent options of a handle are made of.
+auto ConnectionFields(const ControllerInfo& controller, const PostSettings& settings) {
+    return std::tie(controller.hostName, controller.port, controller.type, controller.proxyHost,
+                    controller.proxyPort, controller.userName, controller.passwd, controller.proxyUserName,
+                    controller.proxyPasswd, settings.caFile, settings.verifyPeer, settings.maxResponseBytes);
 }
 
 }  // namespace
@@ -112,29 +103,29 @@ uint32_t ValidatePostArguments(const char* urlPath, const char* mimeType) {
     return 0;
 }
 
-CHttpPoster::PooledHandle CHttpPoster::Take(int32_t serverId) {
+CHttpPoster::HandlePtr CHttpPoster::Take(int32_t serverId) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto found = m_idle.find(serverId);
         if (found != m_idle.end() && !found->second.empty()) {
-            PooledHandle handle = std::move(found->second.back());
+            HandlePtr handle = std::move(found->second.back());
             found->second.pop_back();
             return handle;
         }
     }
-    PooledHandle handle;
-    handle.curl.reset(curl_easy_init());
+    auto handle = std::make_unique<PooledHandle>();
+    handle->curl.reset(curl_easy_init());
     return handle;
 }
 
-void CHttpPoster::Give(int32_t serverId, PooledHandle handle) {
+void CHttpPoster::Give(int32_t serverId, HandlePtr handle) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto& idle = m_idle[serverId];
     if (idle.size() < kMaxIdleHandles) idle.push_back(std::move(handle));
 }
 
 void CHttpPoster::KeepOnly(const std::set<int32_t>& keep) {
-    std::map<int32_t, std::vector<PooledHandle>> dropped;
+    std::map<int32_t, std::vector<HandlePtr>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_idle.begin(); it != m_idle.end();) {
@@ -153,7 +144,8 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
                            std::string& response, long* httpCode) {
     response.clear();
     if (httpCode) *httpCode = 0;
-    PooledHandle handle = Take(serverId);
+    HandlePtr pooled = Take(serverId);
+    PooledHandle& handle = *pooled;
     if (!handle.curl) return ZEL_E_SCS_COMMUNICATION;
     CURL* const curl = handle.curl.get();
     bool ok = true;
@@ -162,9 +154,9 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
     // The options that follow from the controller and the settings. A reset keeps the
     // handle's open connections, DNS and TLS session caches, and forgets every option of
     // the previous configuration.
-    std::string configuration = ConfigurationOf(controller, settings);
-    if (configuration != handle.configuration) {
-        handle.configuration.clear();
+    if (!handle.configured ||
+        ConnectionFields(handle.controller, handle.settings) != ConnectionFields(controller, settings)) {
+        handle.configured = false;
         curl_easy_reset(curl);
         std::string proxy;
         if (!controller.proxyHost.empty()) {
@@ -192,7 +184,9 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
             set(curl_easy_setopt(curl, CURLOPT_PASSWORD, controller.passwd.c_str()));
         }
         if (!ok) return ZEL_E_SCS_COMMUNICATION;
-        handle.configuration = std::move(configuration);
+        handle.controller = controller;
+        handle.settings = settings;
+        handle.configured = true;
     }
     if (handle.mimeType != request.mimeType || !handle.headers) {
         handle.headers.reset(curl_slist_append(nullptr, (std::string("Content-Type: ") + request.mimeType).c_str()));
@@ -205,13 +199,13 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
         handle.mimeType = request.mimeType;
     }
 
-    // The options of this post.
-    const std::string url = std::string(controller.Scheme()) + "://" + controller.hostName + ":" +
-                            controller.port + request.urlPath;
-    std::string body;
-    ResponseSink sink{&body, settings.maxResponseBytes};
+    // The options of this post. The URL is built in the handle's buffer, which keeps its
+    // capacity from post to post.
+    handle.url.assign(controller.Scheme()).append("://").append(controller.hostName).append(":");
+    handle.url.append(controller.port).append(request.urlPath);
+    ResponseSink sink{&response, settings.maxResponseBytes};
     const bool lowSpeedAbort = request.transferTimeoutMs == 0;
-    set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(curl, CURLOPT_URL, handle.url.c_str()));
     set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body ? request.body : ""));
     set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.bodyLength)));
     set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, handle.headers.get()));
@@ -230,12 +224,11 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
     // The handle must not keep pointers to this call's buffers while it waits for reuse.
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
-    Give(serverId, std::move(handle));
+    Give(serverId, std::move(pooled));
 
     if (httpCode) *httpCode = code;
-    if (result != CURLE_OK) return StatusForTransferError(result);
-    const uint32_t status = StatusForHttpCode(code);
-    if (status == ZEL_S_OK) response.swap(body);
+    const uint32_t status = result != CURLE_OK ? StatusForTransferError(result) : StatusForHttpCode(code);
+    if (status != ZEL_S_OK) response.clear();
     return status;
 }
 

@@ -77,17 +77,22 @@ private:
     // controller and the settings are set again only when those change, the header list
     // only when the MIME type does. The handle goes before the list it points to.
     struct PooledHandle {
-        std::string configuration;
+        bool configured = false;
+        ControllerInfo controller;
+        PostSettings settings;
         std::string mimeType;
+        std::string url;
         std::unique_ptr<curl_slist, SlistDeleter> headers;
         std::unique_ptr<CURL, HandleDeleter> curl;
     };
 
-    PooledHandle Take(int32_t serverId);
-    void Give(int32_t serverId, PooledHandle handle);
+    // Handles move in and out of the pool as pointers: what they remember is not copied.
+    using HandlePtr = std::unique_ptr<PooledHandle>;
+    HandlePtr Take(int32_t serverId);
+    void Give(int32_t serverId, HandlePtr handle);
 
     std::mutex m_mutex;
-    std::map<int32_t, std::vector<PooledHandle>> m_idle;
+    std::map<int32_t, std::vector<HandlePtr>> m_idle;
 };
 
 }  // namespace zel::scs
