@@ -274,8 +274,10 @@ bool CCmlDOMParser::BuildElement(const xercesc::XMLElementDecl& elemDecl, unsign
         }
     }
 
-    if (isRoot) {
-        // The document checks what it may hold and records its root element.
+    if (isRoot && fDocument->getDocumentElement() == nullptr) {
+        dom_links::AppendDocumentElement(*fDocument, elementImpl);
+    } else if (isRoot) {
+        // A second root: the document refuses it.
         fDocument->appendChild(element);
     } else {
         auto* const parent = static_cast<xercesc::DOMElementImpl*>(fCurrentParent);

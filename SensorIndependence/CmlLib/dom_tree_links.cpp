@@ -13,6 +13,13 @@ struct AttributeNodes : xercesc::DOMAttrMapImpl {
     static xercesc::DOMNodeVector* Of(xercesc::DOMAttrMapImpl& map) { return map.*(&AttributeNodes::fNodes); }
 };
 
+// The document's record of its root element, protected in DOMDocumentImpl.
+struct DocumentElementField : xercesc::DOMDocumentImpl {
+    static xercesc::DOMElement*& Of(xercesc::DOMDocumentImpl& document) {
+        return document.*(&DocumentElementField::fDocElement);
+    }
+};
+
 }  // namespace
 
 xercesc::DOMChildNode& ChildLinks(xercesc::DOMNode* node) {
@@ -49,6 +56,14 @@ void AppendChild(xercesc::DOMParentNode& parent, xercesc::DOMNode* child, xerces
     ChildLinks(last).nextSibling = child;
     childLinks.previousSibling = last;
     first.previousSibling = child;
+}
+
+void AppendDocumentElement(xercesc::DOMDocumentImpl& document, xercesc::DOMElementImpl* root) {
+    AppendChild(document.fParent, root);
+    DocumentElementField::Of(document) = root;
+    // Counted as a change, as the checked append counts it: Xerces's element lists over a
+    // document whose change count is still zero stay empty.
+    document.changed();
 }
 
 void SetAttribute(xercesc::DOMElementImpl& element, xercesc::DOMAttrImpl* attribute) {

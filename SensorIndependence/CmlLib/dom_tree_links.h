@@ -10,6 +10,7 @@
 #include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMChildNode.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMNodeImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
@@ -34,6 +35,11 @@ template <typename NodeImpl>
 void AppendChild(xercesc::DOMParentNode& parent, NodeImpl* child) {
     AppendChild(parent, child, child->fNode, child->fChild);
 }
+
+// Appends `root`, a new element without parent or siblings, to `document`, which has no
+// element yet, records it as the document element and counts the change: what
+// DOMDocumentImpl::appendChild does once its checks (through four dynamic_casts) have passed.
+void AppendDocumentElement(xercesc::DOMDocumentImpl& document, xercesc::DOMElementImpl* root);
 
 // Adds `attribute`, a new attribute node without owner, to the attributes of `element`, as
 // DOMAttrMapImpl::setNamedItemNSFast does: in place of an attribute with the same namespace
