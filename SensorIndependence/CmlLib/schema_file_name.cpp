@@ -1,43 +1,50 @@
 #include "SensorIndependence/CmlLib/schema_file_name.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "SensorIndependence/CmlLib/cml_exception.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "zel/status_codes.h"
 
 namespace zel::cml {
 
+namespace {
+
+// Appends the version with every "." replaced by "_".
+void AppendVersionPart(const std::u16string& version, std::u16string& out) {
+    const std::size_t start = out.size();
+    out += version;
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), u'.', u'_');
+}
+
+}  // namespace
+
 void SchemaFileName(const std::u16string& uri, const std::u16string& version, const std::u16string& directory,
                     std::u16string& out) {
-    std::u16string versionPart = version;
-    for (char16_t& c : versionPart) {
-        if (c == u'.') c = u'_';
-    }
-
-    const std::u16string base = kCmlBaseURI;
-    if (uri == base) {
-        out = directory + u"/Zel" + versionPart + u".xsd";
-        return;
-    }
-    if (uri.compare(0, base.size(), base) != 0) {
+    const std::u16string_view base = kCmlBaseURI;
+    const std::u16string_view name = uri;
+    if (name.substr(0, base.size()) != base) {
         throw CCmlException(u"Building schema filename", u"Invalid namespace URI", ZEL_E_CML_UNKNOWN_NAMESPACE);
     }
-    const std::u16string path = uri.substr(base.size());
-    const std::u16string lastSegment = uri.substr(uri.rfind(u'/') + 1);
-    out = directory + path + u"/" + lastSegment + versionPart + u".xsd";
+    out = directory;
+    if (name.size() == base.size()) {
+        out += u"/Zel";
+    } else {
+        // The path below the base, then its last segment again as the file's stem.
+        out += name.substr(base.size());
+        out += u'/';
+        out += name.substr(name.rfind(u'/') + 1);
+    }
+    AppendVersionPart(version, out);
+    out += u".xsd";
 }
 
 void SchemaLocation(const std::u16string& uri, const std::u16string& version, const std::u16string& directory,
                     std::u16string& out) {
-    std::u16string fileName;
-    SchemaFileName(uri, version, directory, fileName);
-    out.clear();
-    for (char16_t c : fileName) {
-        if (c == u' ') {
-            out += u"%20";
-        } else {
-            out += c;
-        }
-    }
+    SchemaFileName(uri, version, directory, out);
+    for (std::size_t blank = out.find(u' '); blank != std::u16string::npos; blank = out.find(u' ', blank + 3))
+        out.replace(blank, 1, u"%20");
 }
 
 }  // namespace zel::cml
