@@ -188,25 +188,19 @@ TEST(SingletonRegistryAndGuid, StoresFindsIsUsedOnlyWithThisProcessIdAndGuidText
         ASSERT_LT(*std::max_element(wide.begin(), wide.end()), 0x80);
         previous = wide;
     }
-    // A forked child and its parent go on with different GUIDs, though the child starts as a
-    // copy of the parent's memory.
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
+    // A forked child and its parent go on with different GUIDs, though the child starts as a copy of the parent.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
-        const std::u16string wide = zel::NewGuidText();
-        const std::string text(wide.begin(), wide.end());
-        _exit(write(pipeEnds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+        const std::u16string guid = zel::NewGuidText();
+        _exit(guid.size() == 36 && write(ends[1], guid.data(), 72) == 72 ? 0 : 1);
     }
-    close(pipeEnds[1]);
-    char childText[36] = {};
-    ASSERT_EQ(read(pipeEnds[0], childText, sizeof childText), static_cast<ssize_t>(sizeof childText));
-    close(pipeEnds[0]);
-    int childStatus = 0;
-    ASSERT_EQ(waitpid(child, &childStatus, 0), child);
-    const std::u16string parentGuid = zel::NewGuidText();
-    EXPECT_NE(std::string(childText, sizeof childText), std::string(parentGuid.begin(), parentGuid.end()));
+    close(ends[1]);
+    std::u16string fromChild(36, u'\0');
+    EXPECT_TRUE(child > 0 && read(ends[0], fromChild.data(), 72) == 72 && waitpid(child, nullptr, 0) == child);
+    EXPECT_NE(fromChild, zel::NewGuidText());
+    close(ends[0]);
 }
 
 }  // namespace
