@@ -61,8 +61,8 @@ void* LocalAlloc(std::size_t bytes);
 void LocalFree(void* block);
 
 // Fills `buffer` from the kernel's random source; false when it cannot. Small requests are
-// served from a block the thread drew earlier; no two calls, in this process or in a forked
-// child, receive the same bytes.
+// served from a block the thread drew earlier, each byte once; a forked child never reuses
+// its parent's block.
 bool RandomBytes(void* buffer, std::size_t size);
 
 // The value of an environment variable, or null.
