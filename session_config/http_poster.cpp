@@ -156,7 +156,6 @@ uint32_t CHttpPoster::Post(int32_t serverId, const ControllerInfo& controller,
     // the previous configuration.
     if (!handle.configured ||
         ConnectionFields(handle.controller, handle.settings) != ConnectionFields(controller, settings)) {
-        handle.configured = false;
         curl_easy_reset(curl);
         std::string proxy;
         if (!controller.proxyHost.empty()) {

@@ -4,18 +4,16 @@
 // reused easy handle, to the same controller in the same run.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "support/controller_process.h"
+#include "support/temp_dir.h"
 #include "zel/sensor_services.h"
 
 namespace {
@@ -28,36 +26,9 @@ constexpr const char* kDumpFile = "ss_dump_hbreq.txt";
 // connection or for the machine warming up to the load.
 constexpr int kWarmUpExchanges = 100;
 
-// A temporary directory for the settings files and the dump, removed with its content.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zel-e2e-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
-        m_path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.good()) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using zel::test::ReadFile;
+using zel::test::TempDir;
+using zel::test::WriteFile;
 
 // The settings of one library start against the controller at `port`.
 struct Settings {
@@ -71,7 +42,7 @@ struct Settings {
                       std::to_string(port) + "'/>\n    </controller-list>\n</policy>\n");
         WriteFile(propertyFile, "[sensor_services]\ndnsCacheTimeout = 60000\n" + properties);
     }
-    ScratchDir dir;
+    TempDir dir;
     const std::string propertyFile = dir.File("agent.properties");
     const std::string groupSettingsFile = dir.File("group.xml");
 };
@@ -105,9 +76,9 @@ uint32_t BuildAndPost() {
 // The bytes the library sends for one heartbeat, as its dump writes them (into the current
 // directory, so the run moves into a scratch directory for it).
 std::string CaptureHeartbeatBytes(int port) {
-    ScratchDir dumpDir;
+    TempDir dumpDir;
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dumpDir.File(""));
+    std::filesystem::current_path(dumpDir.Path());
     uint32_t status = 0;
     {
         SynchronousLibrary library(port, "dumpEnabled = 1\n");
