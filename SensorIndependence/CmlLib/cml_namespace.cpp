@@ -32,8 +32,13 @@ const std::u16string& CNamespace::GetVersion() const { return m_version; }
 
 void AddNamespace(NamespaceSet& set, const std::u16string& uri, const std::u16string& version,
                   const std::u16string& operation) {
-    auto [position, inserted] = set.emplace(uri, version);
-    if (inserted || position->GetVersion() == version) return;
+    // Every message of a namespace adds it again: look the URI up before copying anything.
+    const auto position = set.lower_bound(std::u16string_view(uri));
+    if (position == set.end() || position->GetURI() != uri) {
+        set.emplace_hint(position, uri, version);
+        return;
+    }
+    if (position->GetVersion() == version) return;
 
     std::u16string message = u"Namespace/schema-version conflict among descendant elements:  tried to add namespace \"";
     message += uri;

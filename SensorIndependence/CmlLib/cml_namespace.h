@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace zel::cml {
 
@@ -30,8 +31,17 @@ private:
     std::u16string m_version;
 };
 
+// The order of a namespace set: entries by URI, as CNamespace orders them, and an entry
+// against a bare URI, so that a set is searched without building an entry for the key.
+struct NamespaceOrder {
+    using is_transparent = void;
+    bool operator()(const CNamespace& left, const CNamespace& right) const { return left < right; }
+    bool operator()(const CNamespace& left, std::u16string_view uri) const { return left.GetURI() < uri; }
+    bool operator()(std::u16string_view uri, const CNamespace& right) const { return uri < right.GetURI(); }
+};
+
 // At most one entry per URI, in ascending code-unit order of the URIs.
-using NamespaceSet = std::set<CNamespace>;
+using NamespaceSet = std::set<CNamespace, NamespaceOrder>;
 
 // Adds (uri, version) to `set`. An entry with the same URI and version leaves the set as it
 // is; one with the same URI and another version throws CCmlException (`operation`,

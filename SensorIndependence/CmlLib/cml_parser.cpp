@@ -334,7 +334,7 @@ xercesc::InputSource* CCmlEntityResolver::resolveEntity(xercesc::XMLResourceIden
     } else if (uri == kCmlNamespaceURI) {
         version = kCmlSchemaVersion;
     }
-    const auto registered = m_allowed.find(CNamespace(uri, std::u16string()));
+    const auto registered = m_allowed.find(std::u16string_view(uri));
     if (registered != m_allowed.end()) version = registered->GetVersion();
     if (version.empty()) return nullptr;
     std::u16string path;
