@@ -146,7 +146,10 @@ SchemaVersionOutcome CompareSchemaVersions(const std::u16string& documentVersion
 bool IsCompatible(SchemaVersionOutcome outcome) { return outcome == kVersionEqual || outcome == kVersionOlderPatch; }
 
 CCmlMemBufInputSource::CCmlMemBufInputSource(const XMLByte* buffer, XMLSize_t length, const char16_t* systemId)
-    : xercesc::MemBufInputSource(buffer, length, systemId ? systemId : kDefaultSystemId, false) {}
+    : xercesc::MemBufInputSource(buffer, length, systemId ? systemId : kDefaultSystemId, false) {
+    // Xerces would otherwise copy the whole buffer into every stream it reads from it.
+    setCopyBufToStream(false);
+}
 
 CCmlLocalFileInputSource::CCmlLocalFileInputSource(const char16_t* path) : xercesc::LocalFileInputSource(path) {}
 
