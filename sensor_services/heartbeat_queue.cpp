@@ -1,12 +1,13 @@
 // Queueing a heartbeat: from the agent's message to the bytes the dispatch thread posts.
+#include <cstddef>
 #include <memory>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
+#include "runtime/string_output.h"
 #include "runtime/unicode.h"
 #include "sensor_services/dump_file.h"
 #include "sensor_services/failure_text.h"
@@ -21,6 +22,8 @@ namespace {
 
 constexpr const char* kQueueWhere = "CSensorServices::QueueHeartbeatRequest()";
 constexpr const char* kHeartbeatDumpFile = "ss_dump_hbreq.txt";
+// Room for the text of a heartbeat without modules, written without growing the string.
+constexpr std::size_t kHeartbeatBytesReserved = 4096;
 
 }  // namespace
 
@@ -76,9 +79,11 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
 
         // One serialisation serves the record and the dump, which is written only once the
         // document could be written at all: it always holds the last queued heartbeat.
-        std::ostringstream document;
+        std::string text;
+        text.reserve(kHeartbeatBytesReserved);
+        CStringOutput document(text);
         message->SerializeDocument(document);
-        const std::string text = document.str();
+        if (!document.good()) return ZEL_E_NO_VIRTUAL_MEMORY;  // the text could not grow
         if (!record->Assign(text.data(), static_cast<uint32_t>(text.size()))) return ZEL_E_NO_VIRTUAL_MEMORY;
         if (DumpEnabled()) WriteDumpFile(kHeartbeatDumpFile, text.data(), text.size());
 

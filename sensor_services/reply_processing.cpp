@@ -1,6 +1,6 @@
 #include "sensor_services/reply_processing.h"
 
-#include <sstream>
+#include <new>
 #include <string>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
@@ -11,6 +11,7 @@
 #include "SensorIndependence/CmlLib/schema_messages.h"
 #include "SensorIndependence/CmlLib/vocabulary.h"
 #include "connection/agent_trace.h"
+#include "runtime/string_output.h"
 #include "runtime/unicode.h"
 #include "sensor_services/ctrlexc.h"
 #include "sensor_services/dump_file.h"
@@ -57,10 +58,12 @@ uint32_t Length(const std::string& text) { return static_cast<uint32_t>(text.siz
 
 template <typename Source>
 std::string Serialized(const Source* source) {
-    if (!source) return {};
-    std::ostringstream text;
-    source->Serialize(text, 0);
-    return text.str();
+    std::string text;
+    if (!source) return text;
+    CStringOutput stream(text);
+    source->Serialize(stream, 0);
+    if (!stream.good()) throw std::bad_alloc();  // the text could not grow
+    return text;
 }
 
 // The texts of one schema item as the schema callbacks take them.
