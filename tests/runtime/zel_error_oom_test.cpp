@@ -1,4 +1,5 @@
-// ZELError when allocations fail: nothing throws, the texts degrade step by step.
+// ZELError and the string output when allocations fail: nothing throws, the texts degrade
+// step by step, a stream that cannot grow its string marks itself bad.
 #include "runtime/zel_error.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "runtime/string_output.h"
 #include "zel/status_codes.h"
 
 // This program replaces the global allocation functions, so it runs on its own: the
@@ -46,10 +48,10 @@ namespace {
 
 // Calls `f` while the allocations after the first `skip` fail, `fail` of them.
 template <class F>
-const char* Failing(int skip, int fail, F f) {
+auto Failing(int skip, int fail, F f) {
     t_allocationsToSkip = skip;
     t_allocationsToFail = fail;
-    const char* result = f();
+    const auto result = f();
     t_allocationsToFail = 0;
     return result;
 }
@@ -68,6 +70,18 @@ TEST(ZELErrorOutOfMemory, TextsDegradeToTheFallbackAndTheIdentifier) {
         const std::string fallback = "Status 12 retrieving message text.\n[ID=0xc7210014]";
         EXPECT_TRUE(text == zel::ZELError(0xC7210014).GetText(40) || text == fallback || text == "0xc7210014") << text;
     }
+}
+
+TEST(StringOutputOutOfMemory, AStringThatCannotGrowMarksTheStreamBad) {
+    std::string text = "kept";
+    zel::CStringOutput out(text);
+    const std::string more(100, 'x');
+    // Straight into the buffer, as the XML writer puts text: nothing may throw from there.
+    EXPECT_EQ(Failing(0, 1, [&] { return out.rdbuf()->sputn(more.data(), 100); }), 0);
+    EXPECT_EQ(text, "kept");
+    EXPECT_TRUE((out << more).good());
+    EXPECT_EQ(text, "kept" + more);
+    EXPECT_TRUE(Failing(0, 1, [&] { return (out << more).bad(); }));
 }
 
 }  // namespace
