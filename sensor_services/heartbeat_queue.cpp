@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "SensorIndependence/CmlLib/agent_info_content.h"
 #include "SensorIndependence/CmlLib/cml_message.h"
@@ -84,8 +85,8 @@ uint32_t CSensorServices::QueueHeartbeatRequest(cml::CCmlMessage* handle, char* 
         CStringOutput document(text);
         message->SerializeDocument(document);
         if (!document.good()) return ZEL_E_NO_VIRTUAL_MEMORY;  // the text could not grow
-        if (!record->Assign(text.data(), static_cast<uint32_t>(text.size()))) return ZEL_E_NO_VIRTUAL_MEMORY;
         if (DumpEnabled()) WriteDumpFile(kHeartbeatDumpFile, text.data(), text.size());
+        record->Adopt(std::move(text));
 
         QueueHeartbeatRecord(std::move(record));
         return status;

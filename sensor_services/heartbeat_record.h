@@ -2,16 +2,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
 namespace zel::ss {
 
-// Owns a copy of the document's bytes (no terminating NUL). Not copyable: a record is
-// moved between the pending slot and the poster, never duplicated.
+// Owns the document's bytes (no terminating NUL). Not copyable: a record is moved between
+// the pending slot and the poster, never duplicated.
 class CHeartbeatRecord {
 public:
     CHeartbeatRecord() = default;
@@ -22,18 +20,20 @@ public:
     // Replaces the content by a copy of `length` bytes at `bytes`; false (content
     // unchanged) when out of memory.
     bool Assign(const char* bytes, uint32_t length) {
-        std::unique_ptr<char[]> copy(new (std::nothrow) char[length ? length : 1]);
-        if (!copy) return false;
-        if (length) std::memcpy(copy.get(), bytes, length);
-        m_bytes = std::move(copy);
-        m_length = length;
-        return true;
+        try {
+            m_bytes.assign(bytes, length);
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
+    // Replaces the content by `bytes`, taken over without a copy.
+    void Adopt(std::string bytes) noexcept { m_bytes = std::move(bytes); }
 
-    // The bytes (null while empty).
-    const char* Bytes() const noexcept { return m_bytes.get(); }
+    // The bytes.
+    const char* Bytes() const noexcept { return m_bytes.data(); }
     // Their count.
-    uint32_t Length() const noexcept { return m_length; }
+    uint32_t Length() const noexcept { return static_cast<uint32_t>(m_bytes.size()); }
 
     // The agent the document speaks for (the agent id of its announcement): a reply must be
     // addressed to it.
@@ -45,8 +45,7 @@ public:
     void SetAnswersUpTo(uint64_t upTo) noexcept { m_answersUpTo = upTo; }
 
 private:
-    std::unique_ptr<char[]> m_bytes;
-    uint32_t m_length = 0;
+    std::string m_bytes;
     std::string m_agentId;
     uint64_t m_answersUpTo = 0;
 };

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "SensorIndependence/CmlLib/cml_exception.h"
@@ -56,12 +57,11 @@ uint32_t CSensorServices::PostPing(char* idBuffer, uint32_t* idLength) {
     if (!record) return ZEL_E_NO_VIRTUAL_MEMORY;
 
     // Empty when no identifier could be made; the ping still goes out.
-    const std::string requestId = ToUtf8(NewGuidText());
-    const auto requestIdLength = static_cast<uint32_t>(requestId.size());
+    std::string requestId = ToUtf8(NewGuidText());
 
     CopyIdentifier(requestId, idBuffer, idLength);
-    if (DumpEnabled()) WriteDumpFile(kPingRequestDumpFile, requestId.data(), requestIdLength);
-    if (!record->Assign(requestId.data(), requestIdLength)) return ZEL_E_NO_VIRTUAL_MEMORY;
+    if (DumpEnabled()) WriteDumpFile(kPingRequestDumpFile, requestId.data(), requestId.size());
+    record->Adopt(std::move(requestId));
 
     std::unique_ptr<CPingRecord> older;
     {
