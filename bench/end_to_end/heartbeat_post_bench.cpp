@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/support/cpu_pinning.h"
 #include "support/controller_process.h"
 #include "support/temp_dir.h"
 #include "zel/sensor_services.h"
@@ -175,8 +176,13 @@ int main(int argc, char** argv) {
         // The controller serves no group settings: a settings document would replace the
         // library's controller list with the one it names. Each reply acknowledges the
         // announcement and answers the group-settings request with "no policy", which the
-        // library parses and dispatches like any reply.
+        // library parses and dispatches like any reply. The controller starts on a processor
+        // of its own (it inherits the affinity of the thread that starts it), and the
+        // benchmark loops, the library's threads among them, run on the other.
+        const zel::bench::CpuPair cpus = zel::bench::ClientAndServerCpus();
+        zel::bench::PinCallingThread(cpus.server);
         zel::test::ControllerProcess controller(SS_CONTROLLER_PATH, {});
+        zel::bench::PinCallingThread(cpus.client);
         if (controller.Port() <= 0) {
             std::fprintf(stderr, "ss-controller did not start\n");
             result = 1;

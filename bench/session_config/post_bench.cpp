@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/support/cpu_pinning.h"
 #include "zel/session_config.h"
 
 namespace {
@@ -22,17 +23,21 @@ constexpr int kWarmUpPosts = 300;
 constexpr const char* kPath = "/zel/sensor_services/heartbeat";
 constexpr const char* kMimeType = "application/x-zel-cml-data";
 
-// One loopback server for the whole run, answering every post with a small document.
+// One loopback server for the whole run, answering every post with a small document. Its
+// threads run on `cpu` (any processor when it is negative).
 class LoopbackServer {
 public:
-    LoopbackServer() {
+    explicit LoopbackServer(int cpu) {
         m_server.set_keep_alive_max_count(1000000);
         m_server.set_tcp_nodelay(true);
         m_server.Post(".*", [](const httplib::Request&, httplib::Response& response) {
             response.set_content("<reply status='0'/>", "application/x-zel-cml-data");
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        m_thread = std::thread([this, cpu] {
+            zel::bench::PinCallingThread(cpu);
+            m_server.listen_after_bind();
+        });
         while (!m_server.is_running()) std::this_thread::yield();
     }
     ~LoopbackServer() {
@@ -47,8 +52,12 @@ private:
     std::thread m_thread;
 };
 
+// The server of the run, on a processor of its own; the benchmark loop that asks for it moves
+// to the other one.
 LoopbackServer& Server() {
-    static LoopbackServer server;
+    static const zel::bench::CpuPair cpus = zel::bench::ClientAndServerCpus();
+    static LoopbackServer server(cpus.server);
+    zel::bench::PinCallingThread(cpus.client);
     return server;
 }
 
