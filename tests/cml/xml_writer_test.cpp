@@ -58,7 +58,8 @@ TYPED_TEST(XmlWriterTest, EveryCharacterClassIsEscapedAtEveryPositionOfABlock) {
         {u"\uFFFF", bad}, {high, bad}, {low, bad}, {high + high + u"\U0001F600", bad + bad + u"\U0001F600"},
     };
     // The sink copies plain ASCII eight units at a time, the last eight overlapping what it has
-    // written; the string forms escape unit by unit. Both must agree wherever a unit that needs
+    // written, and a text of four to seven units as its first and last four; the string forms
+    // escape unit by unit. Both must agree wherever a unit that needs
     // care falls, also when the text starts just before the sink hands its buffer on.
     for (std::size_t prefix : {0, 3, 462, 509}) {
         for (std::size_t length = 0; length <= 20; ++length) {
