@@ -10,18 +10,6 @@
 
 namespace zel::bench {
 
-// The processor of the calling thread's allowed set at `index` (0 the first), or -1 when the
-// set holds fewer.
-inline int AllowedCpu(int index) {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) != 0) return -1;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed) && index-- == 0) return cpu;
-    }
-    return -1;
-}
-
 // Restricts the calling thread, and the threads and processes it starts from then on, to
 // `cpu`; nothing changes when `cpu` is negative.
 inline void PinCallingThread(int cpu) {
@@ -32,16 +20,22 @@ inline void PinCallingThread(int cpu) {
     pthread_setaffinity_np(pthread_self(), sizeof only, &only);
 }
 
-// The processors for the client and the server side: the first two allowed ones, or -1 for
-// both (no pinning) on a machine with a single one.
+// The processors for the client and the server side: the first two of the calling thread's
+// allowed set, or -1 for both (no pinning) when it holds fewer.
 struct CpuPair {
     int client = -1;
     int server = -1;
 };
 inline CpuPair ClientAndServerCpus() {
-    const int second = AllowedCpu(1);
-    if (second < 0) return {};
-    return {AllowedCpu(0), second};
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) != 0) return {};
+    int found[2] = {-1, -1};
+    for (int cpu = 0, count = 0; cpu < CPU_SETSIZE && count < 2; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) found[count++] = cpu;
+    }
+    if (found[1] < 0) return {};
+    return {found[0], found[1]};
 }
 
 }  // namespace zel::bench

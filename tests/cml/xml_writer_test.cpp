@@ -59,8 +59,8 @@ TYPED_TEST(XmlWriterTest, EveryCharacterClassIsEscapedAtEveryPositionOfABlock) {
     };
     // The sink copies plain ASCII eight units at a time, the last eight overlapping what it has
     // written, and a text of four to seven units as its first and last four; the string forms
-    // escape unit by unit. Both must agree wherever a unit that needs
-    // care falls, also when the text starts just before the sink hands its buffer on.
+    // escape unit by unit. Both must agree wherever a unit that needs care falls, also when the
+    // text starts just before the sink hands its buffer on.
     for (std::size_t prefix : {0, 3, 462, 509}) {
         for (std::size_t length = 0; length <= 20; ++length) {
             for (std::size_t at = 0; at <= length; ++at) {
